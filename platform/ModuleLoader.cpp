@@ -1,0 +1,127 @@
+#include "platform/ModuleLoader.h"
+
+#include <string>
+
+#include "platform/Utf.h"
+
+#ifdef _WIN32
+#include <float.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace quorvel::platform {
+namespace {
+
+std::string& ModuleDirectoryForTest() {
+  static std::string directory;
+  return directory;
+}
+
+bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char16_t c) {
+      return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+    };
+    if (lower(a[i]) != lower(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ModuleFileName(std::u16string_view fileName) {
+  // Windows file names are case-insensitive; callers write "SetupAPI.dll" too.
+  const bool setupApi = EqualsIgnoringCase(fileName, u"SetupApi.dll");
+  const bool hid = EqualsIgnoringCase(fileName, u"HID.dll");
+#ifdef _WIN32
+  std::string file = Utf16ToUtf8(fileName);
+  constexpr char kSeparator = '\\';
+#else
+  std::string file = setupApi ? "libquorvel-setupapi.so"
+                     : hid    ? "libquorvel-hid.so"
+                              : Utf16ToUtf8(fileName);
+  constexpr char kSeparator = '/';
+#endif
+  const std::string& directory = ModuleDirectoryForTest();
+  if ((setupApi || hid) && !directory.empty()) {
+    return directory + kSeparator + file;
+  }
+  return file;
+}
+
+void SetModuleDirectoryForTest(std::string directory) {
+  ModuleDirectoryForTest() = std::move(directory);
+}
+
+#ifdef _WIN32
+
+bool OpenModule(TModule& module, std::u16string_view fileName) {
+  if (module != nullptr) {
+    return true;
+  }
+  const std::string file = ModuleFileName(fileName);
+  const std::u16string wide = Utf8ToUtf16(file);
+  // A missing file must not stop the process with a message box; some DLLs'
+  // start-up code changes the floating-point control word, which the caller's
+  // arithmetic must not inherit.
+  const UINT previousMode = SetErrorMode(SEM_NOOPENFILEERRORBOX);
+  const unsigned int controlWord = _control87(0, 0);
+  module = LoadLibraryW(reinterpret_cast<LPCWSTR>(wide.c_str()));
+  _clear87();
+  _control87(controlWord, 0xFFFFFFFF);
+  SetErrorMode(previousMode);
+  return module != nullptr;
+}
+
+void CloseModule(TModule& module) {
+  if (module != nullptr) {
+    FreeLibrary(module);
+  }
+  module = nullptr;
+}
+
+TEntryPoint ResolveSymbol(TModule module, const char* name, bool& ok) {
+  TEntryPoint entry = nullptr;
+  if (module != nullptr) {
+    entry = reinterpret_cast<TEntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  }
+  ok = ok && entry != nullptr;
+  return entry;
+}
+
+#else
+
+bool OpenModule(TModule& module, std::u16string_view fileName) {
+  if (module != nullptr) {
+    return true;
+  }
+  // RTLD_NOW: a module with an unresolved import fails here, not at a later call.
+  module = dlopen(ModuleFileName(fileName).c_str(), RTLD_NOW | RTLD_LOCAL);
+  return module != nullptr;
+}
+
+void CloseModule(TModule& module) {
+  if (module != nullptr) {
+    dlclose(module);
+  }
+  module = nullptr;
+}
+
+TEntryPoint ResolveSymbol(TModule module, const char* name, bool& ok) {
+  TEntryPoint entry = nullptr;
+  if (module != nullptr) {
+    entry = reinterpret_cast<TEntryPoint>(dlsym(module, name));
+  }
+  ok = ok && entry != nullptr;
+  return entry;
+}
+
+#endif
+
+}  // namespace quorvel::platform
