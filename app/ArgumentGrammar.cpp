@@ -1,0 +1,182 @@
+#include "app/ArgumentGrammar.h"
+
+#include <cstddef>
+
+#include "app/FieldSet.h"
+#include "app/NumberConversion.h"
+
+namespace quorvel::app {
+namespace {
+
+// A value is read from a fixed position, the one just behind the keyword when
+// the keyword opens the argument, wherever the keyword was found.
+constexpr std::size_t kValueLimit = 100;
+
+std::u16string_view ValueText(std::u16string_view A, std::u16string_view keyword) {
+  if (A.size() <= keyword.size()) {
+    return {};
+  }
+  return A.substr(keyword.size(), kValueLimit);
+}
+
+bool Contains(std::u16string_view text, std::u16string_view part) {
+  return text.find(part) != std::u16string_view::npos;
+}
+
+std::u16string UpperCaseAscii(std::u16string_view text) {
+  std::u16string upper(text);
+  for (char16_t& c : upper) {
+    if (c >= u'a' && c <= u'z') {
+      c = static_cast<char16_t>(c - u'a' + u'A');
+    }
+  }
+  return upper;
+}
+
+void WriteInvalidArgument(Console& output, std::u16string_view argument) {
+  output.WriteLine(u"\r\n    ERROR: The argument \"" + std::u16string(argument) +
+                   u"\" is not valid!");
+}
+
+// "ON=" holds "N=" too, so the relay lists are tried first.
+bool ParseRelayKeywords(std::u16string_view A, TRelayRequest& Request) {
+  if (Contains(A, u"ON=") || Contains(A, u"OFF=")) {
+    ParseOnOff(A, Request);
+    return true;
+  }
+  if (Contains(A, u"N=")) {
+    return ParseN(A, Request);
+  }
+  return ParseB(A, Request);
+}
+
+}  // namespace
+
+std::uint8_t RelayBit(std::int32_t n) {
+  if (n < 1 || n > 8) {
+    return 0;
+  }
+  return static_cast<std::uint8_t>(1u << (n - 1));
+}
+
+std::optional<std::uint8_t> NumStrToByte(std::u16string_view Text) {
+  std::int32_t value = 0;
+  if (!TryStrToInt(UpperCaseAscii(Text), value) || value < 0 || value > 0xFF) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint8_t>(value);
+}
+
+std::optional<std::uint8_t> BinStrToByte(std::u16string_view Text) {
+  if (Text.empty() || Text.size() > 8) {
+    return std::nullopt;
+  }
+  unsigned value = 0;
+  for (const char16_t c : Text) {
+    if (c != u'0' && c != u'1') {
+      return std::nullopt;
+    }
+    value = (value << 1) | static_cast<unsigned>(c - u'0');
+  }
+  return static_cast<std::uint8_t>(value);
+}
+
+bool ParseID(std::u16string_view A, TRelayRequest& Request) {
+  constexpr std::u16string_view kKeyword = u"ID=";
+  if (!Contains(A, kKeyword)) {
+    return true;
+  }
+  return TryStrToInt(ValueText(A, kKeyword), Request.ID);
+}
+
+void ParseOnOff(std::u16string_view A, TRelayRequest& Request) {
+  constexpr std::u16string_view kOn = u"ON=";
+  constexpr std::u16string_view kOff = u"OFF=";
+  const bool all = Contains(A, u"=ALL");
+
+  TFieldSet pieces;
+  if (Contains(A, kOn)) {
+    if (all) {
+      Request.OnMask = 0xFF;
+      Request.TouchedMask = 0xFF;
+    } else {
+      SplitFields(ValueText(A, kOn), pieces, u',');
+      for (const std::u16string& piece : pieces.Fields) {
+        std::int32_t relay = 0;
+        if (TryStrToInt(piece, relay)) {
+          Request.OnMask |= RelayBit(relay);
+          Request.TouchedMask |= RelayBit(relay);
+        }
+      }
+    }
+  }
+  if (Contains(A, kOff)) {
+    if (all) {
+      Request.OnMask = 0x00;
+      Request.TouchedMask = 0xFF;
+    } else {
+      SplitFields(ValueText(A, kOff), pieces, u',');
+      for (const std::u16string& piece : pieces.Fields) {
+        std::int32_t relay = 0;
+        if (TryStrToInt(piece, relay)) {
+          Request.OnMask &= static_cast<std::uint8_t>(~RelayBit(relay));
+          Request.TouchedMask |= RelayBit(relay);
+        }
+      }
+    }
+  }
+}
+
+bool ParseN(std::u16string_view A, TRelayRequest& Request) {
+  constexpr std::u16string_view kKeyword = u"N=";
+  if (!Contains(A, kKeyword)) {
+    return true;
+  }
+  const std::optional<std::uint8_t> relays = NumStrToByte(ValueText(A, kKeyword));
+  if (!relays) {
+    return false;
+  }
+  Request.OnMask = *relays;
+  Request.TouchedMask = 0xFF;
+  return true;
+}
+
+bool ParseB(std::u16string_view A, TRelayRequest& Request) {
+  constexpr std::u16string_view kKeyword = u"B=";
+  if (!Contains(A, kKeyword)) {
+    return true;
+  }
+  const std::optional<std::uint8_t> relays = BinStrToByte(ValueText(A, kKeyword));
+  if (!relays) {
+    return false;
+  }
+  Request.OnMask = *relays;
+  Request.TouchedMask = 0xFF;
+  return true;
+}
+
+bool ParseArguments(std::span<const std::u16string> Arguments, TRelayRequest& Request,
+                    Console& Output) {
+  Request.ID = 1;
+  for (const std::u16string& argument : Arguments) {
+    const std::u16string A = UpperCaseAscii(argument);
+    bool valid = true;
+    if (Contains(A, u"ID=")) {
+      if (Arguments.size() == 1) {
+        Output.WriteLine(u"\r\n    ERROR: The argument \"ID=x\" cannot be used on its own!");
+        return false;
+      }
+      valid = ParseID(A, Request);
+    }
+    if (valid) {
+      valid = ParseRelayKeywords(A, Request);
+    }
+    if (!valid) {
+      WriteInvalidArgument(Output, argument);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace quorvel::app

@@ -1,0 +1,38 @@
+// The relay road's arguments: ID=, ON=, OFF=, N=, B=.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "app/Console.h"
+#include "app/RelayRequest.h"
+
+namespace quorvel::app {
+
+// Reads the arguments (without the program path) left to right into Request,
+// after setting its ID to 1. Returns false, having written the message, for a
+// lone "ID=" argument or an argument whose value means nothing; the request
+// must then not be used.
+bool ParseArguments(std::span<const std::u16string> Arguments, TRelayRequest& Request,
+                    Console& Output);
+
+// Each handler inspects one upper-cased argument A and does nothing when its
+// keyword is absent. A false result means the keyword is there but its value
+// is unusable; the request may then be half changed.
+bool ParseID(std::u16string_view A, TRelayRequest& Request);
+void ParseOnOff(std::u16string_view A, TRelayRequest& Request);
+bool ParseN(std::u16string_view A, TRelayRequest& Request);
+bool ParseB(std::u16string_view A, TRelayRequest& Request);
+
+// A number from 0 to 255 in any form TryStrToInt reads; no value otherwise.
+std::optional<std::uint8_t> NumStrToByte(std::u16string_view Text);
+// One to eight binary digits; no value otherwise.
+std::optional<std::uint8_t> BinStrToByte(std::u16string_view Text);
+
+// The mask bit of relay n: 1 to 8 select relays 1 to 8, every other number none.
+std::uint8_t RelayBit(std::int32_t n);
+
+}  // namespace quorvel::app

@@ -1,0 +1,16 @@
+// Text to integer, as the argument grammar reads numbers.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace quorvel::app {
+
+// Accepts leading blanks (spaces only), at most one sign, then either decimal
+// digits within the 32-bit signed range or a hexadecimal marker ("$", "x",
+// "X", "0x", "0X") and hexadecimal digits fitting in 32 bits; hexadecimal
+// values from 0x80000000 up are negative. Nothing may follow the digits.
+// Value is left untouched when the text is not a number.
+bool TryStrToInt(std::u16string_view Text, std::int32_t& Value);
+
+}  // namespace quorvel::app
