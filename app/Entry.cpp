@@ -1,0 +1,105 @@
+#include "app/Entry.h"
+
+#include <exception>
+#include <span>
+#include <string_view>
+
+#include "app/ArgumentGrammar.h"
+#include "app/BoardDiscovery.h"
+#include "app/ExitStatus.h"
+#include "app/HelpText.h"
+#include "app/RelayRequest.h"
+#include "platform/Utf.h"
+
+namespace quorvel::app {
+namespace {
+
+// FreeController runs however the road ends, before an exception is printed.
+class ControllerScope {
+ public:
+  explicit ControllerScope(BoardSource& boards) : boards_(boards) {
+    try {
+      boards_.CreateController();
+    } catch (...) {
+      boards_.FreeController();  // a scan that failed half way may hold devices
+      throw;
+    }
+  }
+  ~ControllerScope() { boards_.FreeController(); }
+  ControllerScope(const ControllerScope&) = delete;
+  ControllerScope& operator=(const ControllerScope&) = delete;
+
+ private:
+  BoardSource& boards_;
+};
+
+bool AsksForHelp(const std::vector<std::u16string>& args) {
+  if (args.size() < 2) {
+    return true;
+  }
+  // Case-sensitive on purpose: "-H" takes the relay road.
+  const std::u16string_view first = args[1];
+  return first.find(u"/?") != std::u16string_view::npos ||
+         first.find(u"-h") != std::u16string_view::npos;
+}
+
+ExitStatus HelpRoad(const std::vector<std::u16string>& args, Console& output, BoardSource& boards) {
+  ShowHelp(output, ProgramName(args.empty() ? std::u16string_view() : args[0]));
+  const ControllerScope controller(boards);
+  std::u16string listing = u"\r\n    USB Devices found:\r\n\r\n";
+  for (const std::u16string& line : boards.DeviceLines()) {
+    listing += line;
+    listing += u"\r\n";
+  }
+  output.WriteLine(listing);
+  return ExitStatus::Success;
+}
+
+ExitStatus RelayRoad(const std::vector<std::u16string>& args, Console& output,
+                     BoardSource& boards) {
+  const ControllerScope controller(boards);
+  TRelayRequest request;
+  if (!ParseArguments(std::span(args).subspan(1), request, output)) {
+    return ExitStatus::BadArguments;
+  }
+  // Board numbers start at 1; anything lower would index before the first board.
+  if (request.ID < 1) {
+    output.WriteLine(u"\r\nERROR: ID supplied must be 1 or greater!");
+    return ExitStatus::BadArguments;
+  }
+  if (boards.BoardCount() < request.ID) {
+    output.WriteLine(
+        u"\r\nERROR: ID supplied is greater than the number of relay boards currently available!");
+    return ExitStatus::NoSuchBoard;
+  }
+  output.WriteLine(StatusLine(boards.SwitchRelays(request)));
+  return ExitStatus::Success;
+}
+
+}  // namespace
+
+std::u16string StatusLine(std::uint8_t State) {
+  constexpr std::u16string_view kHexDigits = u"0123456789ABCDEF";
+  return std::u16string(u"\r\n    Status: ") + kHexDigits[State >> 4] + kHexDigits[State & 0x0F];
+}
+
+int Run(const std::vector<std::u16string>& Args, Console& Output, BoardSource& Boards) {
+  ExitStatus status = ExitStatus::UnexpectedError;
+  try {
+    status = AsksForHelp(Args) ? HelpRoad(Args, Output, Boards) : RelayRoad(Args, Output, Boards);
+  } catch (const std::exception& e) {
+    // Standard exceptions carry no class name worth showing; the HID layer's
+    // own exceptions will name theirs.
+    Output.WriteLine(u"Exception: " + platform::Utf8ToUtf16(e.what()));
+  } catch (...) {
+    Output.WriteLine(u"Exception: unknown exception");
+  }
+  return ToInt(status);
+}
+
+int Run(const std::vector<std::u16string>& Args, Console& Output) {
+  BoardDiscovery boards;
+  return Run(Args, Output, boards);
+}
+
+}  // namespace quorvel::app

@@ -1,0 +1,100 @@
+// The built tool run as a user runs it: roads, messages, line ends, exit statuses.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/app/Fixture.h"
+#include "tests/app/ProcessRunner.h"
+
+namespace quorvel::app {
+namespace {
+
+using test::ReadFixture;
+using test::RunProcess;
+
+// Expectations are written with LF; Windows ends lines in CR LF.
+std::string Native(const std::string& lfText) {
+#ifdef _WIN32
+  return test::WithCrLf(lfText);
+#else
+  return lfText;
+#endif
+}
+
+test::ProcessResult RunTool(const std::vector<std::string>& arguments,
+                            const std::string& argument0 = "/opt/relays/Quorvel") {
+  return RunProcess(test::BesideThisTest(QUORVEL_EXE_FILE), argument0, arguments);
+}
+
+std::string Joined(const std::vector<std::string>& arguments) {
+  std::string joined;
+  for (const std::string& arg : arguments) {
+    joined += "[" + arg + "] ";
+  }
+  return joined;
+}
+
+TEST(Executable, ShowsTheHelpAndTheEmptyListing) {
+  const std::string expected =
+      Native(ReadFixture("help-Quorvel.txt") + ReadFixture("listing-none.txt"));
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {}, {"-h"}, {"/?"}, {"x/?y", "ON=1"}, {"-help", "ID=2"}}) {
+    SCOPED_TRACE(Joined(arguments));
+    const test::ProcessResult result = RunTool(arguments);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, expected);
+  }
+}
+
+#ifndef _WIN32
+TEST(Executable, NamesItselfAfterArgumentZero) {
+  const test::ProcessResult result = RunTool({}, "./my.relays.exe");
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.output, ReadFixture("help-my.relays.txt") + ReadFixture("listing-none.txt"));
+}
+#endif
+
+struct RelayRoadCase {
+  std::vector<std::string> arguments;
+  int exitStatus;
+  std::string output;
+};
+
+TEST(Executable, EndsTheRelayRoadInTheRightMessageAndStatus) {
+  const std::string boardCount =
+      "\nERROR: ID supplied is greater than the number of relay boards currently available!\n";
+  const std::string lone = "\n    ERROR: The argument \"ID=x\" cannot be used on its own!\n";
+  const std::string belowOne = "\nERROR: ID supplied must be 1 or greater!\n";
+  const auto invalid = [](const std::string& arg) {
+    return "\n    ERROR: The argument \"" + arg + "\" is not valid!\n";
+  };
+  const RelayRoadCase cases[] = {
+      {{"-H"}, 2, boardCount},
+      {{"ON=1"}, 2, boardCount},
+      {{"id=1", "on=1,2"}, 2, boardCount},
+      {{"ON=1, 3"}, 2, boardCount},
+      {{"ON=1", "-h"}, 2, boardCount},
+      {{"ID=2"}, 1, lone},
+      {{"ID=0", "ON=1"}, 1, belowOne},
+      {{"ID=-2", "ON=1"}, 1, belowOne},
+      {{"ID=X", "ON=1"}, 1, invalid("ID=X")},
+      {{"N=300"}, 1, invalid("N=300")},
+      {{"B=2"}, 1, invalid("B=2")},
+      // Text beyond ASCII and characters a command line must quote arrive intact.
+      {{"N=\xC3\xA9"}, 1, invalid("N=\xC3\xA9")},
+      {{"ID=\xF0\x9F\x94\x8C", "ON=1"}, 1, invalid("ID=\xF0\x9F\x94\x8C")},
+      {{"B=\"1\""}, 1, invalid("B=\"1\"")},
+      {{"N=1 \\"}, 1, invalid("N=1 \\")},
+      {{"ON=1", "N="}, 1, invalid("N=")},
+  };
+  for (const RelayRoadCase& c : cases) {
+    SCOPED_TRACE(Joined(c.arguments));
+    const test::ProcessResult result = RunTool(c.arguments);
+    EXPECT_EQ(result.exitStatus, c.exitStatus);
+    EXPECT_EQ(result.output, Native(c.output));
+  }
+}
+
+}  // namespace
+}  // namespace quorvel::app

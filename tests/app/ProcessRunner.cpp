@@ -1,0 +1,237 @@
+#include "tests/app/ProcessRunner.h"
+
+#include <stdexcept>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/Utf.h"
+#else
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
+
+namespace quorvel::app::test {
+
+#ifdef _WIN32
+
+namespace {
+
+class OwnedHandle {
+ public:
+  OwnedHandle() = default;
+  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+  ~OwnedHandle() { Reset(); }
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  HANDLE Get() const { return handle_; }
+  HANDLE* Put() { return &handle_; }
+  void Reset() {
+    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
+      CloseHandle(handle_);
+    }
+    handle_ = nullptr;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// The quoting CommandLineToArgvW undoes: backslashes double only before a quote.
+std::wstring QuoteArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
+    return arg;
+  }
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"') {
+      quoted.append(backslashes * 2 + 1, L'\\');
+    } else {
+      quoted.append(backslashes, L'\\');
+    }
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, L'\\');
+  quoted += L'"';
+  return quoted;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  const std::u16string text = platform::Utf8ToUtf16(utf8);
+  return {text.begin(), text.end()};
+}
+
+[[noreturn]] void Fail(const char* what) {
+  throw std::runtime_error(std::string(what) + " failed, error " + std::to_string(GetLastError()));
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::filesystem::path& program, const std::string& /*argument0*/,
+                         const std::vector<std::string>& arguments) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  OwnedHandle readEnd;
+  OwnedHandle writeEnd;
+  if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inheritable, 0)) {
+    Fail("CreatePipe");
+  }
+  SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
+
+  std::wstring commandLine = QuoteArgument(program.wstring());
+  for (const std::string& arg : arguments) {
+    commandLine += L' ';
+    commandLine += QuoteArgument(Wide(arg));
+  }
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = writeEnd.Get();
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr, nullptr,
+                      /*bInheritHandles=*/TRUE, 0, nullptr, nullptr, &startup, &info)) {
+    Fail("CreateProcessW");
+  }
+  const OwnedHandle process(info.hProcess);
+  const OwnedHandle thread(info.hThread);
+  writeEnd.Reset();  // so the read below ends when the child exits
+
+  ProcessResult result;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(readEnd.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+    result.output.append(buffer, got);
+  }
+  WaitForSingleObject(process.Get(), INFINITE);
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process.Get(), &code)) {
+    Fail("GetExitCodeProcess");
+  }
+  result.exitStatus = static_cast<int>(code);
+  return result;
+}
+
+std::filesystem::path BesideThisTest(const std::string& fileName) {
+  std::wstring self(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+    if (length < self.size()) {
+      self.resize(length);
+      break;
+    }
+    self.resize(self.size() * 2);
+  }
+  return std::filesystem::path(self).parent_path() / fileName;
+}
+
+#else
+
+namespace {
+
+class Pipe {
+ public:
+  Pipe() {
+    if (pipe(fds_) != 0) {
+      throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+    }
+  }
+  ~Pipe() {
+    CloseRead();
+    CloseWrite();
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  int ReadEnd() const { return fds_[0]; }
+  int WriteEnd() const { return fds_[1]; }
+  void CloseRead() { Close(fds_[0]); }
+  void CloseWrite() { Close(fds_[1]); }
+
+ private:
+  static void Close(int& fd) {
+    if (fd >= 0) {
+      close(fd);
+      fd = -1;
+    }
+  }
+  int fds_[2] = {-1, -1};
+};
+
+class SpawnActions {
+ public:
+  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+  posix_spawn_file_actions_t* Get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
+}  // namespace
+
+ProcessResult RunProcess(const std::filesystem::path& program, const std::string& argument0,
+                         const std::vector<std::string>& arguments) {
+  Pipe output;
+  SpawnActions actions;
+  posix_spawn_file_actions_adddup2(actions.Get(), output.WriteEnd(), STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(actions.Get(), output.ReadEnd());
+  posix_spawn_file_actions_addclose(actions.Get(), output.WriteEnd());
+
+  std::vector<std::string> storage{argument0};
+  storage.insert(storage.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& arg : storage) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+
+  pid_t child = 0;
+  const std::string path = program.string();
+  if (const int error =
+          posix_spawn(&child, path.c_str(), actions.Get(), nullptr, argv.data(), environ);
+      error != 0) {
+    throw std::runtime_error("posix_spawn " + path + ": " + std::strerror(error));
+  }
+  output.CloseWrite();  // so the read below ends when the child exits
+
+  ProcessResult result;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(output.ReadEnd(), buffer, sizeof(buffer));
+    if (got > 0) {
+      result.output.append(buffer, static_cast<std::size_t>(got));
+    } else if (got == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  int wait = 0;
+  while (waitpid(child, &wait, 0) < 0) {
+    if (errno != EINTR) {
+      throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
+    }
+  }
+  // A signal shows as 128 + its number, as a shell reports it.
+  result.exitStatus = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
+  return result;
+}
+
+std::filesystem::path BesideThisTest(const std::string& fileName) {
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path() / fileName;
+}
+
+#endif
+
+}  // namespace quorvel::app::test
