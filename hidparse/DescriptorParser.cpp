@@ -1,0 +1,654 @@
+// Report-descriptor parsing: the item state machine of HID 1.11 and the way the platform's
+// parser turns main items into capability records, data indices and link collections.
+#include <algorithm>
+#include <bitset>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "hidparse/HidParse.h"
+#include "hidparse/ItemReader.h"
+
+namespace quorvel::hidparse {
+
+namespace {
+
+// Main item tags.
+constexpr uint8_t kInput = 0x8, kOutput = 0x9, kCollection = 0xA, kFeature = 0xB,
+                  kEndCollection = 0xC;
+// Global item tags.
+constexpr uint8_t kUsagePage = 0x0, kLogicalMin = 0x1, kLogicalMax = 0x2, kPhysicalMin = 0x3,
+                  kPhysicalMax = 0x4, kUnitExponent = 0x5, kUnit = 0x6, kReportSize = 0x7,
+                  kReportId = 0x8, kReportCount = 0x9, kPush = 0xA, kPop = 0xB;
+// Local item tags.
+constexpr uint8_t kUsage = 0x0, kUsageMin = 0x1, kUsageMax = 0x2, kDesignatorIndex = 0x3,
+                  kDesignatorMin = 0x4, kDesignatorMax = 0x5, kStringIndex = 0x7, kStringMin = 0x8,
+                  kStringMax = 0x9, kDelimiter = 0xA;
+
+// Data bits of Input, Output and Feature items.
+constexpr uint32_t kVariable = 1u << 1, kRelative = 1u << 2, kNullState = 1u << 6;
+
+constexpr uint32_t kMaxDataIndices = 0xFFFF;  // NumberXxxDataIndices is 16 bits
+constexpr uint32_t kMaxCaps = 0xFFFF;
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", value);
+  return text;
+}
+
+struct TGlobals {
+  uint16_t UsagePage = 0;
+  int32_t LogicalMin = 0, LogicalMax = 0, PhysicalMin = 0, PhysicalMax = 0;
+  uint32_t UnitExponent = 0, Unit = 0;
+  uint32_t ReportSize = 0, ReportCount = 0;
+  uint8_t ReportId = 0;
+  std::vector<TUnknownGlobal> Unknowns;
+};
+
+// One Usage item or one Usage Minimum/Maximum pair. A usage given with a 4-byte item
+// carries its own page; the others take the Usage Page in force at the main item.
+struct TUsage {
+  uint16_t Min = 0, Max = 0;
+  uint16_t Page = 0;
+  bool HasPage = false;
+  bool IsRange = false;
+  uint32_t Set = 0;  // aliases of one delimited set share it; every other usage has its own
+
+  uint32_t Count() const { return uint32_t{Max} - Min + 1; }
+};
+
+struct TLocals {
+  std::vector<TUsage> Usages;
+  std::optional<TItem> PendingMin, PendingMax;
+  bool InDelimiter = false;
+  uint32_t NextSet = 0;
+  std::optional<uint32_t> StringIndex, StringMin, StringMax;
+  std::optional<uint32_t> DesignatorIndex, DesignatorMin, DesignatorMax;
+};
+
+const char* MainName(uint8_t tag) {
+  switch (tag) {
+    case kInput:
+      return "Input";
+    case kOutput:
+      return "Output";
+    case kFeature:
+      return "Feature";
+    case kCollection:
+      return "Collection";
+    default:
+      return "End Collection";
+  }
+}
+
+class TParser {
+ public:
+  TParseResult Run(std::span<const uint8_t> bytes);
+
+ private:
+  bool Fail(const TItem& item, std::string message);
+  bool OnMain(const TItem& item);
+  bool OnGlobal(const TItem& item);
+  bool OnLocal(const TItem& item);
+  bool OnReportItem(const TItem& item, TReportKind kind);
+  bool OnCollection(const TItem& item);
+  bool LocalsComplete(const TItem& item);
+  bool AddRange(const TItem& min, const TItem& max);
+  bool AddCaps(const TItem& item, TReportKind kind, uint32_t bitOffset);
+  TCap BaseCap(uint32_t data);
+  bool CheckCapCount(const TItem& item, TReportKind kind, std::size_t adding);
+  void Finish();
+
+  TReportDescriptor Out;
+  TParseError Error;
+  TGlobals Globals;
+  std::vector<TGlobals> Pushed;
+  TLocals Locals;
+  std::vector<uint16_t> Open;  // node indices of the open collections of the current TLC
+  // Bits of every report so far, device-wide, and which reports each TLC uses.
+  std::array<std::array<uint32_t, 256>, kReportKinds> ReportBits{};
+  std::vector<std::array<std::bitset<256>, kReportKinds>> Used;
+
+  TCollectionModel& Current() { return Out.Collections.back(); }
+};
+
+bool TParser::Fail(const TItem& item, std::string message) {
+  Error.Offset = item.Offset;
+  Error.Prefix = item.Prefix;
+  Error.Message = "offset " + std::to_string(item.Offset) + ", item " + Hex(item.Prefix) + ": " +
+                  std::move(message);
+  return false;
+}
+
+TParseResult TParser::Run(std::span<const uint8_t> bytes) {
+  TItemReader reader(bytes);
+  TItem item;
+  while (!reader.AtEnd()) {
+    std::string fetchError;
+    if (!reader.Next(item, fetchError)) {
+      Fail(item, std::move(fetchError));
+      return {std::nullopt, Error};
+    }
+    bool ok = true;
+    switch (item.Type) {
+      case TItemType::Main:
+        ok = OnMain(item);
+        break;
+      case TItemType::Global:
+        ok = OnGlobal(item);
+        break;
+      case TItemType::Local:
+        ok = OnLocal(item);
+        break;
+      case TItemType::Reserved:
+      case TItemType::Long:
+        break;  // no meaning defined; skipped like the kernel does
+    }
+    if (!ok) {
+      return {std::nullopt, Error};
+    }
+  }
+  TItem end;
+  end.Offset = bytes.size();
+  if (!Open.empty()) {
+    Fail(end, std::to_string(Open.size()) + " collection(s) not closed at the end");
+    return {std::nullopt, Error};
+  }
+  if (Out.Collections.empty()) {
+    Fail(end, "no top-level collection");
+    return {std::nullopt, Error};
+  }
+  Finish();
+  return {std::move(Out), {}};
+}
+
+void TParser::Finish() {
+  for (std::size_t c = 0; c < Out.Collections.size(); ++c) {
+    auto& collection = Out.Collections[c];
+    for (std::size_t kind = 0; kind < kReportKinds; ++kind) {
+      for (uint32_t id = 0; id < 256; ++id) {
+        if (Used[c][kind].test(id)) {
+          const uint32_t bytes = (8 + ReportBits[kind][id] + 7) / 8;
+          collection.Reports.push_back({static_cast<TReportKind>(kind), static_cast<uint8_t>(id),
+                                        static_cast<uint16_t>(bytes)});
+        }
+      }
+    }
+  }
+}
+
+bool TParser::OnMain(const TItem& item) {
+  switch (item.Tag) {
+    case kInput:
+      return OnReportItem(item, TReportKind::Input);
+    case kOutput:
+      return OnReportItem(item, TReportKind::Output);
+    case kFeature:
+      return OnReportItem(item, TReportKind::Feature);
+    case kCollection:
+      return OnCollection(item);
+    case kEndCollection:
+      if (Open.empty()) {
+        return Fail(item, "End Collection without an open collection");
+      }
+      Open.pop_back();
+      Locals = TLocals{};
+      return true;
+    default:
+      Locals = TLocals{};  // reserved main item: no fields, but it still ends the locals
+      return true;
+  }
+}
+
+bool TParser::LocalsComplete(const TItem& item) {
+  if (Locals.InDelimiter) {
+    return Fail(item, std::string(MainName(item.Tag)) + " inside an open Delimiter set");
+  }
+  if (Locals.PendingMin) {
+    return Fail(item,
+                "Usage Minimum without Usage Maximum before " + std::string(MainName(item.Tag)));
+  }
+  if (Locals.PendingMax) {
+    return Fail(item,
+                "Usage Maximum without Usage Minimum before " + std::string(MainName(item.Tag)));
+  }
+  return true;
+}
+
+bool TParser::OnCollection(const TItem& item) {
+  if (!LocalsComplete(item)) {
+    return false;
+  }
+  if (Open.size() >= kMaxCollectionDepth) {
+    return Fail(item, "collections nested deeper than " + std::to_string(kMaxCollectionDepth));
+  }
+  TLinkNode node{};
+  if (!Locals.Usages.empty()) {
+    // Aliased collection usages: the first one declared is the preferred one.
+    const TUsage& usage = Locals.Usages.front();
+    node.LinkUsage = usage.Min;
+    node.LinkUsagePage = usage.HasPage ? usage.Page : Globals.UsagePage;
+  }
+  node.CollectionType = static_cast<uint8_t>(item.Data & 0xFFu);
+  if (Open.empty()) {
+    Out.Collections.emplace_back();
+    Used.emplace_back();
+    Current().Usage = node.LinkUsage;
+    Current().UsagePage = node.LinkUsagePage;
+    Current().Nodes.push_back(node);
+    Open.push_back(0);
+  } else {
+    auto& nodes = Current().Nodes;
+    if (nodes.size() >= kMaxLinkCollections) {
+      return Fail(item, "more than " + std::to_string(kMaxLinkCollections) +
+                            " collections in one top-level collection");
+    }
+    const auto index = static_cast<uint16_t>(nodes.size());
+    TLinkNode& parent = nodes[Open.back()];
+    node.Parent = Open.back();
+    // The newest child becomes the parent's first; the sibling chain runs backwards.
+    node.NextSibling = parent.FirstChild;
+    parent.FirstChild = index;
+    ++parent.NumberOfChildren;
+    nodes.push_back(node);
+    Open.push_back(index);
+  }
+  Locals = TLocals{};
+  return true;
+}
+
+bool TParser::OnReportItem(const TItem& item, TReportKind kind) {
+  if (Open.empty()) {
+    return Fail(item, std::string(MainName(item.Tag)) + " item outside any collection");
+  }
+  if (!LocalsComplete(item)) {
+    return false;
+  }
+  const uint32_t bits = Globals.ReportSize * Globals.ReportCount;  // both limited, no overflow
+  bool ok = true;
+  if (bits > 0) {
+    const std::size_t k = IndexOf(kind);
+    uint32_t& reportBits = ReportBits[k][Globals.ReportId];
+    const uint32_t offset = 8 + reportBits;
+    reportBits += bits;
+    const uint32_t bytes = (8 + reportBits + 7) / 8;
+    if (bytes > kMaxReportBytes) {
+      return Fail(item, std::string(MainName(item.Tag)) + " report " +
+                            std::to_string(Globals.ReportId) + " grows to " +
+                            std::to_string(bytes) + " bytes, more than " +
+                            std::to_string(kMaxReportBytes));
+    }
+    Used.back()[k].set(Globals.ReportId);
+    if (!Locals.Usages.empty()) {
+      ok = AddCaps(item, kind, offset);
+    }
+  }
+  Locals = TLocals{};
+  return ok;
+}
+
+TCap TParser::BaseCap(uint32_t data) {
+  TCap cap{};
+  cap.ReportId = Globals.ReportId;
+  cap.BitField = static_cast<uint16_t>(data & 0xFFFFu);
+  cap.LinkCollection = Open.back();
+  const TLinkNode& node = Current().Nodes[Open.back()];
+  cap.LinkUsage = node.LinkUsage;
+  cap.LinkUsagePage = node.LinkUsagePage;
+  cap.IsAbsolute = (data & kRelative) == 0;
+  cap.HasNull = (data & kNullState) != 0;
+  cap.BitSize = static_cast<uint16_t>(Globals.ReportSize);
+  cap.LogicalMin = Globals.LogicalMin;
+  cap.LogicalMax = Globals.LogicalMax;
+  cap.PhysicalMin = Globals.PhysicalMin;
+  cap.PhysicalMax = Globals.PhysicalMax;
+  cap.UnitsExp = Globals.UnitExponent;
+  cap.Units = Globals.Unit;
+  if (Locals.StringMin && Locals.StringMax) {
+    cap.IsStringRange = true;
+    cap.StringMin = static_cast<uint16_t>(*Locals.StringMin);
+    cap.StringMax = static_cast<uint16_t>(*Locals.StringMax);
+  } else if (Locals.StringIndex) {
+    cap.StringMin = cap.StringMax = static_cast<uint16_t>(*Locals.StringIndex);
+  }
+  if (Locals.DesignatorMin && Locals.DesignatorMax) {
+    cap.IsDesignatorRange = true;
+    cap.DesignatorMin = static_cast<uint16_t>(*Locals.DesignatorMin);
+    cap.DesignatorMax = static_cast<uint16_t>(*Locals.DesignatorMax);
+  } else if (Locals.DesignatorIndex) {
+    cap.DesignatorMin = cap.DesignatorMax = static_cast<uint16_t>(*Locals.DesignatorIndex);
+  }
+  auto& unknowns = Current().Unknowns;
+  cap.FirstToken = static_cast<uint16_t>(unknowns.size());
+  cap.TokenCount = static_cast<uint16_t>(Globals.Unknowns.size());
+  return cap;
+}
+
+bool TParser::CheckCapCount(const TItem& item, TReportKind kind, std::size_t adding) {
+  const auto& caps = Current().Caps[IndexOf(kind)];
+  if (caps.size() + adding > kMaxCaps) {
+    return Fail(
+        item, "more than " + std::to_string(kMaxCaps) + " " + MainName(item.Tag) + " capabilities");
+  }
+  if (Current().Unknowns.size() + Globals.Unknowns.size() > 0xFFFF) {
+    return Fail(item, "too many reserved global items");
+  }
+  return true;
+}
+
+bool TParser::AddCaps(const TItem& item, TReportKind kind, uint32_t bitOffset) {
+  if (!CheckCapCount(item, kind, Locals.Usages.size())) {
+    return false;
+  }
+  const TCap base = BaseCap(item.Data);
+  const bool variable = (item.Data & kVariable) != 0;
+  const uint32_t size = Globals.ReportSize;
+  auto& model = Current();
+  const std::size_t k = IndexOf(kind);
+  uint32_t nextIndex = model.DataIndices[k];
+
+  auto makeCap = [&](const TUsage& usage) {
+    TCap cap = base;
+    cap.UsagePage = usage.HasPage ? usage.Page : Globals.UsagePage;
+    cap.UsageMin = usage.Min;
+    cap.UsageMax = usage.Max;
+    cap.IsRange = usage.IsRange;
+    return cap;
+  };
+
+  std::vector<TCap> caps;  // descriptor order first, reversed below
+  std::vector<uint32_t> sets;
+  if (!variable) {
+    // Array: each field holds an index into the concatenated usages of the item.
+    uint32_t position = 0;
+    for (std::size_t i = 0; i < Locals.Usages.size(); ++i) {
+      const TUsage& usage = Locals.Usages[i];
+      if (i > 0 && Locals.Usages[i - 1].Set == usage.Set) {
+        return Fail(item, "aliased usages in an array item");
+      }
+      TCap cap = makeCap(usage);
+      cap.IsButton = true;
+      cap.IsArray = true;
+      cap.Fields = static_cast<uint16_t>(Globals.ReportCount);
+      cap.BitOffset = bitOffset;
+      cap.ArrayFirst = position;
+      position += usage.Count();
+      cap.DataIndexMin = static_cast<uint16_t>(nextIndex);
+      nextIndex += usage.Count();
+      if (nextIndex > kMaxDataIndices) {
+        return Fail(item, "more than " + std::to_string(kMaxDataIndices) + " data indices");
+      }
+      cap.DataIndexMax = static_cast<uint16_t>(nextIndex - 1);
+      caps.push_back(cap);
+    }
+    std::reverse(caps.begin(), caps.end());
+  } else {
+    // Variable: usages take fields in order; the last one takes every field left over, and
+    // usages beyond the fields are dropped.
+    uint32_t remaining = Globals.ReportCount;
+    uint32_t field = 0;
+    for (std::size_t i = 0; i < Locals.Usages.size() && remaining > 0;) {
+      std::size_t end = i + 1;  // [i, end): one delimited set of aliases
+      while (end < Locals.Usages.size() && Locals.Usages[end].Set == Locals.Usages[i].Set) {
+        ++end;
+      }
+      const bool last = end == Locals.Usages.size();
+      uint32_t fields = 1;
+      if (Locals.Usages[i].IsRange) {
+        fields = std::min(Locals.Usages[i].Count(), remaining);
+      } else if (last) {
+        fields = remaining;
+      }
+      for (std::size_t a = i; a < end; ++a) {
+        TCap cap = makeCap(Locals.Usages[a]);
+        if (cap.IsRange) {
+          cap.UsageMax = static_cast<uint16_t>(cap.UsageMin + fields - 1);
+        }
+        cap.IsButton = size == 1;
+        cap.Fields = static_cast<uint16_t>(fields);
+        cap.BitOffset = bitOffset + field * size;
+        caps.push_back(cap);
+        sets.push_back(static_cast<uint32_t>(i));
+      }
+      field += fields;
+      remaining -= fields;
+      i = end;
+    }
+    // Caps of the item appear last usage first; aliases of one set end with the preferred
+    // one, and data indices rise along the list.
+    std::reverse(caps.begin(), caps.end());
+    std::reverse(sets.begin(), sets.end());
+    for (std::size_t i = 0; i < caps.size();) {
+      std::size_t end = i + 1;
+      while (end < caps.size() && sets[end] == sets[i]) {
+        ++end;
+      }
+      const uint32_t count = caps[i].IsRange ? caps[i].UsageCount() : 1;
+      if (nextIndex + count > kMaxDataIndices) {
+        return Fail(item, "more than " + std::to_string(kMaxDataIndices) + " data indices");
+      }
+      for (std::size_t a = i; a < end; ++a) {
+        caps[a].IsAlias = a + 1 < end;
+        caps[a].DataIndexMin = static_cast<uint16_t>(nextIndex);
+        caps[a].DataIndexMax = static_cast<uint16_t>(nextIndex + count - 1);
+      }
+      nextIndex += count;
+      i = end;
+    }
+  }
+  model.DataIndices[k] = static_cast<uint16_t>(nextIndex);
+  model.Unknowns.insert(model.Unknowns.end(), Globals.Unknowns.begin(), Globals.Unknowns.end());
+  model.Caps[k].insert(model.Caps[k].end(), caps.begin(), caps.end());
+  return true;
+}
+
+bool TParser::OnGlobal(const TItem& item) {
+  switch (item.Tag) {
+    case kUsagePage:
+      if (item.Data > 0xFFFF) {
+        return Fail(item, "Usage Page " + Hex(item.Data) + " wider than 16 bits");
+      }
+      Globals.UsagePage = static_cast<uint16_t>(item.Data);
+      return true;
+    case kLogicalMin:
+      Globals.LogicalMin = item.Signed();
+      return true;
+    case kLogicalMax:
+      Globals.LogicalMax = item.Signed();
+      return true;
+    case kPhysicalMin:
+      Globals.PhysicalMin = item.Signed();
+      return true;
+    case kPhysicalMax:
+      Globals.PhysicalMax = item.Signed();
+      return true;
+    case kUnitExponent:
+      Globals.UnitExponent = static_cast<uint32_t>(item.Signed());
+      return true;
+    case kUnit:
+      Globals.Unit = item.Unsigned();
+      return true;
+    case kReportSize:
+      if (item.Data > kMaxReportSize) {
+        return Fail(item, "Report Size " + std::to_string(item.Data) + " above " +
+                              std::to_string(kMaxReportSize));
+      }
+      Globals.ReportSize = item.Data;
+      return true;
+    case kReportId:
+      if (item.Data == 0 || item.Data > 0xFF) {
+        return Fail(item, "Report ID " + std::to_string(item.Data) + " outside 1..255");
+      }
+      Globals.ReportId = static_cast<uint8_t>(item.Data);
+      Out.UsesReportIds = true;
+      return true;
+    case kReportCount:
+      if (item.Data > kMaxReportCount) {
+        return Fail(item, "Report Count " + std::to_string(item.Data) + " above " +
+                              std::to_string(kMaxReportCount));
+      }
+      Globals.ReportCount = item.Data;
+      return true;
+    case kPush:
+      if (Pushed.size() >= kMaxPushDepth) {
+        return Fail(item, "Push deeper than " + std::to_string(kMaxPushDepth));
+      }
+      Pushed.push_back(Globals);
+      return true;
+    case kPop:
+      if (Pushed.empty()) {
+        return Fail(item, "Pop without Push");
+      }
+      Globals = std::move(Pushed.back());
+      Pushed.pop_back();
+      return true;
+    default: {
+      // Reserved global tag: kept for the extended attributes; a later one of the same
+      // prefix replaces the earlier, as any global item does.
+      auto& unknowns = Globals.Unknowns;
+      auto same = std::find_if(unknowns.begin(), unknowns.end(),
+                               [&](const TUnknownGlobal& u) { return u.Prefix == item.Prefix; });
+      if (same != unknowns.end()) {
+        same->Data = item.Data;
+      } else if (unknowns.size() >= kMaxUnknownGlobals) {
+        return Fail(item, "more than " + std::to_string(kMaxUnknownGlobals) +
+                              " reserved global items in force");
+      } else {
+        unknowns.push_back({item.Prefix, item.Data});
+      }
+      return true;
+    }
+  }
+}
+
+bool TParser::AddRange(const TItem& min, const TItem& max) {
+  TUsage usage;
+  usage.IsRange = true;
+  usage.Min = static_cast<uint16_t>(min.Data & 0xFFFFu);
+  usage.Max = static_cast<uint16_t>(max.Data & 0xFFFFu);
+  const bool minPage = min.Size == 4, maxPage = max.Size == 4;
+  if (minPage && maxPage && (min.Data >> 16) != (max.Data >> 16)) {
+    return Fail(max, "Usage Minimum and Maximum on different usage pages");
+  }
+  if (minPage || maxPage) {
+    usage.HasPage = true;
+    usage.Page = static_cast<uint16_t>((minPage ? min.Data : max.Data) >> 16);
+  }
+  if (usage.Max < usage.Min) {
+    return Fail(max, "Usage Maximum " + Hex(usage.Max) + " below Usage Minimum " + Hex(usage.Min));
+  }
+  usage.Set = Locals.NextSet++;
+  Locals.Usages.push_back(usage);
+  return true;
+}
+
+bool TParser::OnLocal(const TItem& item) {
+  const bool addsUsage = item.Tag == kUsage || item.Tag == kUsageMin || item.Tag == kUsageMax;
+  if (addsUsage && Locals.Usages.size() >= kMaxUsages) {
+    return Fail(item, "more than " + std::to_string(kMaxUsages) + " usages for one main item");
+  }
+  if ((item.Tag == kUsageMin || item.Tag == kUsageMax) && Locals.InDelimiter) {
+    return Fail(item, "usage range inside a Delimiter set");
+  }
+  switch (item.Tag) {
+    case kUsage: {
+      TUsage usage;
+      usage.Min = usage.Max = static_cast<uint16_t>(item.Data & 0xFFFFu);
+      if (item.Size == 4) {
+        usage.HasPage = true;
+        usage.Page = static_cast<uint16_t>(item.Data >> 16);
+      }
+      usage.Set = Locals.InDelimiter ? Locals.NextSet - 1 : Locals.NextSet++;
+      Locals.Usages.push_back(usage);
+      return true;
+    }
+    case kUsageMin:
+      if (Locals.PendingMin) {
+        return Fail(item, "second Usage Minimum without Usage Maximum");
+      }
+      if (Locals.PendingMax) {
+        const TItem max = *Locals.PendingMax;
+        Locals.PendingMax.reset();
+        return AddRange(item, max);
+      }
+      Locals.PendingMin = item;
+      return true;
+    case kUsageMax:
+      if (Locals.PendingMax) {
+        return Fail(item, "second Usage Maximum without Usage Minimum");
+      }
+      if (Locals.PendingMin) {
+        const TItem min = *Locals.PendingMin;
+        Locals.PendingMin.reset();
+        return AddRange(min, item);
+      }
+      Locals.PendingMax = item;
+      return true;
+    case kDesignatorIndex:
+      Locals.DesignatorIndex = item.Data;
+      return true;
+    case kDesignatorMin:
+      Locals.DesignatorMin = item.Data;
+      return true;
+    case kDesignatorMax:
+      Locals.DesignatorMax = item.Data;
+      return true;
+    case kStringIndex:
+      Locals.StringIndex = item.Data;
+      return true;
+    case kStringMin:
+      Locals.StringMin = item.Data;
+      return true;
+    case kStringMax:
+      Locals.StringMax = item.Data;
+      return true;
+    case kDelimiter:
+      if (item.Data == 1) {
+        if (Locals.InDelimiter) {
+          return Fail(item, "nested Delimiter set");
+        }
+        Locals.InDelimiter = true;
+        ++Locals.NextSet;
+        return true;
+      }
+      if (item.Data == 0) {
+        if (!Locals.InDelimiter) {
+          return Fail(item, "Delimiter close without open");
+        }
+        Locals.InDelimiter = false;
+        return true;
+      }
+      return Fail(item, "Delimiter value " + std::to_string(item.Data) + " is neither 0 nor 1");
+    default:
+      return true;  // reserved local tag: ignored
+  }
+}
+
+}  // namespace
+
+TParseResult ParseReportDescriptor(std::span<const uint8_t> descriptor) {
+  return TParser{}.Run(descriptor);
+}
+
+uint16_t TCollectionModel::ByteLength(TReportKind kind) const {
+  uint16_t longest = 0;
+  for (const auto& report : Reports) {
+    if (report.Kind == kind) {
+      longest = std::max(longest, report.ByteLength);
+    }
+  }
+  return longest;
+}
+
+const TReportSpec* TCollectionModel::FindReport(TReportKind kind, uint8_t reportId) const {
+  for (const auto& report : Reports) {
+    if (report.Kind == kind && report.ReportId == reportId) {
+      return &report;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace quorvel::hidparse
