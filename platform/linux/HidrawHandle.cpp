@@ -1,0 +1,74 @@
+#include "platform/linux/HidrawHandle.h"
+
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/Utf.h"
+
+namespace quorvel::hidraw {
+
+std::optional<THidrawHandle> THidrawHandle::From(HANDLE handle) {
+  THidrawHandle result;
+  result.File_ = posix::ObjectFromHandle(handle);
+  if (!result.File_) {
+    return std::nullopt;
+  }
+  result.Fd_ = result.File_->NativeFd();
+  if (result.Fd_ >= 0) {
+    const int flags = ::fcntl(result.Fd_, F_GETFL);
+    result.PathOnly_ = flags == -1 || (flags & O_PATH) != 0;
+    struct stat info {};
+    if (::fstat(result.Fd_, &info) == 0 && S_ISCHR(info.st_mode)) {
+      result.CharDevice_ = true;
+      result.Major_ = major(info.st_rdev);
+      result.Minor_ = minor(info.st_rdev);
+    }
+  }
+  return result;
+}
+
+std::optional<THidrawNode> THidrawHandle::Node(const TSysfs& sysfs) const {
+  if (CharDevice_) {
+    const auto name = NodeNameFromDevice(sysfs, Major_, Minor_);
+    return name ? DescribeNode(sysfs, *name) : std::nullopt;
+  }
+  const std::string path = platform::Utf16ToUtf8(File_->Path());
+  const auto resolved = TSysfs::Resolve(path);
+  return DescribeNode(sysfs, BaseName(resolved.value_or(path)));
+}
+
+std::optional<std::vector<uint8_t>> THidrawHandle::ReportDescriptor(const TSysfs& sysfs,
+                                                                    DWORD& error) const {
+  if (CanTransfer()) {
+    int size = 0;
+    if (::ioctl(Fd_, HIDIOCGRDESCSIZE, &size) < 0) {
+      error = ErrorFromHidrawErrno(errno);
+      return std::nullopt;
+    }
+    auto descriptor = std::make_unique<hidraw_report_descriptor>();
+    descriptor->size = static_cast<uint32_t>(std::clamp(size, 0, HID_MAX_DESCRIPTOR_SIZE));
+    if (::ioctl(Fd_, HIDIOCGRDESC, descriptor.get()) < 0) {
+      error = ErrorFromHidrawErrno(errno);
+      return std::nullopt;
+    }
+    return std::vector<uint8_t>(descriptor->value, descriptor->value + descriptor->size);
+  }
+  const auto node = Node(sysfs);
+  auto descriptor = node ? ReportDescriptorFromSysfs(*node) : std::nullopt;
+  if (!descriptor) {
+    error = ERROR_DEVICE_NOT_CONNECTED;
+  }
+  return descriptor;
+}
+
+DWORD ErrorFromHidrawErrno(int err) {
+  return err == EBADF ? ERROR_ACCESS_DENIED : posix::ErrorFromErrno(err);
+}
+
+}  // namespace quorvel::hidraw

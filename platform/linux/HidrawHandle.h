@@ -1,0 +1,47 @@
+// A caller's HANDLE as the HID module sees it: the file object of the POSIX handle table,
+// its descriptor, and the hidraw node it was opened on.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/PlatformTypes.h"
+#include "platform/linux/HidrawNode.h"
+#include "platform/linux/Sysfs.h"
+#include "platform/posix/FileProvider.h"
+
+namespace quorvel::hidraw {
+
+class THidrawHandle {
+ public:
+  // nullopt for a handle that is not open.
+  static std::optional<THidrawHandle> From(HANDLE handle);
+
+  // True when the descriptor can carry reports: a device node opened for reading or
+  // writing. A handle opened with access 0 (O_PATH) can only be identified.
+  bool CanTransfer() const { return Fd_ >= 0 && !PathOnly_ && CharDevice_; }
+  int Fd() const { return Fd_; }
+
+  // The node in sysfs: by device number for a real node (so a udev link name does not
+  // matter), else by the name of the path.
+  std::optional<THidrawNode> Node(const TSysfs& sysfs) const;
+
+  // The report descriptor: from the kernel through the descriptor when it can transfer,
+  // else from sysfs. Error is a Windows code.
+  std::optional<std::vector<uint8_t>> ReportDescriptor(const TSysfs& sysfs, DWORD& error) const;
+
+ private:
+  std::shared_ptr<posix::TFileObject> File_;
+  int Fd_ = -1;
+  bool PathOnly_ = false;
+  bool CharDevice_ = false;
+  uint32_t Major_ = 0, Minor_ = 0;
+};
+
+// A failed hidraw call's errno as the platform reports it. The handle is known to be open,
+// so EBADF means it lacks the access the call needs.
+DWORD ErrorFromHidrawErrno(int err);
+
+}  // namespace quorvel::hidraw

@@ -1,0 +1,10 @@
+#include "platform/linux/ModuleRoot.h"
+
+namespace quorvel::hidraw {
+
+const TSysfs& ModuleSysfs() {
+  static const TSysfs system{""};
+  return system;
+}
+
+}  // namespace quorvel::hidraw
