@@ -1,0 +1,358 @@
+#include "hid/HidDevice.h"
+
+#include "hid/HidDeviceHost.h"
+#include "hid/PlatformKernel.h"
+#include "platform/Hid.h"
+
+namespace quorvel::hid {
+namespace {
+
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+HANDLE OpenPath(const TString& path, DWORD access, DWORD flags) {
+  return ::CreateFileW(reinterpret_cast<const WCHAR*>(path.c_str()), access, kShareReadWrite,
+                       /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, flags,
+                       /*hTemplateFile=*/nullptr);
+}
+
+bool InRange(int32_t value, int32_t low, int32_t high) {
+  return value >= low && value <= high;
+}
+
+}  // namespace
+
+void TDeviceHandle::Reset(HANDLE handle) {
+  if (handle_ != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(handle_);
+  }
+  handle_ = handle;
+}
+
+THidDevice::THidDevice() {
+  throw EControllerError("Direct creation of a THidDevice object is not allowed");
+}
+
+THidDevice::THidDevice(THidDeviceHost* Controller) {
+  // Timing values come over as they stand when the device's own range allows
+  // them; an out-of-range default (the controller stores anything) would leave
+  // the read thread spinning or never waking, so such a value keeps the
+  // device's own default.
+  if (InRange(Controller->FDevPollingDelayTime, 0, 10000)) {
+    FPollingDelayTime = Controller->FDevPollingDelayTime;
+  }
+  if (InRange(Controller->FDevThreadSleepTime, 10, 10000)) {
+    FThreadSleepTime = Controller->FDevThreadSleepTime;
+  }
+  SetOnData(Controller->FOnDeviceData);
+  FOnUnplug = Controller->FOnDeviceUnplug;
+  FOnDataError = Controller->FOnDeviceDataError;
+}
+
+std::unique_ptr<THidDevice> THidDevice::CreateForController(std::unique_ptr<THidPnPInfo>& PnPInfo,
+                                                            THidDeviceHost* Controller) {
+  // The constructor is private; the object is owned from the first moment.
+  std::unique_ptr<THidDevice> device(new THidDevice(Controller));
+  HANDLE handle = OpenPath(PnPInfo->DevicePath(), GENERIC_READ | GENERIC_WRITE, 0);
+  device->FHasReadWriteAccess = handle != INVALID_HANDLE_VALUE;
+  if (handle == INVALID_HANDLE_VALUE) {
+    handle = OpenPath(PnPInfo->DevicePath(), 0, 0);
+  }
+  if (handle != INVALID_HANDLE_VALUE) {
+    device->FHidFileHandle.Reset(handle);
+    device->FAttributes.Size = sizeof(HIDD_ATTRIBUTES);
+    if (!platform::HidD_GetAttributes(handle, &device->FAttributes)) {
+      // The device has no controller yet, so its destructor leaves the list alone;
+      // the PnP information was never taken and stays with the caller.
+      throw EControllerError("Device cannot be identified");
+    }
+    device->CloseFile();
+  }
+  device->FPnPInfo = std::move(PnPInfo);
+  device->FMyController = Controller;
+  return device;
+}
+
+THidDevice::~THidDevice() {
+  const THidDataEvent onData = FOnData;
+  const THidPlugEvent onUnplug = FOnUnplug;
+  SetOnData({});
+  FOnUnplug = {};
+  CloseAll();
+  if (FPreparsedData != nullptr) {
+    platform::HidD_FreePreparsedData(FPreparsedData);
+    FPreparsedData = nullptr;
+  }
+  FLanguageStrings.clear();
+  if (FMyController != nullptr) {
+    LeaveController(onData, onUnplug);
+  }
+}
+
+void THidDevice::LeaveController(const THidDataEvent& onData, const THidPlugEvent& onUnplug) {
+  THidDeviceHost& host = *FMyController;
+  const int32_t index = host.IndexOf(this);
+  if (index < 0) {
+    return;
+  }
+  auto& entry = host.FList[static_cast<std::size_t>(index)];
+  // This object is being destroyed through `delete`: the list gives up its
+  // ownership before the entry is reused or erased.
+  (void)entry.release();
+  std::unique_ptr<THidDevice> replacement;
+  if (FIsPluggedIn) {
+    try {
+      replacement = CreateForController(FPnPInfo, FMyController);
+    } catch (...) {
+      // A destructor cannot pass an error on: whatever stopped the replacement,
+      // the entry leaves the list as it does for an unidentifiable device.
+      replacement.reset();
+    }
+  }
+  if (replacement) {
+    replacement->SetOnData(onData);
+    replacement->FOnUnplug = onUnplug;
+    replacement->SetPollingDelayTime(FPollingDelayTime);
+    replacement->SetThreadSleepTime(FThreadSleepTime);
+    entry = std::move(replacement);
+    if (FIsCheckedOut) {
+      --host.FNumCheckedOutDevices;
+      ++host.FNumCheckedInDevices;
+    }
+    return;
+  }
+  host.FList.erase(host.FList.begin() + index);
+  if (!FIsPluggedIn) {
+    --host.FNumUnpluggedDevices;
+  } else if (FIsCheckedOut) {
+    --host.FNumCheckedOutDevices;
+  } else {
+    --host.FNumCheckedInDevices;
+  }
+}
+
+bool THidDevice::IsUsable() const {
+  return FIsPluggedIn && (FIsCheckedOut || FIsEnumerated);
+}
+
+HANDLE THidDevice::OpenMainPath() {
+  HANDLE handle = OpenPath(FPnPInfo->DevicePath(), GENERIC_READ | GENERIC_WRITE, 0);
+  FHasReadWriteAccess = handle != INVALID_HANDLE_VALUE;
+  if (handle == INVALID_HANDLE_VALUE) {
+    handle = OpenPath(FPnPInfo->DevicePath(), 0, 0);
+  }
+  return handle;
+}
+
+bool THidDevice::OpenFile() {
+  if (IsUsable() && !FHidFileHandle.IsOpen()) {
+    HANDLE handle = OpenMainPath();
+    if (handle != INVALID_HANDLE_VALUE) {
+      FHidFileHandle.Reset(handle);
+      ULONG count = 0;
+      (void)platform::HidD_GetNumInputBuffers(handle, &count);
+      FNumInputBuffers = static_cast<int32_t>(count);
+    }
+  }
+  return FHidFileHandle.IsOpen();
+}
+
+bool THidDevice::OpenFileEx(THidOpenExMode Mode) {
+  if (!IsUsable()) {
+    return false;
+  }
+  if (Mode == THidOpenExMode::omhRead) {
+    if (!FHidOverlappedRead.IsOpen()) {
+      HANDLE handle = OpenPath(FPnPInfo->DevicePath(), GENERIC_READ, FILE_FLAG_OVERLAPPED);
+      if (handle != INVALID_HANDLE_VALUE) {
+        FHidOverlappedRead.Reset(handle);
+        ULONG count = 0;
+        (void)platform::HidD_GetNumInputBuffers(handle, &count);
+        FNumOverlappedBuffers = static_cast<int32_t>(count);
+      }
+    }
+    return FHidOverlappedRead.IsOpen();
+  }
+  if (!FHidOverlappedWrite.IsOpen()) {
+    HANDLE handle = OpenPath(FPnPInfo->DevicePath(), GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
+    if (handle != INVALID_HANDLE_VALUE) {
+      FHidOverlappedWrite.Reset(handle);
+    }
+  }
+  return FHidOverlappedWrite.IsOpen();
+}
+
+void THidDevice::CloseFile() {
+  FHidFileHandle.Reset();
+  FNumInputBuffers = 0;
+}
+
+void THidDevice::CloseFileEx(THidOpenExMode Mode) {
+  if (Mode == THidOpenExMode::omhRead) {
+    FHidOverlappedRead.Reset();
+    FNumOverlappedBuffers = 0;
+  } else {
+    FHidOverlappedWrite.Reset();
+  }
+}
+
+void THidDevice::CloseAll() {
+  CloseFile();
+  CloseFileEx(THidOpenExMode::omhRead);
+  CloseFileEx(THidOpenExMode::omhWrite);
+}
+
+bool THidDevice::GetFeature(void* Report, int32_t Size) {
+  // A negative size would reach the platform as a huge unsigned length.
+  if (Size < 0 || (Report == nullptr && Size > 0)) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return OpenFile() &&
+         platform::HidD_GetFeature(FHidFileHandle.Get(), Report, static_cast<ULONG>(Size)) != 0;
+}
+
+bool THidDevice::SetFeature(void* Report, int32_t Size) {
+  if (Size < 0 || (Report == nullptr && Size > 0)) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return OpenFile() &&
+         platform::HidD_SetFeature(FHidFileHandle.Get(), Report, static_cast<ULONG>(Size)) != 0;
+}
+
+bool THidDevice::CheckOut() {
+  if (FMyController == nullptr || !FIsPluggedIn || FIsCheckedOut) {
+    return false;
+  }
+  FIsCheckedOut = true;
+  ++FMyController->FNumCheckedOutDevices;
+  --FMyController->FNumCheckedInDevices;
+  StartReadThread();
+  return true;
+}
+
+PHIDP_PREPARSED_DATA THidDevice::PreparsedData() {
+  if (FPreparsedData == nullptr && OpenFile()) {
+    PHIDP_PREPARSED_DATA data = nullptr;
+    if (platform::HidD_GetPreparsedData(FHidFileHandle.Get(), &data)) {
+      FPreparsedData = data;
+    }
+    CloseFile();
+  }
+  return FPreparsedData;
+}
+
+HIDP_CAPS THidDevice::Caps() {
+  HIDP_CAPS caps{};
+  if (PHIDP_PREPARSED_DATA data = PreparsedData(); data != nullptr) {
+    (void)platform::HidP_GetCaps(data, &caps);
+  }
+  return caps;
+}
+
+HIDD_CONFIGURATION THidDevice::Configuration() {
+  HIDD_CONFIGURATION configuration{};
+  if (OpenFile()) {
+    (void)platform::HidD_GetConfiguration(FHidFileHandle.Get(), &configuration,
+                                          sizeof configuration);
+  }
+  return configuration;
+}
+
+void THidDevice::SetConfiguration(const HIDD_CONFIGURATION& Value) {
+  if (OpenFile()) {
+    HIDD_CONFIGURATION configuration = Value;
+    (void)platform::HidD_SetConfiguration(FHidFileHandle.Get(), &configuration,
+                                          sizeof configuration);
+  }
+}
+
+void THidDevice::SetNumInputBuffers(int32_t Value) {
+  if (Value != FNumInputBuffers && OpenFile()) {
+    (void)platform::HidD_SetNumInputBuffers(FHidFileHandle.Get(), static_cast<ULONG>(Value));
+    ULONG count = 0;
+    (void)platform::HidD_GetNumInputBuffers(FHidFileHandle.Get(), &count);
+    FNumInputBuffers = static_cast<int32_t>(count);
+  }
+}
+
+void THidDevice::SetNumOverlappedBuffers(int32_t Value) {
+  if (Value != FNumOverlappedBuffers && OpenFileEx(THidOpenExMode::omhRead)) {
+    (void)platform::HidD_SetNumInputBuffers(FHidOverlappedRead.Get(), static_cast<ULONG>(Value));
+    ULONG count = 0;
+    (void)platform::HidD_GetNumInputBuffers(FHidOverlappedRead.Get(), &count);
+    FNumOverlappedBuffers = static_cast<int32_t>(count);
+  }
+}
+
+void THidDevice::SetReportTypeParam(uint32_t Value) {
+  FReportTypeParam = Value;
+  UpdateListLengths();
+}
+
+void THidDevice::SetUsagePageParam(uint16_t Value) {
+  FUsagePageParam = Value;
+  UpdateListLengths();
+}
+
+void THidDevice::UpdateListLengths() {
+  if (!IsUsable()) {
+    return;
+  }
+  // The parser is never asked without preparsed data: the lengths stay as they were.
+  PHIDP_PREPARSED_DATA data = PreparsedData();
+  if (data == nullptr) {
+    return;
+  }
+  const auto type = static_cast<HIDP_REPORT_TYPE>(FReportTypeParam);
+  FMaxDataListLength = platform::HidP_MaxDataListLength(type, data);
+  FMaxUsageListLength = platform::HidP_MaxUsageListLength(type, FUsagePageParam, data);
+  FMaxButtonListLength = platform::HidP_MaxButtonListLength(type, FUsagePageParam, data);
+}
+
+void THidDevice::SetPollingDelayTime(int32_t Value) {
+  if (InRange(Value, 0, 10000)) {
+    FPollingDelayTime = Value;
+  }
+}
+
+void THidDevice::SetThreadSleepTime(int32_t Value) {
+  if (InRange(Value, 10, 10000)) {
+    FThreadSleepTime = Value;
+  }
+}
+
+void THidDevice::SetOnData(THidDataEvent Value) {
+  if (!Value.Assigned()) {
+    StopReadThread();
+  }
+  FOnData = Value;
+  StartReadThread();
+}
+
+void THidDevice::StartReadThread() {
+  if (!FOnData.Assigned() || !FIsPluggedIn || !FIsCheckedOut || !FHasReadWriteAccess ||
+      FDataThread) {
+    return;
+  }
+  // The reader itself arrives with the read thread; until then no thread is made.
+}
+
+void THidDevice::StopReadThread() {
+  if (FDataThread) {
+    FDataThread->Terminate();
+    FDataThread->WaitFor();
+    FDataThread.reset();
+  }
+}
+
+void THidDevice::MarkUnplugged() {
+  CloseAll();
+  FIsPluggedIn = false;
+  if (FOnUnplug.Assigned()) {
+    FOnUnplug(this);
+    FOnUnplug = {};
+  }
+}
+
+}  // namespace quorvel::hid

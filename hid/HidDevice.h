@@ -1,0 +1,192 @@
+// THidDevice: one HID device interface of the controller's list. It keeps the
+// device's identity, opens the interface path on demand, caches what it read and
+// exchanges feature reports.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "hid/HidEvents.h"
+#include "hid/HidPnPInfo.h"
+#include "hid/LayerTypes.h"
+#include "platform/PlatformTypes.h"
+
+namespace quorvel::hid {
+
+class THidDeviceHost;
+
+enum class THidOpenExMode { omhRead, omhWrite };
+using TPhysicalDescriptor = std::vector<uint16_t>;
+
+// A platform handle that is either open or INVALID_HANDLE_VALUE, closed on reset
+// and on destruction.
+class TDeviceHandle {
+ public:
+  TDeviceHandle() = default;
+  ~TDeviceHandle() { Reset(); }
+  TDeviceHandle(const TDeviceHandle&) = delete;
+  TDeviceHandle& operator=(const TDeviceHandle&) = delete;
+
+  HANDLE Get() const { return handle_; }
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  void Reset(HANDLE handle = INVALID_HANDLE_VALUE);
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+class THidDevice {
+ public:
+  // Devices are made only by their controller: this constructor always throws
+  // EControllerError "Direct creation of a THidDevice object is not allowed".
+  THidDevice();
+  // Makes a device for `Controller`'s list. On success the device takes
+  // `PnPInfo` over; when the path opens but the attributes cannot be read it
+  // throws EControllerError "Device cannot be identified" and `PnPInfo` stays
+  // with the caller. A path that does not open at all gives a device with zero
+  // attributes and no read-write access.
+  static std::unique_ptr<THidDevice> CreateForController(std::unique_ptr<THidPnPInfo>& PnPInfo,
+                                                         THidDeviceHost* Controller);
+  // The application may free a device it has checked out: a device that is still
+  // plugged in is then replaced in its controller's list by a fresh, checked-in
+  // object for the same interface (see docs/hid-layer.md).
+  ~THidDevice();
+  THidDevice(const THidDevice&) = delete;
+  THidDevice& operator=(const THidDevice&) = delete;
+
+  // Handles. Each holds an open handle or INVALID_HANDLE_VALUE.
+  bool OpenFile();
+  bool OpenFileEx(THidOpenExMode Mode);
+  void CloseFile();
+  void CloseFileEx(THidOpenExMode Mode);
+  HANDLE HidFileHandle() const { return FHidFileHandle.Get(); }
+  HANDLE HidOverlappedRead() const { return FHidOverlappedRead.Get(); }
+  HANDLE HidOverlappedWrite() const { return FHidOverlappedWrite.Get(); }
+
+  // Feature reports on the main handle, which stays open. `Report` starts with
+  // the report ID; false leaves the platform's last error for the caller.
+  bool GetFeature(void* Report, int32_t Size);
+  bool SetFeature(void* Report, int32_t Size);
+
+  // The device checks itself out of its controller; false when it has none, is
+  // unplugged or is already checked out.
+  bool CheckOut();
+
+  // Identity.
+  const HIDD_ATTRIBUTES& Attributes() const { return FAttributes; }
+  bool HasReadWriteAccess() const { return FHasReadWriteAccess; }
+  bool IsCheckedOut() const { return FIsCheckedOut; }
+  bool IsPluggedIn() const { return FIsPluggedIn; }
+  THidPnPInfo* PnPInfo() const { return FPnPInfo.get(); }
+
+  // Strings and descriptors, each read through a cache that counts as unread
+  // while empty; a read opens the main handle and closes it again.
+  const TString& VendorName();
+  const TString& ProductName();
+  const TString& SerialNumber();
+  const TStringList& LanguageStrings();
+  const TPhysicalDescriptor& PhysicalDescriptor();
+  // The string at `Idx` (0 yields the empty string); not cached, the main handle
+  // stays open.
+  TString GetDeviceString(uint8_t Idx);
+
+  // Report parsing.
+  PHIDP_PREPARSED_DATA PreparsedData();
+  HIDP_CAPS Caps();
+  HIDD_CONFIGURATION Configuration();
+  void SetConfiguration(const HIDD_CONFIGURATION& Value);
+
+  int32_t NumInputBuffers() const { return FNumInputBuffers; }
+  void SetNumInputBuffers(int32_t Value);
+  int32_t NumOverlappedBuffers() const { return FNumOverlappedBuffers; }
+  void SetNumOverlappedBuffers(int32_t Value);
+
+  uint32_t MaxDataListLength() const { return FMaxDataListLength; }
+  uint32_t MaxUsageListLength() const { return FMaxUsageListLength; }
+  uint32_t MaxButtonListLength() const { return FMaxButtonListLength; }
+  uint32_t ReportTypeParam() const { return FReportTypeParam; }
+  void SetReportTypeParam(uint32_t Value);
+  uint16_t UsagePageParam() const { return FUsagePageParam; }
+  void SetUsagePageParam(uint16_t Value);
+  uint16_t LinkCollectionParam() const { return FLinkCollectionParam; }
+  void SetLinkCollectionParam(uint16_t Value) { FLinkCollectionParam = Value; }
+  uint16_t UsageParam() const { return FUsageParam; }
+  void SetUsageParam(uint16_t Value) { FUsageParam = Value; }
+
+  // Read-thread timing, in milliseconds. Values outside 0..10000 (polling delay)
+  // and 10..10000 (sleep time) are ignored.
+  int32_t PollingDelayTime() const { return FPollingDelayTime; }
+  void SetPollingDelayTime(int32_t Value);
+  int32_t ThreadSleepTime() const { return FThreadSleepTime; }
+  void SetThreadSleepTime(int32_t Value);
+
+  int32_t Tag() const { return FTag; }
+  void SetTag(int32_t Value) { FTag = Value; }
+
+  const THidDataEvent& OnData() const { return FOnData; }
+  void SetOnData(THidDataEvent Value);
+  const THidDataErrorEvent& OnDataError() const { return FOnDataError; }
+  void SetOnDataError(THidDataErrorEvent Value) { FOnDataError = Value; }
+  const THidPlugEvent& OnUnplug() const { return FOnUnplug; }
+  void SetOnUnplug(THidPlugEvent Value) { FOnUnplug = Value; }
+
+  // For the rest of the layer.
+  // Plugged in, and checked out or being handed to a controller callback.
+  bool IsUsable() const;
+  // Closes every handle, clears IsPluggedIn and raises OnUnplug once.
+  void MarkUnplugged();
+  void StartReadThread();
+  void StopReadThread();
+  void UpdateListLengths();
+  // The three handles closed.
+  void CloseAll();
+
+ private:
+  friend class THidDeviceController;
+  friend class THidDeviceHost;
+
+  explicit THidDevice(THidDeviceHost* Controller);
+  // Opens the interface path with read-write access, else with none, recording
+  // which one it got.
+  HANDLE OpenMainPath();
+  // Puts a fresh object for this interface at this device's list position, or
+  // takes the entry out; keeps the controller's counters in step.
+  void LeaveController(const THidDataEvent& onData, const THidPlugEvent& onUnplug);
+
+  THidDeviceHost* FMyController = nullptr;
+  bool FIsPluggedIn = true;
+  bool FIsCheckedOut = false;
+  bool FIsEnumerated = false;
+  TDeviceHandle FHidFileHandle;
+  TDeviceHandle FHidOverlappedRead;
+  TDeviceHandle FHidOverlappedWrite;
+  OVERLAPPED FOvlRead{};
+  OVERLAPPED FOvlWrite{};
+  HIDD_ATTRIBUTES FAttributes{};
+  std::unique_ptr<THidPnPInfo> FPnPInfo;
+  TString FVendorName;
+  TString FProductName;
+  TString FSerialNumber;
+  TPhysicalDescriptor FPhysicalDescriptor;
+  PHIDP_PREPARSED_DATA FPreparsedData = nullptr;
+  TStringList FLanguageStrings;
+  int32_t FNumInputBuffers = 0;
+  int32_t FNumOverlappedBuffers = 0;
+  int32_t FPollingDelayTime = 0;
+  int32_t FThreadSleepTime = 100;
+  uint32_t FMaxDataListLength = 0;
+  uint32_t FMaxUsageListLength = 0;
+  uint32_t FMaxButtonListLength = 0;
+  uint32_t FReportTypeParam = 0;
+  uint16_t FUsagePageParam = 0;
+  uint16_t FLinkCollectionParam = 0;
+  uint16_t FUsageParam = 0;
+  THidDataEvent FOnData;
+  THidDataErrorEvent FOnDataError;
+  THidPlugEvent FOnUnplug;
+  bool FHasReadWriteAccess = false;
+  std::unique_ptr<TCustomThread> FDataThread;
+  int32_t FTag = 0;
+};
+
+}  // namespace quorvel::hid
