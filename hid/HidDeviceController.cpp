@@ -1,0 +1,460 @@
+#include "hid/HidDeviceController.h"
+
+#include <algorithm>
+
+#include "hid/DeviceChangeNotifier.h"
+#include "hid/FlagScope.h"
+#include "hid/PlatformKernel.h"
+#include "platform/Hid.h"
+#include "platform/SetupApi.h"
+
+namespace quorvel::hid {
+namespace {
+
+constexpr UINT kWmDeviceChange = 0x0219;
+constexpr std::uintptr_t kDbtDevNodesChanged = 0x0007;
+// The platform's published HID interface class, for when HID.dll cannot say.
+constexpr GUID kHidInterfaceClass = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+// An interface path longer than the platform's longest path is not one.
+constexpr DWORD kMaxDetailBytes = 65536;
+
+// Closes a device-information set however the scan ends.
+class TDeviceInfoSet {
+ public:
+  explicit TDeviceInfoSet(HDEVINFO set) : set_(set) {}
+  ~TDeviceInfoSet() {
+    if (set_ != INVALID_HANDLE_VALUE) {
+      (void)platform::SetupDiDestroyDeviceInfoListSlot()(set_);
+    }
+  }
+  TDeviceInfoSet(const TDeviceInfoSet&) = delete;
+  TDeviceInfoSet& operator=(const TDeviceInfoSet&) = delete;
+  HDEVINFO Get() const { return set_; }
+
+ private:
+  HDEVINFO set_;
+};
+
+}  // namespace
+
+THidDeviceController::TBinding::~TBinding() {
+  if (bound_ && unbind_ != nullptr) {
+    unbind_();
+  }
+}
+
+THidDeviceController::THidDeviceController(TLayerComponent* AOwner)
+    : THidDeviceController(AOwner, {}, {}) {}
+
+THidDeviceController::THidDeviceController(TLayerComponent* AOwner,
+                                           THidDeviceCreateError AOnHidCtlDeviceCreateError,
+                                           TNotifyEvent AOnDeviceChange)
+    : TLayerComponent(AOwner), FVersion(u"1.0.35") {
+  FSetupApiBinding.Set(platform::BindSetupApi(), &platform::UnbindSetupApi);
+  if (FSetupApiBinding.Bound()) {
+    FHidBinding.Set(platform::BindHid(), &platform::UnbindHid);
+  }
+  FHidGuid = kHidInterfaceClass;
+  if (platform::HidBound()) {
+    platform::HidD_GetHidGuid(&FHidGuid);
+  }
+  FOnDeviceCreateError = AOnHidCtlDeviceCreateError;
+  try {
+    SetOnDeviceChange(AOnDeviceChange);
+    if (platform::HidBound()) {
+      FNotifier = std::make_unique<TDeviceChangeNotifier>(
+          TDeviceChangeNotifier::TWndProc::Of<&THidDeviceController::DeviceChangeWndProc>(this));
+      // One scan that raises OnDeviceChange whatever it finds, once the
+      // application pumps.
+      FNotifier->Post(kWmDeviceChange, kDbtDevNodesChanged, -1);
+    }
+  } catch (...) {
+    // The bindings go with the members; the devices must go first.
+    FNotifier.reset();
+    FreeDevices();
+    throw;
+  }
+}
+
+THidDeviceController::~THidDeviceController() {
+  MarkDestroying();
+  // A destructor passes no error on: a handler that fails during the last scan
+  // or an unplug notice only ends that step.
+  try {
+    SetOnDeviceChange({});
+  } catch (...) {
+  }
+  try {
+    SetOnDeviceUnplug({});
+  } catch (...) {
+  }
+  FOnEnumerate = {};
+  FNotifier.reset();
+  FreeDevices();
+}
+
+void THidDeviceController::FreeDevices() {
+  for (auto& entry : FList) {
+    entry->FMyController = nullptr;
+    if (entry->FIsCheckedOut) {
+      try {
+        entry->MarkUnplugged();
+      } catch (...) {
+      }
+    }
+    entry.reset();
+  }
+  FList.clear();
+  FNumCheckedInDevices = 0;
+  FNumCheckedOutDevices = 0;
+  FNumUnpluggedDevices = 0;
+}
+
+THidDevice* THidDeviceController::Devices(int32_t Idx) const {
+  if (Idx < 0 || Idx >= DeviceCount()) {
+    return nullptr;
+  }
+  return FList[static_cast<std::size_t>(Idx)].get();
+}
+
+std::unique_ptr<THidDevice> THidDeviceController::CreateDevice(
+    std::unique_ptr<THidPnPInfo>& PnPInfo) {
+  bool retry = false;
+  for (;;) {
+    try {
+      return THidDevice::CreateForController(PnPInfo, this);
+    } catch (const EControllerError&) {
+      if (!FOnDeviceCreateError.Assigned()) {
+        throw;
+      }
+      bool handled = false;
+      FOnDeviceCreateError(this, PnPInfo.get(), handled, retry);
+      if (!handled) {
+        throw;
+      }
+      if (!retry) {
+        return nullptr;
+      }
+    }
+  }
+}
+
+THidDeviceController::TDeviceList THidDeviceController::ScanHidInterfaces() {
+  TDeviceList fresh;
+  if (!platform::HidBound()) {
+    return fresh;
+  }
+  const TDeviceInfoSet set(platform::SetupDiGetClassDevsSlot()(
+      &FHidGuid, /*Enumerator=*/nullptr,
+      /*hwndParent=*/nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+  if (set.Get() == INVALID_HANDLE_VALUE) {
+    return fresh;
+  }
+  constexpr std::size_t kPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+  for (DWORD index = 0;; ++index) {
+    SP_DEVICE_INTERFACE_DATA interfaceData{};
+    interfaceData.cbSize = sizeof interfaceData;
+    if (!platform::SetupDiEnumDeviceInterfacesSlot()(set.Get(), /*DeviceInfoData=*/nullptr,
+                                                     &FHidGuid, index, &interfaceData)) {
+      break;
+    }
+    SP_DEVINFO_DATA devInfo{};
+    devInfo.cbSize = sizeof devInfo;
+    DWORD required = 0;
+    (void)platform::SetupDiGetDeviceInterfaceDetailSlot()(set.Get(), &interfaceData,
+                                                          /*DeviceInterfaceDetailData=*/nullptr,
+                                                          /*DeviceInterfaceDetailDataSize=*/0,
+                                                          &required, &devInfo);
+    if (required == 0 || ::GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+        required > kMaxDetailBytes) {
+      continue;
+    }
+    // Whole records, so that the fixed part is aligned and always fits.
+    const std::size_t bytes =
+        std::max<std::size_t>(required, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
+    std::vector<SP_DEVICE_INTERFACE_DETAIL_DATA_W> buffer(
+        (bytes + sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) - 1) /
+        sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
+    auto* detail = buffer.data();
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (!platform::SetupDiGetDeviceInterfaceDetailSlot()(set.Get(), &interfaceData, detail,
+                                                         required, &required, &devInfo)) {
+      continue;
+    }
+    // The path ends at its terminator, or at the end of what was offered when the
+    // platform wrote none: never beyond the buffer.
+    const auto* path =
+        reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(detail) + kPathOffset);
+    const std::size_t offered = (bytes - kPathOffset) / sizeof(char16_t);
+    std::size_t length = 0;
+    while (length < offered && path[length] != 0) {
+      ++length;
+    }
+    auto pnpInfo =
+        std::make_unique<THidPnPInfo>(set.Get(), devInfo, std::u16string_view(path, length));
+    if (auto device = CreateDevice(pnpInfo)) {
+      fresh.push_back(std::move(device));
+    }
+  }
+  return fresh;
+}
+
+void THidDeviceController::Recount() {
+  FNumCheckedInDevices = 0;
+  FNumUnpluggedDevices = 0;
+  int32_t checkedOut = 0;
+  for (const auto& entry : FList) {
+    FNumCheckedInDevices += entry->FIsCheckedOut ? 0 : 1;
+    FNumUnpluggedDevices += entry->FIsPluggedIn ? 0 : 1;
+    checkedOut += entry->FIsCheckedOut ? 1 : 0;
+  }
+  FNumCheckedOutDevices = checkedOut - FNumUnpluggedDevices;
+}
+
+void THidDeviceController::DeviceChange() {
+  bool changed = FLParam == -1;
+  TDeviceList fresh = ScanHidInterfaces();
+
+  // The counters follow the list even when a handler's error ends the scan early.
+  struct TRecountOnExit {
+    THidDeviceController* self;
+    ~TRecountOnExit() { self->Recount(); }
+  } recount{this};
+
+  auto foundAgain = [&](const THidDevice* entry) {
+    const uint32_t id = entry->FPnPInfo->DeviceID();
+    return std::any_of(fresh.rbegin(), fresh.rend(), [&](const auto& device) {
+      return device && device->FPnPInfo->DeviceID() == id;
+    });
+  };
+
+  // Removal, from the last entry to the first. Handlers may change the list (a
+  // check-in frees an unplugged device), so each entry is looked up again.
+  std::vector<THidDevice*> entries;
+  for (const auto& entry : FList) {
+    entries.push_back(entry.get());
+  }
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    THidDevice* entry = *it;
+    if (IndexOf(entry) < 0 || (entry->FIsPluggedIn && foundAgain(entry))) {
+      continue;
+    }
+    entry->MarkUnplugged();
+    NotifyRemoval(entry);
+    changed = true;
+    const int32_t index = IndexOf(entry);
+    if (index >= 0 && !entry->FIsCheckedOut) {
+      std::unique_ptr<THidDevice> gone = std::move(FList[static_cast<std::size_t>(index)]);
+      FList.erase(FList.begin() + index);
+      // Out of the list first: the destructor then leaves the list alone.
+      gone.reset();
+    }
+  }
+
+  // Duplicates of devices still listed are discarded without touching the list.
+  for (auto& device : fresh) {
+    const uint32_t id = device->FPnPInfo->DeviceID();
+    const bool listed = std::any_of(FList.begin(), FList.end(), [&](const auto& entry) {
+      return entry->FIsPluggedIn && entry->FPnPInfo->DeviceID() == id;
+    });
+    if (listed) {
+      device->FMyController = nullptr;
+      device.reset();
+    }
+  }
+
+  // Arrival, in scan order.
+  for (auto& device : fresh) {
+    if (!device) {
+      continue;
+    }
+    THidDevice* arrived = device.get();
+    FList.push_back(std::move(device));
+    changed = true;
+    NotifyArrival(arrived);
+  }
+  fresh.clear();
+
+  Recount();
+  if (changed) {
+    NotifyDeviceChange();
+  }
+}
+
+void THidDeviceController::NotifyArrival(THidDevice* HidDev) {
+  if (FOnArrival.Assigned()) {
+    TFlagScope scope(HidDev->FIsEnumerated);
+    FOnArrival(HidDev);
+  }
+}
+
+void THidDeviceController::NotifyRemoval(THidDevice* HidDev) {
+  if (FOnRemoval.Assigned()) {
+    TFlagScope scope(HidDev->FIsEnumerated);
+    FOnRemoval(HidDev);
+  }
+}
+
+void THidDeviceController::NotifyDeviceChange() {
+  if (FOnDeviceChange.Assigned()) {
+    FOnDeviceChange(this);
+  }
+}
+
+bool THidDeviceController::NotifyEnumerate(THidDevice* HidDev, int32_t Idx) {
+  if (!FOnEnumerate.Assigned()) {
+    return false;
+  }
+  bool result;
+  {
+    TFlagScope scope(HidDev->FIsEnumerated);
+    result = FOnEnumerate(HidDev, Idx);
+  }
+  if (!HidDev->FIsCheckedOut) {
+    HidDev->CloseAll();
+  }
+  return result;
+}
+
+int32_t THidDeviceController::Enumerate() {
+  int32_t result = 0;
+  const std::size_t count = FList.size();
+  for (std::size_t i = 0; i < count && i < FList.size(); ++i) {
+    THidDevice* entry = FList[i].get();
+    if (!entry->FIsPluggedIn) {
+      continue;
+    }
+    ++result;
+    if (!NotifyEnumerate(entry, static_cast<int32_t>(i))) {
+      break;
+    }
+  }
+  return result;
+}
+
+void THidDeviceController::DeviceChangeWndProc(UINT Msg, std::uintptr_t WParam,
+                                               std::intptr_t LParam) {
+  if (!Destroying() && Msg == kWmDeviceChange && WParam == kDbtDevNodesChanged &&
+      !FInDeviceChange) {
+    FLParam = LParam;
+    TFlagScope inDeviceChange(FInDeviceChange);
+    DeviceChange();
+  }
+}
+
+void THidDeviceController::ProcessMessages() {
+  if (FNotifier) {
+    FNotifier->ProcessMessages();
+  }
+}
+
+int THidDeviceController::MessageFd() const {
+  return FNotifier ? FNotifier->Fd() : -1;
+}
+
+void THidDeviceController::SetOnDeviceChange(TNotifyEvent Value) {
+  if (Value == FOnDeviceChange) {
+    return;
+  }
+  FOnDeviceChange = Value;
+  if (!Loading()) {
+    DeviceChange();
+  }
+}
+
+void THidDeviceController::SetDevPollingDelayTime(int32_t Value) {
+  if (Value == FDevPollingDelayTime) {
+    return;
+  }
+  for (auto& entry : FList) {
+    if (entry->PollingDelayTime() == FDevPollingDelayTime) {
+      entry->SetPollingDelayTime(Value);
+    }
+  }
+  FDevPollingDelayTime = Value;
+}
+
+void THidDeviceController::SetDevThreadSleepTime(int32_t Value) {
+  if (Value == FDevThreadSleepTime) {
+    return;
+  }
+  for (auto& entry : FList) {
+    if (entry->ThreadSleepTime() == FDevThreadSleepTime) {
+      entry->SetThreadSleepTime(Value);
+    }
+  }
+  FDevThreadSleepTime = Value;
+}
+
+void THidDeviceController::SetOnDeviceData(THidDataEvent Value) {
+  if (Value == FOnDeviceData) {
+    return;
+  }
+  for (auto& entry : FList) {
+    if (entry->OnData() == FOnDeviceData) {
+      entry->SetOnData(Value);
+    }
+  }
+  FOnDeviceData = Value;
+}
+
+void THidDeviceController::SetOnDeviceDataError(THidDataErrorEvent Value) {
+  if (Value == FOnDeviceDataError) {
+    return;
+  }
+  for (auto& entry : FList) {
+    if (entry->FOnDataError == FOnDeviceDataError) {
+      entry->FOnDataError = Value;
+    }
+  }
+  FOnDeviceDataError = Value;
+}
+
+void THidDeviceController::SetOnDeviceUnplug(THidPlugEvent Value) {
+  if (Value == FOnDeviceUnplug) {
+    return;
+  }
+  for (auto& entry : FList) {
+    if (entry->FOnUnplug == FOnDeviceUnplug) {
+      entry->FOnUnplug = Value;
+    }
+  }
+  FOnDeviceUnplug = Value;
+}
+
+TString THidDeviceController::HidVersion() {
+  const WCHAR* library = reinterpret_cast<const WCHAR*>(u"HID.dll");
+  DWORD scratch = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(library, &scratch);
+  if (size == 0) {
+    return {};
+  }
+  std::vector<unsigned char> block(size);
+  (void)::GetFileVersionInfoW(library, /*dwHandle=*/0xFFFFFFFF, size, block.data());
+  void* value = nullptr;
+  UINT units = 0;
+  if (!::VerQueryValueW(block.data(),
+                        reinterpret_cast<const WCHAR*>(u"\\StringFileInfo\\040904E4\\FileVersion"),
+                        &value, &units) ||
+      value == nullptr) {
+    return {};
+  }
+  // The text lies inside the block; read it no further than the block's end.
+  const auto* begin = static_cast<const unsigned char*>(value);
+  const auto* end = block.data() + block.size();
+  if (begin < block.data() || begin >= end) {
+    return {};
+  }
+  TString text;
+  for (const unsigned char* at = begin; at + 1 < end; at += 2) {
+    const auto unit = static_cast<char16_t>(at[0] | (at[1] << 8));
+    if (unit == 0) {
+      break;
+    }
+    text.push_back(unit);
+  }
+  return text;
+}
+
+}  // namespace quorvel::hid
