@@ -14,12 +14,19 @@
 namespace quorvel::hidraw {
 
 std::optional<THidrawHandle> THidrawHandle::From(HANDLE handle) {
-  THidrawHandle result;
-  result.File_ = posix::ObjectFromHandle(handle);
-  if (!result.File_) {
+  auto file = posix::ObjectFromHandle(handle);
+  if (!file) {
     return std::nullopt;
   }
-  result.Fd_ = result.File_->NativeFd();
+  THidrawHandle result = FromDescriptor(file->NativeFd(), file->Path());
+  result.File_ = std::move(file);
+  return result;
+}
+
+THidrawHandle THidrawHandle::FromDescriptor(int fd, std::u16string path) {
+  THidrawHandle result;
+  result.Path_ = std::move(path);
+  result.Fd_ = fd;
   if (result.Fd_ >= 0) {
     const int flags = ::fcntl(result.Fd_, F_GETFL);
     result.PathOnly_ = flags == -1 || (flags & O_PATH) != 0;
@@ -38,7 +45,7 @@ std::optional<THidrawNode> THidrawHandle::Node(const TSysfs& sysfs) const {
     const auto name = NodeNameFromDevice(sysfs, Major_, Minor_);
     return name ? DescribeNode(sysfs, *name) : std::nullopt;
   }
-  const std::string path = platform::Utf16ToUtf8(File_->Path());
+  const std::string path = platform::Utf16ToUtf8(Path_);
   const auto resolved = TSysfs::Resolve(path);
   return DescribeNode(sysfs, BaseName(resolved.value_or(path)));
 }

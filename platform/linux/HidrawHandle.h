@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/PlatformTypes.h"
@@ -18,6 +19,9 @@ class THidrawHandle {
  public:
   // nullopt for a handle that is not open.
   static std::optional<THidrawHandle> From(HANDLE handle);
+  // A descriptor the caller keeps open for the life of this object, and the path it was
+  // opened by.
+  static THidrawHandle FromDescriptor(int fd, std::u16string path);
 
   // True when the descriptor can carry reports: a device node opened for reading or
   // writing. A handle opened with access 0 (O_PATH) can only be identified.
@@ -33,7 +37,8 @@ class THidrawHandle {
   std::optional<std::vector<uint8_t>> ReportDescriptor(const TSysfs& sysfs, DWORD& error) const;
 
  private:
-  std::shared_ptr<posix::TFileObject> File_;
+  std::shared_ptr<posix::TFileObject> File_;  // keeps the descriptor open
+  std::u16string Path_;
   int Fd_ = -1;
   bool PathOnly_ = false;
   bool CharDevice_ = false;

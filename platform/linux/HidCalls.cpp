@@ -1,0 +1,193 @@
+#include "platform/linux/HidCalls.h"
+
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "hidparse/HidParse.h"
+
+namespace quorvel::hidraw {
+
+namespace {
+
+// The ioctl number carries the length in 14 bits.
+constexpr ULONG kMaxIoctlLength = (1u << _IOC_SIZEBITS) - 1;
+// One report at most (HID_MAX_BUFFER_SIZE), and a bound on draining a streaming device.
+constexpr std::size_t kMaxReport = 16384;
+constexpr int kMaxFlushReads = 4096;
+
+DWORD CopyString(const TStringResult& result, void* buffer, ULONG length) {
+  if (result.Error != ERROR_SUCCESS) {
+    return result.Error;
+  }
+  const std::size_t bytes = (result.Text.size() + 1) * sizeof(char16_t);
+  if (buffer == nullptr || length < bytes) {
+    return ERROR_INSUFFICIENT_BUFFER;
+  }
+  std::memcpy(buffer, result.Text.c_str(), bytes);
+  return ERROR_SUCCESS;
+}
+
+struct TReportRequest {
+  hidparse::TReportKind Kind;
+  bool Sends;
+  unsigned Number;  // of the hidraw ioctl, whose length is added per call
+};
+
+TReportRequest RequestOf(TReportCall call) {
+  // The input and output report ioctls exist since Linux 5.11; older kernels fail them.
+  switch (call) {
+    case TReportCall::GetFeature:
+      return {hidparse::TReportKind::Feature, false, _IOC_NR(HIDIOCGFEATURE(0))};
+    case TReportCall::SetFeature:
+      return {hidparse::TReportKind::Feature, true, _IOC_NR(HIDIOCSFEATURE(0))};
+    case TReportCall::GetInput:
+      return {hidparse::TReportKind::Input, false, _IOC_NR(HIDIOCGINPUT(0))};
+    case TReportCall::SetOutput:
+      break;
+  }
+  return {hidparse::TReportKind::Output, true, _IOC_NR(HIDIOCSOUTPUT(0))};
+}
+
+// The length of a report the descriptor declares, ID byte included; 0 when it declares none
+// of that kind and ID.
+ULONG DeclaredLength(const THidrawHandle& hid, const TSysfs& sysfs, hidparse::TReportKind kind,
+                     uint8_t reportId) {
+  DWORD ignored = ERROR_SUCCESS;
+  const auto descriptor = hid.ReportDescriptor(sysfs, ignored);
+  const auto parsed =
+      descriptor ? hidparse::ParseReportDescriptor(*descriptor) : hidparse::TParseResult{};
+  if (!parsed) {
+    return 0;
+  }
+  for (const auto& collection : parsed.Descriptor->Collections) {
+    if (const auto* report = collection.FindReport(kind, reportId)) {
+      return report->ByteLength;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+DWORD GetAttributes(const THidrawHandle& hid, const TSysfs& sysfs, HIDD_ATTRIBUTES& attributes) {
+  const auto node = hid.Node(sysfs);
+  HIDD_ATTRIBUTES result{};
+  result.Size = sizeof(HIDD_ATTRIBUTES);
+  if (hid.CanTransfer()) {
+    hidraw_devinfo info{};
+    if (::ioctl(hid.Fd(), HIDIOCGRAWINFO, &info) < 0) {
+      return ErrorFromHidrawErrno(errno);
+    }
+    // The kernel's record has signed 16-bit fields.
+    result.VendorID = static_cast<USHORT>(info.vendor);
+    result.ProductID = static_cast<USHORT>(info.product);
+  } else if (node) {
+    result.VendorID = node->Vendor;
+    result.ProductID = node->Product;
+  } else {
+    return ERROR_DEVICE_NOT_CONNECTED;
+  }
+  result.VersionNumber = node ? VersionNumber(*node) : 0;
+  attributes = result;
+  return ERROR_SUCCESS;
+}
+
+DWORD GetString(const THidrawHandle& hid, const TSysfs& sysfs, TStringKind kind, void* buffer,
+                ULONG length) {
+  const auto node = hid.Node(sysfs);
+  if (!node) {
+    return ERROR_DEVICE_NOT_CONNECTED;
+  }
+  return CopyString(DeviceString(sysfs, *node, kind), buffer, length);
+}
+
+DWORD GetIndexedString(const THidrawHandle& hid, const TSysfs& sysfs, ULONG index, void* buffer,
+                       ULONG length) {
+  const auto node = hid.Node(sysfs);
+  if (!node) {
+    return ERROR_DEVICE_NOT_CONNECTED;
+  }
+  return CopyString(IndexedString(sysfs, *node, index), buffer, length);
+}
+
+DWORD TransferReport(const THidrawHandle& hid, const TSysfs& sysfs, TReportCall call, void* buffer,
+                     ULONG length) {
+  if (buffer == nullptr || length == 0) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (!hid.CanTransfer()) {
+    return ERROR_ACCESS_DENIED;
+  }
+  const TReportRequest request = RequestOf(call);
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  ULONG sent = length;
+  if (const ULONG declared = DeclaredLength(hid, sysfs, request.Kind, bytes[0]); declared != 0) {
+    if (length < declared) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    if (request.Sends) {
+      sent = declared;
+    }
+  }
+  sent = std::min(sent, kMaxIoctlLength);
+  const unsigned long code = _IOC(_IOC_WRITE | _IOC_READ, 'H', request.Number, sent);
+  int result = -1;
+  do {
+    result = ::ioctl(hid.Fd(), code, bytes);
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) {
+    return ErrorFromHidrawErrno(errno);
+  }
+  if (!request.Sends && static_cast<ULONG>(result) < length) {
+    std::memset(bytes + result, 0, length - static_cast<ULONG>(result));
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD GetPreparsedData(const THidrawHandle& hid, const TSysfs& sysfs, PHIDP_PREPARSED_DATA& data) {
+  DWORD error = ERROR_SUCCESS;
+  const auto descriptor = hid.ReportDescriptor(sysfs, error);
+  if (!descriptor) {
+    return error;
+  }
+  PHIDP_PREPARSED_DATA made = hidparse::MakePreparsedData(*descriptor);
+  if (made == nullptr) {
+    return ERROR_INVALID_DATA;
+  }
+  data = made;
+  return ERROR_SUCCESS;
+}
+
+DWORD FlushQueue(const THidrawHandle& hid) {
+  if (!hid.CanTransfer() || (::fcntl(hid.Fd(), F_GETFL) & O_ACCMODE) == O_WRONLY) {
+    return ERROR_SUCCESS;
+  }
+  std::vector<unsigned char> sink(kMaxReport);
+  for (int reads = 0; reads < kMaxFlushReads; ++reads) {
+    pollfd ready{hid.Fd(), POLLIN, 0};
+    const int polled = ::poll(&ready, 1, 0);
+    if (polled < 0 && errno == EINTR) {
+      continue;
+    }
+    if (polled <= 0) {
+      return polled == 0 ? ERROR_SUCCESS : ErrorFromHidrawErrno(errno);
+    }
+    if ((ready.revents & POLLIN) == 0) {
+      return ERROR_DEVICE_NOT_CONNECTED;  // POLLHUP or POLLERR: the device is gone
+    }
+    if (::read(hid.Fd(), sink.data(), sink.size()) < 0 && errno != EINTR && errno != EAGAIN) {
+      return ErrorFromHidrawErrno(errno);
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace quorvel::hidraw
