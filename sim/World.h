@@ -1,0 +1,128 @@
+// The one simulated world of a process: its devices in discovery order, the exchange
+// log, and every device call of the platform modules. Each call checks the device's
+// faults, answers as the Windows HID class driver does, and is logged with its bytes.
+// Thread-safe: every public function takes the world's lock.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/Device.h"
+
+namespace quorvel::sim {
+
+struct TLogEntry {
+  int Device = 0;
+  std::string Call;                  // the platform function, e.g. "HidD_SetFeature"
+  std::optional<std::uint32_t> Arg;  // desired access, string index, count or length
+  TBytes Sent;                       // bytes the caller handed over
+  TBytes Received;                   // the caller's buffer after the call
+  std::uint32_t Error = 0;           // 0 for success
+};
+
+// What a module knows about an open handle.
+struct TSimHandle {
+  std::shared_ptr<TSimDevice> Device;
+  std::uint32_t Access = 0;
+};
+
+// One element of a device-information set: what the scan reads, fixed when the set
+// is made.
+struct TInterfaceInfo {
+  int Id = 0;
+  std::uint32_t Instance = 0;
+  std::u16string Path;
+  std::map<std::uint32_t, TPropertyValue> Properties;
+};
+
+enum class TStringKind { Manufacturer, Product, Serial, Indexed };
+
+class TWorld {
+ public:
+  static TWorld& Instance();
+
+  TWorld() = default;
+  TWorld(const TWorld&) = delete;
+  TWorld& operator=(const TWorld&) = delete;
+
+  // --- Structure (control functions, world file) ---------------------------------
+  // The caller holds Lock() for the functions taking a lock reference.
+  std::unique_lock<std::mutex> Lock() const { return std::unique_lock(FMutex); }
+  const std::vector<std::shared_ptr<TSimDevice>>& Devices(
+      const std::unique_lock<std::mutex>&) const {
+    return FDevices;
+  }
+  std::shared_ptr<TSimDevice> Find(const std::unique_lock<std::mutex>&, int id) const;
+  const std::vector<TLogEntry>& Log(const std::unique_lock<std::mutex>&) const { return FLog; }
+
+  // Replaces every device and clears the log. Devices still open elsewhere are gone.
+  void Reset(std::unique_lock<std::mutex>& lock, std::vector<std::shared_ptr<TSimDevice>> devices,
+             std::vector<TLogEntry> log);
+  // Gives the device an ID and instance number when it has none (0); returns the ID,
+  // or 0 when the ID is taken.
+  int Add(std::unique_lock<std::mutex>& lock, std::shared_ptr<TSimDevice> device);
+  bool Remove(std::unique_lock<std::mutex>& lock, int id);
+  void ClearLog(std::unique_lock<std::mutex>& lock);
+  // After a change made through Find/Devices: wakes readers, writes the world file.
+  void Changed(std::unique_lock<std::mutex>& lock);
+
+  // Called with the lock held after every change, e.g. to write the world file.
+  void SetPersist(std::function<void(const TWorld&, const std::unique_lock<std::mutex>&)> persist);
+
+  // --- Device-installation view ------------------------------------------------
+  std::vector<TInterfaceInfo> Snapshot(bool presentOnly) const;
+
+  // --- Device calls (each returns 0 or a Windows error code) --------------------
+  std::uint32_t Open(std::u16string_view path, std::uint32_t access, TSimHandle& handle);
+  void Close(const TSimHandle& handle);
+  std::uint32_t GetAttributes(const TSimHandle& handle, std::uint16_t& vendor,
+                              std::uint16_t& product, std::uint16_t& version);
+  std::uint32_t GetString(const TSimHandle& handle, TStringKind kind, std::uint32_t index,
+                          std::span<std::uint8_t> buffer);
+  std::uint32_t GetFeature(const TSimHandle& handle, std::span<std::uint8_t> report);
+  std::uint32_t SetFeature(const TSimHandle& handle, std::span<const std::uint8_t> report);
+  std::uint32_t GetInputReport(const TSimHandle& handle, std::span<std::uint8_t> report);
+  std::uint32_t SetOutputReport(const TSimHandle& handle, std::span<const std::uint8_t> report);
+  // wait false: ERROR_IO_PENDING while nothing is queued.
+  std::uint32_t ReadInput(const TSimHandle& handle, std::span<std::uint8_t> buffer,
+                          std::uint32_t& done, bool wait);
+  std::uint32_t WriteOutput(const TSimHandle& handle, std::span<const std::uint8_t> report,
+                            std::uint32_t& done);
+  std::uint32_t FlushQueue(const TSimHandle& handle);
+  std::uint32_t GetNumInputBuffers(const TSimHandle& handle, std::uint32_t& count);
+  std::uint32_t SetNumInputBuffers(const TSimHandle& handle, std::uint32_t count);
+  std::uint32_t GetPhysicalDescriptor(const TSimHandle& handle, std::span<std::uint8_t> buffer);
+  std::uint32_t GetReportDescriptor(const TSimHandle& handle, TBytes& descriptor);
+
+  // Queues an input report as if the device had sent it (oldest dropped when full).
+  bool PushInput(std::unique_lock<std::mutex>& lock, int id, TBytes report);
+
+ private:
+  // Counts the call and applies vanishing; 0 when the call may go on.
+  std::uint32_t Enter(TSimDevice& device);
+  std::uint32_t Finish(std::unique_lock<std::mutex>& lock, TLogEntry entry);
+  void UpdateReady(TSimDevice& device);
+
+  mutable std::mutex FMutex;
+  std::condition_variable FWake;
+  std::vector<std::shared_ptr<TSimDevice>> FDevices;
+  std::vector<TLogEntry> FLog;
+  std::function<void(const TWorld&, const std::unique_lock<std::mutex>&)> FPersist;
+};
+
+// The interface path of a device: a name of the simulation's own that the platform's
+// file functions route to it.
+std::u16string DevicePath(const TSimDevice& device);
+
+// Registry properties every device has unless its description says otherwise.
+std::map<std::uint32_t, TPropertyValue> DefaultProperties(const TSimDevice& device);
+
+}  // namespace quorvel::sim

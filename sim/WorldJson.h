@@ -1,0 +1,40 @@
+// The world in JSON, one format for the world file and the control functions.
+// docs/simulation.md describes every field.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sim/World.h"
+
+namespace quorvel::sim {
+
+using TJson = nlohmann::json;
+
+// A device from its description; nullptr and a reason naming the field when the
+// description is not valid. Relay boards get the identity of the real boards for
+// every field left out.
+std::shared_ptr<TSimDevice> DeviceFromJson(const TJson& json, std::string& error);
+
+// Everything the description holds, so that DeviceFromJson(DeviceToJson(d)) is d.
+// withRuntime adds what only a running process knows (path, open handles, the
+// commanded relay state).
+TJson DeviceToJson(const TSimDevice& device, bool withRuntime = false);
+
+TJson LogEntryToJson(const TLogEntry& entry);
+bool LogEntryFromJson(const TJson& json, TLogEntry& entry, std::string& error);
+
+struct TWorldDescription {
+  std::vector<std::shared_ptr<TSimDevice>> Devices;
+  std::vector<TLogEntry> Log;
+};
+
+bool WorldFromJson(const TJson& json, TWorldDescription& world, std::string& error);
+
+// The world file's text: devices indented, one log entry per line.
+std::string WorldToText(const TWorld& world, const std::unique_lock<std::mutex>& lock);
+
+}  // namespace quorvel::sim
