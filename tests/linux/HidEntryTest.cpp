@@ -1,0 +1,170 @@
+// The HidD_ entry points as the layer calls them: handles from CreateFileW, results in
+// BOOLEAN and the per-thread last error.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "platform/Utf.h"
+#include "platform/linux/Guids.h"
+#include "platform/posix/Kernel.h"
+#include "tests/linux/ModuleEntries.h"
+#include "tests/linux/SysfsFixture.h"
+#include "tests/linux/TestRoot.h"
+
+namespace quorvel::hidraw::test {
+namespace {
+
+TEST(HidEntries, EveryHandleCallRefusesAHandleThatIsNotOpen) {
+  const HANDLE bogus = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(0x7FFF1234));
+  std::array<unsigned char, 16> buffer{};
+  ULONG count = 0;
+  HIDD_ATTRIBUTES attributes{sizeof(HIDD_ATTRIBUTES), 0, 0, 0};
+  HIDD_CONFIGURATION configuration{};
+  PHIDP_PREPARSED_DATA data = nullptr;
+  const std::pair<const char*, std::function<BOOLEAN(HANDLE)>> calls[] = {
+      {"GetAttributes", [&](HANDLE h) { return HidD_GetAttributes(h, &attributes); }},
+      {"GetManufacturerString",
+       [&](HANDLE h) { return HidD_GetManufacturerString(h, buffer.data(), 16); }},
+      {"GetProductString", [&](HANDLE h) { return HidD_GetProductString(h, buffer.data(), 16); }},
+      {"GetSerialNumberString",
+       [&](HANDLE h) { return HidD_GetSerialNumberString(h, buffer.data(), 16); }},
+      {"GetIndexedString",
+       [&](HANDLE h) { return HidD_GetIndexedString(h, 1, buffer.data(), 16); }},
+      {"GetFeature", [&](HANDLE h) { return HidD_GetFeature(h, buffer.data(), 9); }},
+      {"SetFeature", [&](HANDLE h) { return HidD_SetFeature(h, buffer.data(), 9); }},
+      {"GetInputReport", [&](HANDLE h) { return HidD_GetInputReport(h, buffer.data(), 9); }},
+      {"SetOutputReport", [&](HANDLE h) { return HidD_SetOutputReport(h, buffer.data(), 9); }},
+      {"GetPreparsedData", [&](HANDLE h) { return HidD_GetPreparsedData(h, &data); }},
+      {"GetNumInputBuffers", [&](HANDLE h) { return HidD_GetNumInputBuffers(h, &count); }},
+      {"SetNumInputBuffers", [&](HANDLE h) { return HidD_SetNumInputBuffers(h, 32); }},
+      {"FlushQueue", [&](HANDLE h) { return HidD_FlushQueue(h); }},
+      {"GetPhysicalDescriptor",
+       [&](HANDLE h) { return HidD_GetPhysicalDescriptor(h, buffer.data(), 16); }},
+      {"GetConfiguration",
+       [&](HANDLE h) { return HidD_GetConfiguration(h, &configuration, sizeof configuration); }},
+      {"SetConfiguration",
+       [&](HANDLE h) { return HidD_SetConfiguration(h, &configuration, sizeof configuration); }},
+  };
+  for (const auto& [name, call] : calls) {
+    for (HANDLE handle : {bogus, INVALID_HANDLE_VALUE, HANDLE{nullptr}}) {
+      SetLastError(ERROR_SUCCESS);
+      EXPECT_EQ(call(handle), FALSE) << name;
+      EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << name;
+    }
+  }
+  EXPECT_EQ(data, nullptr);
+}
+
+TEST(HidEntries, GuidHelloAndForeignPreparsedData) {
+  GUID guid{};
+  HidD_GetHidGuid(&guid);
+  EXPECT_EQ(guid, kHidInterfaceGuid);
+  HidD_GetHidGuid(nullptr);  // nothing to write, nothing written
+
+  char greeting[16];
+  std::memset(greeting, 'x', sizeof greeting);
+  EXPECT_EQ(HidD_Hello(greeting, sizeof greeting), 7u);
+  EXPECT_STREQ(greeting, "Hello\n");
+  EXPECT_EQ(HidD_Hello(greeting, 3), 7u);
+  EXPECT_STREQ(greeting, "He");
+  EXPECT_EQ(HidD_Hello(nullptr, 0), 7u);
+
+  alignas(16) std::array<unsigned char, 256> notPreparsed{};
+  EXPECT_EQ(HidD_FreePreparsedData(reinterpret_cast<PHIDP_PREPARSED_DATA>(notPreparsed.data())),
+            FALSE);
+  EXPECT_EQ(HidD_FreePreparsedData(nullptr), FALSE);
+}
+
+// Handles from the process's handle table, on a fixture node.
+class HidEntryTest : public ::testing::Test {
+ protected:
+  HidEntryTest() : Fixture({"usb-relay-board.tree"}) { SetModuleRoot(Fixture.Root()); }
+  ~HidEntryTest() override {
+    if (Handle != INVALID_HANDLE_VALUE) {
+      CloseHandle(Handle);
+    }
+    SetModuleRoot("");
+  }
+
+  // Access 0, as the layer opens a device it may not read or write.
+  void OpenForIdentity() {
+    const std::u16string path = platform::Utf8ToUtf16(Fixture.Path("/dev/hidraw2"));
+    Handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+    if (Handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) {
+      GTEST_SKIP() << "the POSIX handle table is not built yet";
+    }
+    ASSERT_NE(Handle, INVALID_HANDLE_VALUE);
+  }
+
+  TSysfsFixture Fixture;
+  HANDLE Handle = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(HidEntryTest, IdentityThroughAnAccessZeroHandle) {
+  OpenForIdentity();
+  if (IsSkipped()) {
+    return;
+  }
+  HIDD_ATTRIBUTES attributes{sizeof(HIDD_ATTRIBUTES), 0, 0, 0};
+  ASSERT_TRUE(HidD_GetAttributes(Handle, &attributes));
+  EXPECT_EQ(attributes.VendorID, 0x16C0);
+  EXPECT_EQ(attributes.ProductID, 0x05DF);
+  EXPECT_EQ(attributes.VersionNumber, 0x0100);
+
+  std::array<char16_t, 254> text{};
+  ASSERT_TRUE(HidD_GetProductString(Handle, text.data(), sizeof text));
+  EXPECT_EQ(std::u16string(text.data()), u"USBRelay8");
+  text.fill(0);
+  EXPECT_FALSE(HidD_GetSerialNumberString(Handle, text.data(), sizeof text));
+  EXPECT_EQ(text[0], 0);
+
+  PHIDP_PREPARSED_DATA data = nullptr;
+  ASSERT_TRUE(HidD_GetPreparsedData(Handle, &data));
+  EXPECT_TRUE(HidD_FreePreparsedData(data));
+
+  std::array<unsigned char, 9> report{};
+  EXPECT_FALSE(HidD_GetFeature(Handle, report.data(), report.size()));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(HidEntryTest, InputBuffersConfigurationAndPhysicalDescriptor) {
+  OpenForIdentity();
+  if (IsSkipped()) {
+    return;
+  }
+  ULONG count = 0;
+  ASSERT_TRUE(HidD_GetNumInputBuffers(Handle, &count));
+  EXPECT_EQ(count, 64u);
+  const struct {
+    ULONG Count;
+    BOOLEAN Accepted;
+  } sets[] = {{1, FALSE}, {2, TRUE}, {200, TRUE}, {512, TRUE}, {513, FALSE}};
+  for (const auto& set : sets) {
+    EXPECT_EQ(HidD_SetNumInputBuffers(Handle, set.Count), set.Accepted) << set.Count;
+    if (!set.Accepted) {
+      EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+    ASSERT_TRUE(HidD_GetNumInputBuffers(Handle, &count));
+    EXPECT_EQ(count, 64u);  // hidraw's queue has one size
+  }
+
+  HIDD_CONFIGURATION configuration{};
+  EXPECT_FALSE(HidD_GetConfiguration(Handle, &configuration, 12));
+  ASSERT_TRUE(HidD_GetConfiguration(Handle, &configuration, sizeof configuration));
+  EXPECT_EQ(configuration.RingBufferSize, 64u);
+  EXPECT_TRUE(HidD_SetConfiguration(Handle, &configuration, sizeof configuration));
+  configuration.cookie = nullptr;
+  EXPECT_FALSE(HidD_SetConfiguration(Handle, &configuration, sizeof configuration));
+
+  // The layer probes 0, 2, 4, ... bytes while the error is ERROR_INSUFFICIENT_BUFFER.
+  std::array<unsigned char, 8> physical{};
+  EXPECT_FALSE(HidD_GetPhysicalDescriptor(Handle, physical.data(), 0));
+  EXPECT_NE(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+}
+
+}  // namespace
+}  // namespace quorvel::hidraw::test
