@@ -9,7 +9,7 @@ bool Fits(std::size_t bufferBytes, uint32_t bit, uint32_t bits) {
   return uint64_t{bit} + bits <= uint64_t{bufferBytes} * 8;
 }
 bool BitAt(std::span<const uint8_t> buffer, uint32_t bit) {
-  return ((buffer[bit / 8] >> (bit % 8)) & 1u) != 0;
+  return ((uint32_t{buffer[bit / 8]} >> (bit % 8)) & 1u) != 0;
 }
 void SetBitAt(std::span<uint8_t> buffer, uint32_t bit, bool on) {
   const auto mask = static_cast<uint8_t>(1u << (bit % 8));
