@@ -8,6 +8,8 @@
 #include <float.h>
 #else
 #include <dlfcn.h>
+
+#include "platform/posix/OwnModules.h"
 #endif
 
 namespace quorvel::platform {
@@ -43,9 +45,8 @@ std::string ModuleFileName(std::u16string_view fileName) {
   std::string file = Utf16ToUtf8(fileName);
   constexpr char kSeparator = '\\';
 #else
-  std::string file = setupApi ? "libquorvel-setupapi.so"
-                     : hid    ? "libquorvel-hid.so"
-                              : Utf16ToUtf8(fileName);
+  const char* own = posix::OwnModuleFile(fileName);
+  std::string file = own != nullptr ? own : Utf16ToUtf8(fileName);
   constexpr char kSeparator = '/';
 #endif
   const std::string& directory = ModuleDirectoryForTest();
