@@ -97,7 +97,10 @@ std::uint64_t Number(const TJson& json, const std::string& where, std::uint64_t 
   if (json.is_number_unsigned()) {
     value = json.get<std::uint64_t>();
   } else if (json.is_number_integer()) {
-    Fail(where, "must not be negative");
+    if (json.get<std::int64_t>() < 0) {
+      Fail(where, "must not be negative");
+    }
+    value = static_cast<std::uint64_t>(json.get<std::int64_t>());
   } else if (json.is_string()) {
     const auto& text = json.get_ref<const std::string&>();
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
