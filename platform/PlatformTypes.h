@@ -4,12 +4,14 @@
 #pragma once
 
 #ifdef _WIN32
-// clang-format off: the SDK headers depend on this order
-#include <hidpi.h>
-#include <hidsdi.h>
-#include <setupapi.h>
+// The SDK headers depend on this order; the blank lines keep it.
 #include <windows.h>
-// clang-format on
+
+#include <setupapi.h>
+
+#include <hidsdi.h>
+
+#include <hidpi.h>
 
 // Names newer than some SDKs.
 #ifndef SPDRP_BASE_CONTAINERID
