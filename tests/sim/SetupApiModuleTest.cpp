@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/PlatformTypes.h"
@@ -24,16 +25,30 @@ constexpr GUID kHidGuid = {
 
 class SetupApiModule : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { ASSERT_TRUE(platform::BindSetupApi()); }
-  static void TearDownTestSuite() { platform::UnbindSetupApi(); }
+  // One binding for the suite; each test checks it, so a module that cannot be bound
+  // fails every test rather than passing unnoticed.
+  static void SetUpTestSuite() {
+#ifdef QUORVEL_SIM_DIR
+    platform::SetModuleDirectoryForTest(QUORVEL_SIM_DIR);
+#endif
+    Bound = platform::BindSetupApi();
+  }
+  static void TearDownTestSuite() {
+    if (Bound) {
+      platform::UnbindSetupApi();
+    }
+    Bound = false;
+  }
 
   void SetUp() override {
-    Sim.Reset({{"devices",
-                {{{"relay", {{"boardId", "AAAAA"}, {"relays", 2}}}},
-                 {{"relay", {{"boardId", "BBBBB"}}}, {"instance", 77}},
-                 {{"generic", TJson::object()},
-                  {"vendorId", "0x1209"},
-                  {"properties", {{"SPDRP_FRIENDLYNAME", nullptr}, {"SPDRP_UI_NUMBER", 5}}}}}}});
+    ASSERT_TRUE(Bound) << "the simulated device-installation module cannot be bound";
+    Sim.emplace();
+    Sim->Reset({{"devices",
+                 {{{"relay", {{"boardId", "AAAAA"}, {"relays", 2}}}},
+                  {{"relay", {{"boardId", "BBBBB"}}}, {"instance", 77}},
+                  {{"generic", TJson::object()},
+                   {"vendorId", "0x1209"},
+                   {"properties", {{"SPDRP_FRIENDLYNAME", nullptr}, {"SPDRP_UI_NUMBER", 5}}}}}}});
   }
 
   // The present HID interfaces, as the scan makes them.
@@ -58,12 +73,13 @@ class SetupApiModule : public ::testing::Test {
     return info;
   }
 
-  TSimControl Sim;
+  static inline bool Bound = false;
+  std::optional<TSimControl> Sim;
 };
 
 TEST_F(SetupApiModule, ScanGivesEveryPathWithItsTerminatorAtTheRequiredSize) {
   const HDEVINFO set = Set();
-  const auto world = Sim.World()["devices"];
+  const auto world = Sim->World()["devices"];
   for (DWORD index = 0; index < world.size(); ++index) {
     auto interface = Interface(set, index);
     SP_DEVINFO_DATA info{};
@@ -215,10 +231,10 @@ TEST_F(SetupApiModule, AbsentPropertyLeavesTheRequiredSizeAlone) {
 }
 
 TEST_F(SetupApiModule, SetIsASnapshotOfThePresentDevices) {
-  Sim.ChangeDevice(1, {{"vanished", true}});
+  Sim->ChangeDevice(1, {{"vanished", true}});
   const HDEVINFO present = Set();
   const HDEVINFO all = Set(DIGCF_DEVICEINTERFACE);
-  Sim.AddRelayBoard("CCCCC");  // after the sets were made
+  Sim->AddRelayBoard("CCCCC");  // after the sets were made
   SP_DEVICE_INTERFACE_DATA data{};
   data.cbSize = sizeof data;
   EXPECT_TRUE(platform::SetupDiEnumDeviceInterfacesSlot()(present, nullptr, &kHidGuid, 1, &data));
