@@ -655,7 +655,7 @@ ULONG NTAPI HidP_MaxDataListLength(HIDP_REPORT_TYPE ReportType,
       continue;
     }
     if (cap.IsArray) {
-      total += std::min<ULONG>(cap.Fields, cap.UsageCount());
+      total += cap.Fields;  // every field may repeat one usage of this cap
     } else {
       total += cap.IsRange ? cap.UsageCount() : 1;
     }

@@ -123,9 +123,15 @@ bool ViewPreparsedData(PHIDP_PREPARSED_DATA data, TPreparsedView& view) {
     return false;
   }
   const auto* base = reinterpret_cast<const unsigned char*>(data);
+  // The magic alone first, so that a foreign pointer to a small object is read no further.
+  uint64_t magic = 0;
+  std::memcpy(&magic, base, sizeof magic);
+  if (magic != kMagic) {
+    return false;
+  }
   TBlockHeader header;
   std::memcpy(&header, base, sizeof header);
-  if (header.Magic != kMagic || header.Size < sizeof header || header.Check != HeaderHash(header)) {
+  if (header.Size < sizeof header || header.Check != HeaderHash(header)) {
     return false;
   }
   for (std::size_t k = 0; k < kReportKinds; ++k) {

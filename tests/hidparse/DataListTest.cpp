@@ -110,6 +110,26 @@ TEST(DataList, MaxDataListLength) {
   EXPECT_EQ(HidP_MaxDataListLength(HidP_Feature, mouse.get()), 0u);
 }
 
+TEST(DataList, MaximaCoverArraysRepeatingOneUsage) {
+  // Four array fields over two usages: every field may hold button 1.
+  const Bytes fewUsages = {0x05, 0x09, 0x09, 0x01, 0xA1, 0x01, 0x19, 0x01, 0x29, 0x02, 0x15,
+                           0x01, 0x25, 0x02, 0x75, 0x08, 0x95, 0x04, 0x81, 0x00, 0xC0};
+  TPreparsed pp(MakePreparsedData(fewUsages));
+  ASSERT_NE(pp, nullptr);
+  Bytes report = {0, 1, 1, 1, 1};
+  std::vector<HIDP_DATA> list(HidP_MaxDataListLength(HidP_Input, pp.get()));
+  ULONG length = static_cast<ULONG>(list.size());
+  EXPECT_EQ(HidP_GetData(HidP_Input, list.data(), &length, pp.get(), Chars(report), Length(report)),
+            HIDP_STATUS_SUCCESS);
+  EXPECT_EQ(length, 4u);
+  std::vector<USAGE> usages(HidP_MaxUsageListLength(HidP_Input, 9, pp.get()));
+  length = static_cast<ULONG>(usages.size());
+  EXPECT_EQ(HidP_GetUsages(HidP_Input, 9, 0, usages.data(), &length, pp.get(), Chars(report),
+                           Length(report)),
+            HIDP_STATUS_SUCCESS);
+  EXPECT_EQ(length, 4u);
+}
+
 TEST(DataList, SetDataStopsAtTheFirstFailingEntry) {
   const TPreparsed keyboard = FixturePreparsed("boot-keyboard.desc");
   struct TCase {
