@@ -1,5 +1,6 @@
 #include "hidparse/PreparsedData.h"
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 
@@ -25,17 +26,17 @@ struct TBlockHeader {
   uint32_t UnknownOffset, UnknownCount;
   uint32_t ReportOffset, ReportCount;
 };
-static_assert(std::is_trivially_copyable_v<TBlockHeader>);
+static_assert(std::is_trivially_copyable_v<TBlockHeader> && offsetof(TBlockHeader, Check) % 8 == 0);
 
 uint64_t HeaderHash(const TBlockHeader& header) {
-  TBlockHeader copy;
-  std::memcpy(&copy, &header, sizeof copy);
-  copy.Check = 0;
-  unsigned char bytes[sizeof copy];
-  std::memcpy(bytes, &copy, sizeof copy);
-  uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a
-  for (unsigned char b : bytes) {
-    hash = (hash ^ b) * 0x100000001B3ull;
+  // FNV-1a over whole words: every call of every HidP_ function checks it.
+  uint64_t words[(sizeof(TBlockHeader) + 7) / 8] = {};
+  std::memcpy(words, &header, sizeof header);
+  words[offsetof(TBlockHeader, Check) / 8] = 0;
+  uint64_t hash = 0xCBF29CE484222325ull;
+  for (const uint64_t word : words) {
+    hash = (hash ^ word) * 0x100000001B3ull;
+    hash ^= hash >> 29;
   }
   return hash;
 }
