@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Configures, builds and tests every preset: default, asan, tsan (the threaded
+# suites), and windows (mingw-w64, tests under Wine). Each preset builds once
+# into build/<preset>; a preset's tests run two at a time. Stops at the first
+# failure. Name presets to run only those: scripts/test.sh default asan
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source scripts/packages.sh
+
+presets=("$@")
+((${#presets[@]} > 0)) || presets=(default asan tsan windows)
+required=("${QUORVEL_BUILD_PACKAGES[@]}")
+for preset in "${presets[@]}"; do
+  if [[ $preset == windows ]]; then
+    required+=("${QUORVEL_WINDOWS_PACKAGES[@]}")
+  fi
+done
+require_packages "${required[@]}"
+
+for preset in "${presets[@]}"; do
+  echo "=== $preset"
+  # The Windows tests start their own Wine server in build/windows/wine-prefix,
+  # detached from this script's output (scripts/wine-run.sh).
+  cmake --workflow --preset "$preset"
+  if [[ $preset == windows ]]; then
+    bash scripts/wine-prefix.sh stop build/windows/wine-prefix
+  fi
+done
+echo "=== all presets passed: ${presets[*]}"
