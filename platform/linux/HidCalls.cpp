@@ -84,7 +84,7 @@ DWORD GetAttributes(const THidrawHandle& hid, const TSysfs& sysfs, HIDD_ATTRIBUT
   if (hid.CanTransfer()) {
     hidraw_devinfo info{};
     if (::ioctl(hid.Fd(), HIDIOCGRAWINFO, &info) < 0) {
-      return ErrorFromHidrawErrno(errno);
+      return ErrorFromHidrawIoctlErrno(errno);
     }
     // The kernel's record has signed 16-bit fields.
     result.VendorID = static_cast<USHORT>(info.vendor);
@@ -144,7 +144,7 @@ DWORD TransferReport(const THidrawHandle& hid, const TSysfs& sysfs, TReportCall 
     result = ::ioctl(hid.Fd(), code, bytes);
   } while (result < 0 && errno == EINTR);
   if (result < 0) {
-    return ErrorFromHidrawErrno(errno);
+    return ErrorFromHidrawIoctlErrno(errno);
   }
   if (!request.Sends && static_cast<ULONG>(result) < length) {
     std::memset(bytes + result, 0, length - static_cast<ULONG>(result));

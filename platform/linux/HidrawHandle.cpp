@@ -55,13 +55,13 @@ std::optional<std::vector<uint8_t>> THidrawHandle::ReportDescriptor(const TSysfs
   if (CanTransfer()) {
     int size = 0;
     if (::ioctl(Fd_, HIDIOCGRDESCSIZE, &size) < 0) {
-      error = ErrorFromHidrawErrno(errno);
+      error = ErrorFromHidrawIoctlErrno(errno);
       return std::nullopt;
     }
     auto descriptor = std::make_unique<hidraw_report_descriptor>();
     descriptor->size = static_cast<uint32_t>(std::clamp(size, 0, HID_MAX_DESCRIPTOR_SIZE));
     if (::ioctl(Fd_, HIDIOCGRDESC, descriptor.get()) < 0) {
-      error = ErrorFromHidrawErrno(errno);
+      error = ErrorFromHidrawIoctlErrno(errno);
       return std::nullopt;
     }
     return std::vector<uint8_t>(descriptor->value, descriptor->value + descriptor->size);
@@ -76,6 +76,10 @@ std::optional<std::vector<uint8_t>> THidrawHandle::ReportDescriptor(const TSysfs
 
 DWORD ErrorFromHidrawErrno(int err) {
   return err == EBADF ? ERROR_ACCESS_DENIED : posix::ErrorFromErrno(err);
+}
+
+DWORD ErrorFromHidrawIoctlErrno(int err) {
+  return err == EIO ? ERROR_GEN_FAILURE : ErrorFromHidrawErrno(err);
 }
 
 }  // namespace quorvel::hidraw

@@ -48,5 +48,8 @@ class THidrawHandle {
 // A failed hidraw call's errno as the platform reports it. The handle is known to be open,
 // so EBADF means it lacks the access the call needs.
 DWORD ErrorFromHidrawErrno(int err);
+// The same for an ioctl: there EIO is a transfer the device failed (uhid, I2C), while a
+// device that is gone gives ENODEV.
+DWORD ErrorFromHidrawIoctlErrno(int err);
 
 }  // namespace quorvel::hidraw

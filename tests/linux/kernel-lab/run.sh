@@ -1,0 +1,103 @@
+#!/bin/bash
+# The real-kernel lab: boots Debian's stock kernel in qemu (TCG) with a busybox initramfs
+# holding the project's Linux modules and the lab's programs, puts a relay board on the
+# guest kernel's HID stack through uhid, and checks the modules against it (LabProbe.cpp).
+# With --with-tool the guest also runs the tool (BIN-DIR/quorvel) against a board.
+#
+# Usage: run.sh BIN-DIR WORK-DIR [--with-tool]
+#   BIN-DIR   the build's bin folder (modules, libquorvel-posix.so, the lab's programs)
+#   WORK-DIR  a folder for the downloaded kernel (kept between runs) and the initramfs
+# Exit status: 0 when every check passed, 1 when one failed, 77 (skipped) when qemu,
+# busybox, cpio or the kernel package is not available. The kernel package is fetched with
+# `apt-get download` and unpacked here; it is never installed on the host.
+set -euo pipefail
+
+readonly SKIP=77
+bin=$(realpath "${1:?BIN-DIR}")
+work=$(realpath -m "${2:?WORK-DIR}")
+with_tool=${3:-}
+timeout_s=${QUORVEL_LAB_TIMEOUT:-300}
+
+skip() {
+  echo "SKIP: $*"
+  exit $SKIP
+}
+
+for tool in qemu-system-x86_64 cpio gzip dpkg-deb apt-get apt-cache ldd timeout; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed (see docs/linux.md)"
+done
+busybox=$(command -v busybox || true)
+[[ -n $busybox ]] || skip "busybox is not installed (package busybox-static)"
+if ldd "$busybox" >/dev/null 2>&1; then
+  skip "$busybox is not static (install busybox-static)"
+fi
+for program in libquorvel-setupapi.so libquorvel-hid.so libquorvel-posix.so \
+  quorvel_kernel_lab_probe quorvel_uhid_relay_board; do
+  [[ -e $bin/$program ]] || { echo "missing $bin/$program: build it first" >&2; exit 1; }
+done
+
+# The kernel: the version the metapackage follows (bookworm-security keeps only the newest).
+mkdir -p "$work"
+package=$(apt-cache depends linux-image-amd64 2>/dev/null |
+  awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
+[[ -n $package ]] || skip "apt knows no linux-image-amd64 (run apt-get update)"
+version=${package#linux-image-}
+deb=$(compgen -G "$work/${package}_*.deb" | head -n 1 || true)
+if [[ -z $deb ]]; then
+  (cd "$work" && apt-get download "$package") >"$work/download.log" 2>&1 ||
+    skip "cannot download $package (see $work/download.log)"
+  deb=$(compgen -G "$work/${package}_*.deb" | head -n 1)
+fi
+kernel=$work/kernel-$version
+if [[ ! -e $kernel/boot/vmlinuz-$version ]]; then
+  rm -rf "$kernel"
+  mkdir -p "$kernel"
+  dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel" --wildcards \
+    "./boot/vmlinuz-$version" "./lib/modules/$version/kernel/drivers/hid/*" \
+    "./lib/modules/$version/kernel/drivers/usb/*"
+fi
+
+# The initramfs: busybox, the modules the guest needs, the lab's programs and every shared
+# library they load, at the paths the dynamic loader looks for them.
+run=$work/run${with_tool:+-tool}
+root=$run/root
+rm -rf "$root"
+mkdir -p "$root"/{bin,dev,proc,sys,tmp,modules,opt/quorvel}
+cp "$busybox" "$root/bin/busybox"
+modules=$kernel/lib/modules/$version/kernel/drivers
+for module in hid/hid.ko hid/uhid.ko hid/hid-generic.ko usb/common/usb-common.ko \
+  usb/core/usbcore.ko hid/usbhid/usbhid.ko; do
+  cp "$modules/$module" "$root/modules/"
+done
+cp "$bin"/libquorvel-setupapi.so "$bin"/libquorvel-hid.so "$bin"/libquorvel-posix.so \
+  "$bin"/quorvel_kernel_lab_probe "$bin"/quorvel_uhid_relay_board "$root/opt/quorvel/"
+if [[ $with_tool == --with-tool ]]; then
+  cp "$bin/quorvel" "$root/opt/quorvel/"
+fi
+for program in "$root"/opt/quorvel/*; do
+  ldd "$program" | awk '/=> \// { print $3 } /^\t\// { print $1 }'
+done | sort -u | while read -r library; do
+  [[ $library == "$root"/* ]] || cp -L --parents "$library" "$root"
+done
+cp "$(dirname "$0")/init.sh" "$root/init"
+chmod +x "$root/init"
+(cd "$root" && find . -print0 | cpio --null -o -H newc --quiet | gzip -1) >"$run/initramfs.cpio.gz"
+
+# Boot; the guest prints its checks on the serial console and powers off.
+console=$run/console.log
+status=0
+timeout "$timeout_s" qemu-system-x86_64 -accel tcg -m 512 -smp 1 -nographic -no-reboot \
+  -nic none -kernel "$kernel/boot/vmlinuz-$version" -initrd "$run/initramfs.cpio.gz" \
+  -append "console=ttyS0 quiet panic=-1" </dev/null >"$console" 2>&1 || status=$?
+tr -d '\r' <"$console" | sed -n '/^QUORVEL-LAB-BEGIN/,/^QUORVEL-LAB-END/p'
+if ((status == 124)); then
+  echo "the guest did not finish within ${timeout_s} s (console: $console)" >&2
+  exit 1
+fi
+result=$(tr -d '\r' <"$console" | grep -E '^QUORVEL-LAB: [0-9]+ passed, [0-9]+ failed$' || true)
+if [[ -z $result ]]; then
+  echo "the guest printed no result (console: $console)" >&2
+  tail -n 30 "$console" >&2
+  exit 1
+fi
+[[ $result == *", 0 failed" ]]
