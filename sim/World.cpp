@@ -120,6 +120,7 @@ void TWorld::Changed(std::unique_lock<std::mutex>& lock) {
   for (auto& device : FDevices) {
     UpdateReady(*device);
   }
+  PublishDevices(FDevices);
   FWake.notify_all();
   if (FPersist) {
     FPersist(*this, lock);

@@ -122,6 +122,12 @@ class TWorld {
 // file functions route to it.
 std::u16string DevicePath(const TSimDevice& device);
 
+// Makes the devices' interface paths openable where the platform's own file functions
+// open them (Windows: one file per device, absent while the device cannot be opened);
+// nothing to do where the simulation's file provider answers. Called with the world's
+// lock held after every change.
+void PublishDevices(const std::vector<std::shared_ptr<TSimDevice>>& devices);
+
 // Registry properties every device has unless its description says otherwise.
 std::map<std::uint32_t, TPropertyValue> DefaultProperties(const TSimDevice& device);
 

@@ -85,16 +85,21 @@ TEST_F(HidModule, RelayExchangeIsLoggedByteForByte) {
   ASSERT_TRUE(hid::HidD_SetFeature(handle, command, sizeof command));
   ASSERT_TRUE(CloseHandle(handle));
 
-  const TJson expected = TJson::parse(R"([
-    {"device": 1, "call": "CreateFileW", "arg": 3221225472, "error": 0},
+  TJson expected = TJson::parse(R"([
     {"device": 1, "call": "HidD_GetAttributes", "error": 0},
     {"device": 1, "call": "HidD_GetProductString",
      "received": "55 00 53 00 42 00 52 00 65 00 6c 00 61 00 79 00 32 00 00 00", "error": 0},
     {"device": 1, "call": "HidD_GetFeature", "sent": "00 00 00 00 00 00 00 00 00",
      "received": "00 51 41 41 4d 5a 00 00 00", "error": 0},
-    {"device": 1, "call": "HidD_SetFeature", "sent": "00 ff 02 00 00 00 00 00 00", "error": 0},
-    {"device": 1, "call": "CloseHandle", "error": 0}
+    {"device": 1, "call": "HidD_SetFeature", "sent": "00 ff 02 00 00 00 00 00 00", "error": 0}
   ])");
+#ifndef _WIN32
+  // Opening and closing reach the simulation only through its POSIX file provider.
+  expected.insert(
+      expected.begin(),
+      TJson::parse(R"({"device": 1, "call": "CreateFileW", "arg": 3221225472, "error": 0})"));
+  expected.push_back(TJson::parse(R"({"device": 1, "call": "CloseHandle", "error": 0})"));
+#endif
   EXPECT_EQ(Sim->Log(), expected);
   const auto device = Sim->Device(board);
   EXPECT_EQ(device["relay"]["state"], 0x02);
@@ -129,7 +134,13 @@ TEST_F(HidModule, FaultsReachTheCaller) {
   const int keyboard =
       Sim->AddDevice({{"generic", TJson::object()}, {"faults", {{"open", "metadataOnly"}}}});
   const int gone = Sim->AddDevice({{"relay", TJson::object()}, {"faults", {{"open", "refused"}}}});
-  const int flaky = Sim->AddDevice({{"relay", TJson::object()}, {"faults", {{"vanishAfter", 1}}}});
+#ifdef _WIN32
+  constexpr int kOpenCalls = 0;  // Windows opens the device's file without the simulation
+#else
+  constexpr int kOpenCalls = 1;
+#endif
+  const int flaky =
+      Sim->AddDevice({{"relay", TJson::object()}, {"faults", {{"vanishAfter", kOpenCalls}}}});
 
   EXPECT_EQ(Open(keyboard, kReadWrite), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
@@ -180,6 +191,9 @@ TEST_F(HidModule, LanguageIdsComeAsCodeUnits) {
   CloseHandle(handle);
 }
 
+#ifndef _WIN32
+// Input reports reach a reader only through the simulation's POSIX file provider; on
+// Windows the device's file is a plain file.
 void WINAPI Completed(DWORD error, DWORD transferred, LPOVERLAPPED overlapped) {
   auto* result = static_cast<std::vector<DWORD>*>(overlapped->hEvent);
   result->assign({error, transferred});
@@ -220,6 +234,7 @@ TEST_F(HidModule, SynchronousReadTakesTheQueuedReport) {
   EXPECT_EQ(Sim->Device(device)["generic"]["outputs"], TJson::array({"02 01 02 03"}));
   CloseHandle(handle);
 }
+#endif
 
 }  // namespace
 }  // namespace quorvel::sim
