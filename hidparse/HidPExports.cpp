@@ -18,13 +18,19 @@ namespace {
 // A report buffer of the length the collection declares, and the caps of its type.
 struct TReport {
   TPreparsedView View;
+  TReportKind Kind = TReportKind::Input;
   std::span<const TCap> Caps;
   std::span<uint8_t> Bytes;
   uint8_t Id() const { return Bytes[0]; }
 };
 
-bool KindOf(HIDP_REPORT_TYPE type, std::size_t& kind) {
-  const auto value = static_cast<int>(type);
+// The report type is only ever read here, as the int a C caller passed: loading an enum
+// outside its declared values is undefined, and the layer passes its selector unchecked.
+// Everything else takes the parameter by reference for that reason.
+bool KindOf(const HIDP_REPORT_TYPE& type, std::size_t& kind) {
+  int value = 0;
+  static_assert(sizeof value == sizeof type);
+  std::memcpy(&value, &type, sizeof value);
   if (value < 0 || static_cast<std::size_t>(value) >= kReportKinds) {
     return false;
   }
@@ -33,8 +39,8 @@ bool KindOf(HIDP_REPORT_TYPE type, std::size_t& kind) {
 }
 
 // The checks every report-buffer function makes, in the platform's order.
-NTSTATUS OpenReport(HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA data, PCHAR report, ULONG length,
-                    TReport& out) {
+NTSTATUS OpenReport(const HIDP_REPORT_TYPE& type, PHIDP_PREPARSED_DATA data, PCHAR report,
+                    ULONG length, TReport& out) {
   if (!ViewPreparsedData(data, out.View)) {
     return HIDP_STATUS_INVALID_PREPARSED_DATA;
   }
@@ -49,6 +55,7 @@ NTSTATUS OpenReport(HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA data, PCHAR repo
   if (expected == 0) {
     return HIDP_STATUS_REPORT_DOES_NOT_EXIST;
   }
+  out.Kind = static_cast<TReportKind>(kind);
   out.Caps = out.View.Caps[kind];
   out.Bytes = {reinterpret_cast<uint8_t*>(report), length};
   return HIDP_STATUS_SUCCESS;
@@ -249,7 +256,7 @@ NTSTATUS ForEachPressed(const TReport& report, std::optional<USAGE> page, USHORT
 }
 
 template <typename Out, typename Make>
-NTSTATUS GetPressed(HIDP_REPORT_TYPE type, std::optional<USAGE> page, USHORT linkCollection,
+NTSTATUS GetPressed(const HIDP_REPORT_TYPE& type, std::optional<USAGE> page, USHORT linkCollection,
                     Out* list, PULONG length, PHIDP_PREPARSED_DATA data, PCHAR report,
                     ULONG reportLength, Make make) {
   TReport r;
@@ -275,7 +282,7 @@ NTSTATUS GetPressed(HIDP_REPORT_TYPE type, std::optional<USAGE> page, USHORT lin
   return found > capacity ? HIDP_STATUS_BUFFER_TOO_SMALL : HIDP_STATUS_SUCCESS;
 }
 
-NTSTATUS ChangeUsages(HIDP_REPORT_TYPE type, USAGE page, USHORT linkCollection, PUSAGE list,
+NTSTATUS ChangeUsages(const HIDP_REPORT_TYPE& type, USAGE page, USHORT linkCollection, PUSAGE list,
                       PULONG length, PHIDP_PREPARSED_DATA data, PCHAR report, ULONG reportLength,
                       bool press) {
   TReport r;
@@ -336,7 +343,7 @@ uint64_t MulDivRound(uint64_t a, uint64_t b, uint64_t c) {
   return (a * b + c / 2) / c;
 }
 
-NTSTATUS ValueArray(HIDP_REPORT_TYPE type, USAGE page, USHORT linkCollection, USAGE usage,
+NTSTATUS ValueArray(const HIDP_REPORT_TYPE& type, USAGE page, USHORT linkCollection, USAGE usage,
                     PCHAR buffer, USHORT bufferLength, PHIDP_PREPARSED_DATA data, PCHAR report,
                     ULONG reportLength, bool set) {
   TReport r;
@@ -409,7 +416,7 @@ void Fill(HIDP_VALUE_CAPS& out, const TCap& cap) {
 }
 
 template <typename Record>
-NTSTATUS SpecificCaps(HIDP_REPORT_TYPE type, USAGE page, USHORT linkCollection, USAGE usage,
+NTSTATUS SpecificCaps(const HIDP_REPORT_TYPE& type, USAGE page, USHORT linkCollection, USAGE usage,
                       Record* caps, PUSHORT length, PHIDP_PREPARSED_DATA data, bool buttons) {
   TPreparsedView view;
   if (!ViewPreparsedData(data, view)) {
@@ -552,7 +559,7 @@ NTSTATUS NTAPI HidP_GetData(HIDP_REPORT_TYPE ReportType, PHIDP_DATA DataList, PU
   if (DataLength == nullptr) {
     return HIDP_STATUS_BUFFER_TOO_SMALL;
   }
-  if (!r.View.HasReport(static_cast<TReportKind>(ReportType), r.Id())) {
+  if (!r.View.HasReport(r.Kind, r.Id())) {
     return HIDP_STATUS_REPORT_DOES_NOT_EXIST;
   }
   const ULONG capacity = DataList != nullptr ? *DataLength : 0;
@@ -951,7 +958,7 @@ NTSTATUS NTAPI HidP_InitializeReportForID(HIDP_REPORT_TYPE ReportType, UCHAR Rep
       status != HIDP_STATUS_SUCCESS) {
     return status;
   }
-  if (!r.View.HasReport(static_cast<TReportKind>(ReportType), ReportID)) {
+  if (!r.View.HasReport(r.Kind, ReportID)) {
     return HIDP_STATUS_REPORT_DOES_NOT_EXIST;
   }
   std::fill(r.Bytes.begin(), r.Bytes.end(), uint8_t{0});
