@@ -44,6 +44,7 @@ HIDP_DATA Value(USHORT index, ULONG raw) {
 TEST(DataList, GetDataListsButtonsThenValuesInCapsOrder) {
   const TPreparsed mouse = FixturePreparsed("wheel-mouse.desc");
   const TPreparsed keyboard = FixturePreparsed("boot-keyboard.desc");
+  const TPreparsed gamepad = FixturePreparsed("gamepad.desc");
   struct TCase {
     const char* Name;
     PHIDP_PREPARSED_DATA Data;
@@ -75,6 +76,13 @@ TEST(DataList, GetDataListsButtonsThenValuesInCapsOrder) {
        HIDP_STATUS_SUCCESS,
        3,
        {{3, 0}, {4, 0}, {5, 0}}},
+      {"gamepad: a value range lists each field",
+       gamepad.get(),
+       {0, 0x05, 0x20, 10, 20, 30, 40, 50, 60},
+       10,
+       HIDP_STATUS_SUCCESS,
+       9,
+       {{0, 1}, {2, 1}, {12, 2}, {13, 10}, {14, 20}, {15, 30}, {16, 40}, {17, 50}, {18, 60}}},
       {"keyboard: left control and key a",
        keyboard.get(),
        {0, 0x01, 0, 0, 0x04, 0, 0, 0, 0},
@@ -86,7 +94,7 @@ TEST(DataList, GetDataListsButtonsThenValuesInCapsOrder) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     Bytes report = c.Report;
-    std::vector<HIDP_DATA> list(8, Value(0xEEEE, 0xEEEEEEEE));
+    std::vector<HIDP_DATA> list(12, Value(0xEEEE, 0xEEEEEEEE));
     ULONG length = c.Capacity;
     EXPECT_EQ(HidP_GetData(HidP_Input, list.data(), &length, c.Data, Chars(report), Length(report)),
               c.Status);
@@ -106,7 +114,9 @@ TEST(DataList, MaxDataListLength) {
   const TPreparsed vendor = FixturePreparsed("vendor-report-ids.desc");
   EXPECT_EQ(HidP_MaxDataListLength(HidP_Input, mouse.get()), 6u);
   EXPECT_EQ(HidP_MaxDataListLength(HidP_Input, keyboard.get()), 14u);  // 8 bits, 6 keys
-  EXPECT_EQ(HidP_MaxDataListLength(HidP_Feature, vendor.get()), 1u);   // arrays not listed
+  const TPreparsed gamepad = FixturePreparsed("gamepad.desc");
+  EXPECT_EQ(HidP_MaxDataListLength(HidP_Input, gamepad.get()), 19u);
+  EXPECT_EQ(HidP_MaxDataListLength(HidP_Feature, vendor.get()), 1u);  // arrays not listed
   EXPECT_EQ(HidP_MaxDataListLength(HidP_Feature, mouse.get()), 0u);
 }
 

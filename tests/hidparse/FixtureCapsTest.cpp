@@ -13,9 +13,9 @@ using Nodes = std::vector<TNodeRow>;
 
 TEST(DescriptorFixtures, EveryFixtureHasItsTest) {
   // A fixture added without a test below, or a test whose fixture went missing, fails here.
-  const std::vector<std::string> tested = {"aliased-usages.desc",      "boot-keyboard.desc",
-                                           "consumer-and-system.desc", "relay-board.desc",
-                                           "vendor-report-ids.desc",   "wheel-mouse.desc"};
+  const std::vector<std::string> tested = {
+      "aliased-usages.desc", "boot-keyboard.desc",     "consumer-and-system.desc", "gamepad.desc",
+      "relay-board.desc",    "vendor-report-ids.desc", "wheel-mouse.desc"};
   EXPECT_EQ(FixtureNames("descriptors"), tested);
 }
 
@@ -118,6 +118,30 @@ TEST(DescriptorFixtures, ConsumerAndSystem) {
 
   const auto bytes = LoadDescriptor(FixtureDir("descriptors") / "consumer-and-system.desc");
   EXPECT_EQ(MakePreparsedData(bytes, 2), nullptr);
+}
+
+TEST(DescriptorFixtures, Gamepad) {
+  const TPreparsed pp = FixturePreparsed("gamepad.desc");
+  EXPECT_EQ(CapsOf(pp.get()), (TCapsRow{5, 1, 9, 0, 0, 1, 1, 2, 19, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(ButtonCaps(pp.get(), HidP_Input), (Caps{{9, 1, 12, 0, 0, 0, 11, false}}));
+  // A value range: one cap, one data index per usage, ReportCount 1.
+  EXPECT_EQ(ValueCaps(pp.get(), HidP_Input), (Caps{
+                                                 {1, 0x39, 0, 0, 0, 12, 0, false, 4, 1, 0, 7},
+                                                 {1, 0x30, 0x35, 0, 0, 13, 18, false, 8, 1, 0, 255},
+                                             }));
+  HIDP_VALUE_CAPS hat{};
+  USHORT length = 1;
+  ASSERT_EQ(HidP_GetSpecificValueCaps(HidP_Input, 1, 0, 0x39, &hat, &length, pp.get()),
+            HIDP_STATUS_SUCCESS);
+  EXPECT_TRUE(hat.HasNull);
+  EXPECT_EQ(hat.Units, 0x14u);
+  EXPECT_EQ(hat.PhysicalMax, 315);
+  HIDP_VALUE_CAPS axes{};
+  length = 1;
+  ASSERT_EQ(HidP_GetSpecificValueCaps(HidP_Input, 1, 0, 0x33, &axes, &length, pp.get()),
+            HIDP_STATUS_SUCCESS);
+  EXPECT_TRUE(axes.IsRange);
+  EXPECT_EQ(axes.Units, 0u);
 }
 
 TEST(DescriptorFixtures, AliasedUsages) {

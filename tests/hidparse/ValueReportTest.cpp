@@ -121,6 +121,57 @@ TEST(ValueReport, ScaledValues) {
   }
 }
 
+TEST(ValueReport, UsageRangesAndUnsignedNulls) {
+  // Buttons 1 and 3, hat 2 (90 degrees), axes X..Rz = 10..60.
+  const TPreparsed pp = FixturePreparsed("gamepad.desc");
+  Bytes report = {0, 0x05, 0x20, 10, 20, 30, 40, 50, 60};
+  ULONG raw = 0;
+  EXPECT_EQ(
+      HidP_GetUsageValue(HidP_Input, 1, 0, 0x32, &raw, pp.get(), Chars(report), Length(report)),
+      HIDP_STATUS_SUCCESS);
+  EXPECT_EQ(raw, 30u);  // Z: the third field of the range
+  EXPECT_EQ(HidP_SetUsageValue(HidP_Input, 1, 0, 0x35, 99, pp.get(), Chars(report), Length(report)),
+            HIDP_STATUS_SUCCESS);
+  EXPECT_EQ(report[8], 99);
+  EXPECT_EQ(report[7], 50);
+
+  struct TCase {
+    uint8_t Byte2;  // hat in the high nibble
+    NTSTATUS Status;
+    LONG Degrees;
+  };
+  const TCase hats[] = {{0x20, HIDP_STATUS_SUCCESS, 90},
+                        {0x75, HIDP_STATUS_SUCCESS, 315},  // button bits stay out of it
+                        {0x80, HIDP_STATUS_NULL, 0},
+                        {0xF0, HIDP_STATUS_NULL, 0}};
+  for (const TCase& c : hats) {
+    SCOPED_TRACE(int{c.Byte2});
+    report[2] = c.Byte2;
+    LONG degrees = -1;
+    EXPECT_EQ(HidP_GetScaledUsageValue(HidP_Input, 1, 0, 0x39, &degrees, pp.get(), Chars(report),
+                                       Length(report)),
+              c.Status);
+    EXPECT_EQ(degrees, c.Degrees);
+  }
+
+  // The null of a 0..7 field in 4 unsigned bits is 15, a value no reader takes for a
+  // direction.
+  report[2] = 0x0A;
+  EXPECT_EQ(HidP_SetScaledUsageValue(HidP_Input, 1, 0, 0x39, 400, pp.get(), Chars(report),
+                                     Length(report)),
+            HIDP_STATUS_NULL);
+  EXPECT_EQ(report[2], 0xFA);
+  EXPECT_EQ(HidP_SetScaledUsageValue(HidP_Input, 1, 0, 0x39, 135, pp.get(), Chars(report),
+                                     Length(report)),
+            HIDP_STATUS_SUCCESS);
+  EXPECT_EQ(report[2], 0x3A);
+
+  Bytes fresh(9, 0xEE);
+  ASSERT_EQ(HidP_InitializeReportForID(HidP_Input, 0, pp.get(), Chars(fresh), Length(fresh)),
+            HIDP_STATUS_SUCCESS);
+  EXPECT_EQ(fresh, (Bytes{0, 0, 0xF0, 0, 0, 0, 0, 0, 0}));
+}
+
 TEST(ValueReport, NullIsOnlyWrittenWhereTheFieldHasOne) {
   // Mouse X: -127..127 in 8 bits, no null state.
   const TPreparsed pp = FixturePreparsed("wheel-mouse.desc");
