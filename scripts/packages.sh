@@ -18,7 +18,8 @@ require_packages() {
   fi
 }
 
-# What every build needs: the compiler, CMake with Ninja, and GoogleTest.
-QUORVEL_BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev)
+# What every build needs: the compiler, CMake with Ninja, GoogleTest, and the
+# JSON library of the simulated platform.
+QUORVEL_BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev nlohmann-json3-dev)
 # What the Windows build and its tests need on top.
 QUORVEL_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
