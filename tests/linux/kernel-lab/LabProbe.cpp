@@ -4,7 +4,9 @@
 // for byte against the emulator's log; then unplugs the board and checks that the modules
 // notice. Prints one "ok"/"not ok" line per check and a closing count.
 //
-// Usage: quorvel_kernel_lab_probe UHID-RELAY-BOARD-PROGRAM
+// Usage: quorvel_kernel_lab_probe UHID-RELAY-BOARD-PROGRAM [USBIP-RELAY-BOARD-PROGRAM]
+// With the second program the same is done for a board on the real USB HID driver (usbhid),
+// attached through USB/IP.
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,7 +33,9 @@ namespace {
 
 const GUID kHidGuid{0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 constexpr char kLog[] = "/tmp/uhid-relay-board.log";
+constexpr char kUsbLog[] = "/tmp/usbip-relay-board.log";
 constexpr char kBoardId[] = "QLAB1";
+constexpr char kUsbBoardId[] = "QUSBR";
 
 int gPassed = 0;
 int gFailed = 0;
@@ -52,8 +57,8 @@ std::string Hex(const unsigned char* bytes, std::size_t size) {
   return text;
 }
 
-std::string LastLogLine() {
-  std::ifstream in(kLog);
+std::string LastLogLine(const char* log = kLog) {
+  std::ifstream in(log);
   std::string line;
   std::string last;
   while (std::getline(in, line)) {
@@ -76,6 +81,7 @@ bool WaitFor(const char* path, bool present) {
 struct TScanned {
   std::u16string Path;
   std::vector<std::u16string> HardwareIds;
+  std::u16string Location;
   DWORD DevInst = 0;
 };
 
@@ -116,6 +122,11 @@ std::vector<TScanned> Scan() {
          at += std::char_traits<char16_t>::length(at) + 1) {
       scanned.HardwareIds.emplace_back(at);
     }
+    std::array<char16_t, 256> location{};
+    platform::SetupDiGetDeviceRegistryPropertySlot()(
+        set, &info, SPDRP_LOCATION_INFORMATION, nullptr, reinterpret_cast<PBYTE>(location.data()),
+        sizeof location - sizeof(char16_t), nullptr);
+    scanned.Location = location.data();
     found.push_back(std::move(scanned));
   }
   platform::SetupDiDestroyDeviceInfoListSlot()(set);
@@ -240,32 +251,124 @@ void CheckBoard(const TScanned& board) {
   CloseHandle(device);
 }
 
+// Starts a board program and waits for its "ready" and for the node to appear.
+pid_t Plug(const std::vector<const char*>& command) {
+  int ready[2];
+  if (::pipe(ready) != 0) {
+    return -1;
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(ready[1], STDOUT_FILENO);
+    std::vector<char*> args;
+    for (const char* arg : command) {
+      args.push_back(const_cast<char*>(arg));
+    }
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ::close(ready[1]);
+  char line[16] = {};
+  const bool started = ::read(ready[0], line, sizeof line - 1) > 0;
+  ::close(ready[0]);
+  Check(started && std::strncmp(line, "ready", 5) == 0 && WaitFor("/dev/hidraw0", true),
+        std::string(command[0]) + " plugged in");
+  return child;
+}
+
+void Unplug(pid_t board, HANDLE held) {
+  ::kill(board, SIGTERM);
+  ::waitpid(board, nullptr, 0);
+  Check(WaitFor("/dev/hidraw0", false), "board unplugged");
+  const TExchange gone = GetFeature(held, 0, 9);
+  Check(!gone.Ok && gone.Error == ERROR_DEVICE_NOT_CONNECTED, "vanished device: not connected",
+        std::to_string(gone.Error));
+  CloseHandle(held);
+  Check(Scan().empty(), "scan after unplug is empty");
+}
+
+// The real USB HID driver: strings from the USB device, its version, languages and other
+// strings from the device itself, and the report ID stripped on the wire.
+void CheckUsbBoard(const char* program, DWORD previousInstance) {
+  const pid_t board = Plug({program, kUsbBoardId, kUsbLog});
+  const auto found = Scan();
+  Check(found.size() == 1, "one USB HID interface");
+  if (found.size() != 1) {
+    ::kill(board, SIGTERM);
+    return;
+  }
+  Check(found[0].HardwareIds.size() == 4 &&
+            found[0].HardwareIds[0] == u"HID\\VID_16C0&PID_05DF&REV_0100",
+        "USB hardware ID with bcdDevice", Utf8(found[0].HardwareIds[0]));
+  Check(found[0].Location == u"usb-vhci_hcd.0-1/input0", "location is HID_PHYS",
+        Utf8(found[0].Location));
+  Check(found[0].DevInst > previousInstance, "another device, another instance");
+
+  HANDLE identity = Open(found[0].Path, 0);
+  HIDD_ATTRIBUTES attributes{sizeof(HIDD_ATTRIBUTES), 0, 0, 0};
+  Check(platform::HidD_GetAttributes(identity, &attributes) && attributes.VersionNumber == 0x0100,
+        "version from bcdDevice");
+  const struct {
+    const char* What;
+    std::function<BOOLEAN(char16_t*)> Call;
+    std::u16string Expected;
+  } strings[] = {
+      {"manufacturer",
+       [&](char16_t* b) { return platform::HidD_GetManufacturerString(identity, b, 508); },
+       u"www.dcttech.com"},
+      // HID_NAME is "www.dcttech.com USBRelay8": never the product of a USB device.
+      {"product", [&](char16_t* b) { return platform::HidD_GetProductString(identity, b, 508); },
+       u"USBRelay8"},
+      {"serial",
+       [&](char16_t* b) { return platform::HidD_GetSerialNumberString(identity, b, 508); },
+       u"QUSB1"},
+      {"languages from the device",
+       [&](char16_t* b) { return platform::HidD_GetIndexedString(identity, 0, b, 508); },
+       std::u16string{char16_t{0x0409}, char16_t{0x0407}}},
+      {"string 3 from sysfs",
+       [&](char16_t* b) { return platform::HidD_GetIndexedString(identity, 3, b, 508); }, u"QUSB1"},
+      {"string 4 from the device",
+       [&](char16_t* b) { return platform::HidD_GetIndexedString(identity, 4, b, 508); },
+       u"Lab string four"},
+  };
+  for (const auto& string : strings) {
+    std::array<char16_t, 254> text{};
+    Check(string.Call(text.data()) && std::u16string(text.data()) == string.Expected,
+          std::string("USB ") + string.What, Utf8(text.data()));
+  }
+  CloseHandle(identity);
+
+  HANDLE device = Open(found[0].Path, GENERIC_READ | GENERIC_WRITE);
+  TExchange state = GetFeature(device, 0, 9);
+  Check(state.Ok && state.Buffer[0] == 0 && std::memcmp(&state.Buffer[1], kUsbBoardId, 5) == 0,
+        "USB get feature: ID byte first, then the board's 8 bytes",
+        Hex(state.Buffer.data(), state.Buffer.size()));
+  const TExchange on = SetFeature(device, {0, 0xFF, 3, 0, 0, 0, 0, 0, 0});
+  Check(on.Ok && LastLogLine(kUsbLog) == "set 0300: ff 03 00 00 00 00 00 00",
+        "USB set feature: 8 bytes on the wire", LastLogLine(kUsbLog));
+  state = GetFeature(device, 0, 9);
+  Check(state.Ok && state.Buffer[8] == 0x04, "USB state after relay 3 on",
+        Hex(state.Buffer.data(), 9));
+  const TExchange stalled = GetFeature(device, 1, 9);
+  Check(!stalled.Ok && stalled.Error == ERROR_GEN_FAILURE && LastLogLine(kUsbLog) == "get 0301:",
+        "USB report 1: the device stalls", std::to_string(stalled.Error));
+  Unplug(board, device);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s UHID-RELAY-BOARD-PROGRAM\n", argv[0]);
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: %s UHID-RELAY-BOARD-PROGRAM [USBIP-RELAY-BOARD-PROGRAM]\n",
+                 argv[0]);
     return 2;
   }
   Check(platform::BindSetupApi(), "bind the device-installation module");
   Check(platform::BindHid(), "bind the HID module");
   Check(Scan().empty(), "no HID device before the board");
 
-  int ready[2];
-  if (::pipe(ready) != 0) {
-    return 1;
-  }
-  const pid_t board = ::fork();
-  if (board == 0) {
-    ::dup2(ready[1], STDOUT_FILENO);
-    ::execl(argv[1], argv[1], "USBRelay2", "2", kBoardId, kLog, static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(ready[1]);
-  char line[16] = {};
-  const bool started = ::read(ready[0], line, sizeof line - 1) > 0;
-  Check(started && std::strncmp(line, "ready", 5) == 0 && WaitFor("/dev/hidraw0", true),
-        "uhid relay board plugged in");
+  const pid_t board = Plug({argv[1], "USBRelay2", "2", kBoardId, kLog});
 
   const auto found = Scan();
   Check(found.size() == 1 && found[0].Path == u"/dev/hidraw0", "one HID interface: /dev/hidraw0",
@@ -278,16 +381,12 @@ int main(int argc, char** argv) {
   }
 
   // Unplug while a handle is open: calls fail as for a vanished device.
-  HANDLE held =
-      found.empty() ? INVALID_HANDLE_VALUE : Open(found[0].Path, GENERIC_READ | GENERIC_WRITE);
-  ::kill(board, SIGTERM);
-  ::waitpid(board, nullptr, 0);
-  Check(WaitFor("/dev/hidraw0", false), "uhid relay board unplugged");
-  const TExchange gone = GetFeature(held, 0, 9);
-  Check(!gone.Ok && gone.Error == ERROR_DEVICE_NOT_CONNECTED, "vanished device: not connected",
-        std::to_string(gone.Error));
-  CloseHandle(held);
-  Check(Scan().empty(), "scan after unplug is empty");
+  const DWORD instance = found.empty() ? 0 : found[0].DevInst;
+  Unplug(board,
+         found.empty() ? INVALID_HANDLE_VALUE : Open(found[0].Path, GENERIC_READ | GENERIC_WRITE));
+  if (argc == 3) {
+    CheckUsbBoard(argv[2], instance);
+  }
 
   platform::UnbindHid();
   platform::UnbindSetupApi();

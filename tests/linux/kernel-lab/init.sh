@@ -5,7 +5,7 @@
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
-for module in hid uhid hid-generic usb-common usbcore usbhid; do
+for module in hid uhid hid-generic usb-common usbcore usbhid usbip-core vhci-hcd; do
   insmod /modules/$module.ko || echo "cannot load $module"
 done
 ip link set lo up
@@ -23,7 +23,8 @@ check() {
   fi
 }
 
-/opt/quorvel/quorvel_kernel_lab_probe /opt/quorvel/quorvel_uhid_relay_board >/tmp/probe.out 2>&1
+/opt/quorvel/quorvel_kernel_lab_probe /opt/quorvel/quorvel_uhid_relay_board \
+  /opt/quorvel/quorvel_usbip_relay_board >/tmp/probe.out 2>&1
 probe=$?
 cat /tmp/probe.out
 counts=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' /tmp/probe.out)

@@ -1,7 +1,8 @@
 #!/bin/bash
 # The real-kernel lab: boots Debian's stock kernel in qemu (TCG) with a busybox initramfs
 # holding the project's Linux modules and the lab's programs, puts a relay board on the
-# guest kernel's HID stack through uhid, and checks the modules against it (LabProbe.cpp).
+# guest kernel's HID stack through uhid and another through USB/IP (a real usbhid device),
+# and checks the modules against them (LabProbe.cpp).
 # With --with-tool the guest also runs the tool (BIN-DIR/quorvel) against a board.
 #
 # Usage: run.sh BIN-DIR WORK-DIR [--with-tool]
@@ -32,7 +33,7 @@ if ldd "$busybox" >/dev/null 2>&1; then
   skip "$busybox is not static (install busybox-static)"
 fi
 for program in libquorvel-setupapi.so libquorvel-hid.so libquorvel-posix.so \
-  quorvel_kernel_lab_probe quorvel_uhid_relay_board; do
+  quorvel_kernel_lab_probe quorvel_uhid_relay_board quorvel_usbip_relay_board; do
   [[ -e $bin/$program ]] || { echo "missing $bin/$program: build it first" >&2; exit 1; }
 done
 
@@ -66,11 +67,12 @@ mkdir -p "$root"/{bin,dev,proc,sys,tmp,modules,opt/quorvel}
 cp "$busybox" "$root/bin/busybox"
 modules=$kernel/lib/modules/$version/kernel/drivers
 for module in hid/hid.ko hid/uhid.ko hid/hid-generic.ko usb/common/usb-common.ko \
-  usb/core/usbcore.ko hid/usbhid/usbhid.ko; do
+  usb/core/usbcore.ko hid/usbhid/usbhid.ko usb/usbip/usbip-core.ko usb/usbip/vhci-hcd.ko; do
   cp "$modules/$module" "$root/modules/"
 done
 cp "$bin"/libquorvel-setupapi.so "$bin"/libquorvel-hid.so "$bin"/libquorvel-posix.so \
-  "$bin"/quorvel_kernel_lab_probe "$bin"/quorvel_uhid_relay_board "$root/opt/quorvel/"
+  "$bin"/quorvel_kernel_lab_probe "$bin"/quorvel_uhid_relay_board \
+  "$bin"/quorvel_usbip_relay_board "$root/opt/quorvel/"
 if [[ $with_tool == --with-tool ]]; then
   cp "$bin/quorvel" "$root/opt/quorvel/"
 fi
@@ -89,7 +91,7 @@ status=0
 timeout "$timeout_s" qemu-system-x86_64 -accel tcg -m 512 -smp 1 -nographic -no-reboot \
   -nic none -kernel "$kernel/boot/vmlinuz-$version" -initrd "$run/initramfs.cpio.gz" \
   -append "console=ttyS0 quiet panic=-1" </dev/null >"$console" 2>&1 || status=$?
-tr -d '\r' <"$console" | sed -n '/^QUORVEL-LAB-BEGIN/,/^QUORVEL-LAB-END/p'
+tr -d '\r' <"$console" | sed -n '/QUORVEL-LAB-BEGIN/,/QUORVEL-LAB-END/p'
 if ((status == 124)); then
   echo "the guest did not finish within ${timeout_s} s (console: $console)" >&2
   exit 1

@@ -1,0 +1,277 @@
+// A low-speed USB HID relay board attached to the guest kernel through USB/IP (vhci_hcd),
+// so that usbhid and hid-generic bind it as they bind a real board: device, configuration,
+// interface, HID and endpoint descriptors, strings, the report descriptor, and GET_REPORT /
+// SET_REPORT on the control endpoint. The interrupt IN endpoint never answers; the kernel's
+// unlink of that transfer is answered, or closing the hidraw node would hang.
+// Every report request is appended to a log as one line of hex bytes as it was on the wire.
+//
+// Usage: usbip-relay-board BOARD-ID LOG-FILE
+// Prints "ready" once attached and serves the board until killed.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using TBytes = std::vector<uint8_t>;
+
+constexpr uint32_t kCmdSubmit = 1, kCmdUnlink = 2, kRetSubmit = 3, kRetUnlink = 4;
+constexpr int32_t kStall = -32;       // -EPIPE
+constexpr int32_t kConnReset = -104;  // -ECONNRESET
+constexpr unsigned kLowSpeed = 1;
+
+const TBytes kReportDescriptor = {
+    0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01,  // vendor page 0xFF00, usage 1, application
+    0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08,  // logical 0..255, 8 bits
+    0x95, 0x08, 0x09, 0x00, 0xB2, 0x02, 0x01,  // 8 feature bytes
+    0xC0};
+const TBytes kDevice = {0x12, 0x01, 0x10, 0x01, 0x00, 0x00, 0x00, 0x08, 0xC0,
+                        0x16, 0xDF, 0x05, 0x00, 0x01, 0x01, 0x02, 0x03, 0x01};
+const TBytes kConfiguration = {
+    0x09, 0x02, 0x22, 0x00, 0x01, 0x01, 0x00, 0x80, 0x0A,  // 34 bytes, 1 interface, 20 mA
+    0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x00, 0x00, 0x00,  // interface 0: HID
+    0x09, 0x21, 0x01, 0x01, 0x00, 0x01, 0x22, 0x16, 0x00,  // HID 1.01, 22-byte descriptor
+    0x07, 0x05, 0x81, 0x03, 0x08, 0x00, 0x14};             // interrupt IN, 8 bytes, 20 ms
+// Two languages, so that a reader of string 0 can be told from the 0x0409 fallback.
+const TBytes kLanguages = {0x06, 0x03, 0x09, 0x04, 0x07, 0x04};
+const char* const kStrings[] = {nullptr, "www.dcttech.com", "USBRelay8", "QUSB1",
+                                "Lab string four"};
+
+struct TBoard {
+  uint8_t Id[5];
+  uint8_t State = 0;
+};
+
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+void Put32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+bool ReadAll(int fd, uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t got = read(fd, data, size);
+    if (got <= 0) {
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    data += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+bool WriteAll(int fd, const uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t put = write(fd, data, size);
+    if (put <= 0) {
+      if (put < 0 && errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+void Log(const char* file, const std::string& what, const TBytes& data) {
+  FILE* out = std::fopen(file, "a");
+  if (out == nullptr) {
+    return;
+  }
+  std::fprintf(out, "%s:", what.c_str());
+  for (const uint8_t byte : data) {
+    std::fprintf(out, " %02x", byte);
+  }
+  std::fprintf(out, "\n");
+  std::fclose(out);
+}
+
+TBytes StringDescriptor(const char* text) {
+  TBytes descriptor{0, 0x03};
+  for (const char* c = text; *c != 0; ++c) {
+    descriptor.push_back(static_cast<uint8_t>(*c));
+    descriptor.push_back(0);
+  }
+  descriptor[0] = static_cast<uint8_t>(descriptor.size());
+  return descriptor;
+}
+
+void Apply(TBoard& board, const TBytes& data) {
+  if (data.size() < 2) {
+    return;
+  }
+  switch (data[0]) {
+    case 0xFF:
+    case 0xFD:
+      if (data[1] >= 1 && data[1] <= 8) {
+        const auto bit = static_cast<uint8_t>(1u << (data[1] - 1));
+        board.State =
+            static_cast<uint8_t>(data[0] == 0xFF ? board.State | bit : board.State & ~bit);
+      }
+      break;
+    case 0xFE:
+      board.State = 0xFF;
+      break;
+    case 0xFC:
+      board.State = 0;
+      break;
+    case 0xFA:
+      if (data.size() >= 6) {
+        std::memcpy(board.Id, &data[1], 5);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// A control transfer: status, and for IN transfers the answer.
+int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& in,
+                const char* log) {
+  const uint8_t type = setup[0], request = setup[1];
+  const unsigned value = setup[2] | setup[3] << 8u;
+  const unsigned length = setup[6] | setup[7] << 8u;
+  auto answer = [&](const TBytes& data) {
+    in.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(
+                                               std::min<std::size_t>(data.size(), length)));
+    return 0;
+  };
+  if (type == 0x80 && request == 0x06) {  // GET_DESCRIPTOR
+    const unsigned kind = value >> 8, index = value & 0xFF;
+    if (kind == 1) {
+      return answer(kDevice);
+    }
+    if (kind == 2) {
+      return answer(kConfiguration);
+    }
+    if (kind == 3 && index == 0) {
+      return answer(kLanguages);
+    }
+    if (kind == 3 && index < sizeof kStrings / sizeof kStrings[0]) {
+      return answer(StringDescriptor(kStrings[index]));
+    }
+    return kStall;
+  }
+  if (type == 0x81 && request == 0x06 && (value >> 8) == 0x22) {
+    return answer(kReportDescriptor);
+  }
+  if (type == 0x80 && request == 0x00) {  // GET_STATUS
+    return answer({0, 0});
+  }
+  if (type == 0x00 && request == 0x09) {  // SET_CONFIGURATION
+    return 0;
+  }
+  if (type == 0x21 && request == 0x0A) {  // SET_IDLE
+    return 0;
+  }
+  char what[32];
+  if (type == 0xA1 && request == 0x01) {  // GET_REPORT
+    std::snprintf(what, sizeof what, "get %04x", value);
+    Log(log, what, {});
+    if (value != 0x0300) {
+      return kStall;  // the board has one feature report, without an ID
+    }
+    TBytes report(8, 0);
+    std::memcpy(report.data(), board.Id, 5);
+    report[7] = board.State;
+    return answer(report);
+  }
+  if (type == 0x21 && request == 0x09) {  // SET_REPORT
+    std::snprintf(what, sizeof what, "set %04x", value);
+    Log(log, what, out);
+    if (value != 0x0300) {
+      return kStall;
+    }
+    Apply(board, out);
+    return 0;
+  }
+  return kStall;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3 || std::strlen(argv[1]) != 5) {
+    std::fprintf(stderr, "usage: %s BOARD-ID(5 chars) LOG-FILE\n", argv[0]);
+    return 2;
+  }
+  TBoard board;
+  std::memcpy(board.Id, argv[1], 5);
+  const char* log = argv[2];
+
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) {
+    std::perror("socketpair");
+    return 1;
+  }
+  // vhci_hcd takes the kernel's end: "port sockfd devid speed" (port 0 is on the USB 2 hub).
+  FILE* attach = std::fopen("/sys/devices/platform/vhci_hcd.0/attach", "w");
+  if (attach == nullptr ||
+      std::fprintf(attach, "0 %d %u %u", pair[1], (1u << 16) | 2u, kLowSpeed) < 0 ||
+      std::fclose(attach) != 0) {
+    std::perror("vhci_hcd attach");
+    return 1;
+  }
+  close(pair[1]);
+  const int fd = pair[0];
+  std::printf("ready\n");
+  std::fflush(stdout);
+
+  for (;;) {
+    uint8_t header[48];
+    if (!ReadAll(fd, header, sizeof header)) {
+      return 0;
+    }
+    const uint32_t command = Get32(header), seqnum = Get32(header + 4);
+    const uint32_t direction = Get32(header + 12), endpoint = Get32(header + 16);
+    uint8_t reply[48] = {};
+    Put32(reply + 4, seqnum);
+    if (command == kCmdUnlink) {
+      // The only transfer left pending is the interrupt IN read: it is cancelled.
+      Put32(reply, kRetUnlink);
+      Put32(reply + 20, static_cast<uint32_t>(kConnReset));
+      if (!WriteAll(fd, reply, sizeof reply)) {
+        return 0;
+      }
+      continue;
+    }
+    if (command != kCmdSubmit) {
+      return 1;
+    }
+    const uint32_t length = Get32(header + 24);
+    TBytes out;
+    if (direction == 0 && length > 0) {
+      out.resize(length);
+      if (!ReadAll(fd, out.data(), out.size())) {
+        return 0;
+      }
+    }
+    if (endpoint != 0) {
+      continue;  // interrupt IN: the board has nothing to say
+    }
+    TBytes in;
+    const int32_t status = Control(board, header + 40, out, in, log);
+    Put32(reply, kRetSubmit);
+    Put32(reply + 20, static_cast<uint32_t>(status));
+    Put32(reply + 24, static_cast<uint32_t>(direction == 1 ? in.size() : out.size()));
+    if (!WriteAll(fd, reply, sizeof reply) ||
+        (direction == 1 && !in.empty() && !WriteAll(fd, in.data(), in.size()))) {
+      return 0;
+    }
+  }
+}
