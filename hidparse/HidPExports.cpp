@@ -297,8 +297,9 @@ NTSTATUS ChangeUsages(const HIDP_REPORT_TYPE& type, USAGE page, USHORT linkColle
   for (ULONG i = 0; i < *length; ++i) {
     const USAGE usage = list[i];
     const TCap* cap = nullptr;
+    // Only a press claims a zeroed report; a release finds nothing pressed there.
     NTSTATUS status = FindControl(
-        r, /*setter=*/true,
+        r, /*setter=*/press,
         [&](const TCap& c) {
           return c.IsButton && c.UsagePage == page && LinkMatches(c, linkCollection) &&
                  HasUsage(c, usage);

@@ -262,6 +262,18 @@ TEST(ButtonReport, ReportIdSelectsTheControls) {
   }
 }
 
+TEST(ButtonReport, ReleasingLeavesAZeroedReportAlone) {
+  const TPreparsed pp = FixturePreparsed("vendor-report-ids.desc");
+  Bytes report = {0, 0};
+  Usages button = {2};
+  ULONG count = 1;
+  EXPECT_EQ(HidP_UnsetUsages(HidP_Output, 9, 0, button.data(), &count, pp.get(), Chars(report),
+                             Length(report)),
+            HIDP_STATUS_INCOMPATIBLE_REPORT_ID);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(report, (Bytes{0, 0}));
+}
+
 TEST(ButtonReport, MaxUsageListLength) {
   const TPreparsed keyboard = FixturePreparsed("boot-keyboard.desc");
   const TPreparsed mouse = FixturePreparsed("wheel-mouse.desc");
