@@ -617,12 +617,16 @@ NTSTATUS NTAPI HidP_SetData(HIDP_REPORT_TYPE ReportType, PHIDP_DATA DataList, PU
   for (ULONG i = 0; i < *DataLength; ++i) {
     const HIDP_DATA& entry = DataList[i];
     const TCap* cap = CapOfIndex(r.Caps, entry.DataIndex);
+    unsigned char on = 0;  // the BOOLEAN view of the entry's value
+    std::memcpy(&on, reinterpret_cast<const unsigned char*>(&entry) + offsetof(HIDP_DATA, On), 1);
+    // As with HidP_UnsetUsages, only a press or a value claims a zeroed report.
+    const bool release = cap != nullptr && cap->IsButton && on == 0;
     NTSTATUS status = HIDP_STATUS_SUCCESS;
     if (cap == nullptr) {
       status = HIDP_STATUS_DATA_INDEX_NOT_FOUND;
     } else if (cap->IsValueArray()) {
       status = HIDP_STATUS_IS_VALUE_ARRAY;
-    } else if (cap->ReportId != r.Id() && r.Id() != 0) {
+    } else if (cap->ReportId != r.Id() && (r.Id() != 0 || release)) {
       status = HIDP_STATUS_INCOMPATIBLE_REPORT_ID;
     }
     if (status == HIDP_STATUS_SUCCESS) {
@@ -631,9 +635,6 @@ NTSTATUS NTAPI HidP_SetData(HIDP_REPORT_TYPE ReportType, PHIDP_DATA DataList, PU
       if (!cap->IsButton) {
         WriteBits(r.Bytes, FieldBit(*cap, offset), cap->BitSize, entry.RawValue);
       } else {
-        unsigned char on = 0;  // the BOOLEAN view of the entry's value
-        std::memcpy(&on, reinterpret_cast<const unsigned char*>(&entry) + offsetof(HIDP_DATA, On),
-                    1);
         const auto usage = static_cast<USAGE>(cap->UsageMin + offset);
         if (on != 0) {
           status = SetButton(r, *cap, usage);

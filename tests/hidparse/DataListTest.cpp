@@ -225,6 +225,15 @@ TEST(DataList, SetDataValuesAndReportIds) {
             HIDP_STATUS_INCOMPATIBLE_REPORT_ID);
   EXPECT_EQ(length, 1u);
   EXPECT_EQ(report, (Bytes{1, 0x11}));
+
+  // Releasing a button of report 3 in a zeroed output report claims nothing.
+  Bytes output = {0, 0};
+  list = {Button(1, false)};
+  length = 1;
+  EXPECT_EQ(
+      HidP_SetData(HidP_Output, list.data(), &length, vendor.get(), Chars(output), Length(output)),
+      HIDP_STATUS_INCOMPATIBLE_REPORT_ID);
+  EXPECT_EQ(output, (Bytes{0, 0}));
 }
 
 TEST(DataList, ExtendedAttributes) {
