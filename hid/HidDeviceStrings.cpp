@@ -5,19 +5,14 @@
 #include <cstring>
 
 #include "hid/HidDevice.h"
+#include "hid/LanguageIds.h"
 #include "hid/PlatformKernel.h"
 #include "platform/Hid.h"
 
 namespace quorvel::hid {
 namespace {
 
-// String requests offer 508 bytes: 254 UTF-16 units.
-constexpr std::size_t kStringUnits = 254;
 constexpr ULONG kStringBytes = kStringUnits * sizeof(char16_t);
-using TStringBuffer = std::array<char16_t, kStringUnits>;
-
-// Words of an index-0 answer that the platform did not write keep this value.
-constexpr char16_t kUnwritten = 0xFFFF;
 
 constexpr int kLocaleNameUnits = 256;
 constexpr std::size_t kMaxDescriptorWords = 2048;
@@ -32,19 +27,8 @@ TString BufferText(const TStringBuffer& buffer) {
 
 TStringBuffer Unwritten() {
   TStringBuffer buffer;
-  buffer.fill(kUnwritten);
+  buffer.fill(kUnwrittenWord);
   return buffer;
-}
-
-// The number of language IDs in an index-0 answer: the words up to the last one
-// the platform wrote, less a terminating NUL.
-std::size_t LanguageCount(const TStringBuffer& buffer) {
-  for (std::size_t i = buffer.size(); i-- > 0;) {
-    if (buffer[i] != kUnwritten) {
-      return buffer[i] == 0 ? i : i + 1;
-    }
-  }
-  return 0;
 }
 
 TString UnknownLocaleText(uint16_t language) {

@@ -1,0 +1,416 @@
+// The controller over the simulated platform: scans driven by changing the
+// world between calls, events, enumeration, setters, notification, teardown.
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "hid/DeviceChangeNotifier.h"
+#include "hid/Uevent.h"
+#include "platform/Hid.h"
+#include "platform/ModuleLoader.h"
+#include "platform/SetupApi.h"
+#include "tests/hid/HidTestSupport.h"
+
+namespace quorvel::hid::test {
+namespace {
+
+using Events = std::vector<std::string>;
+
+class ControllerTest : public SimulatedTest {
+ protected:
+  // A controller over the three-device world with the recorder on every event.
+  void StartRecorded() {
+    Start(TSimWorld::LoadWorld("three-devices.json"));
+    controller->SetOnArrival(recorder.OnArrival());
+    controller->SetOnRemoval(recorder.OnRemoval());
+    controller->SetOnDeviceUnplug(recorder.OnUnplug());
+    controller->SetOnDeviceChange(recorder.OnChange());
+  }
+  TRecorder recorder;
+};
+
+TEST_F(ControllerTest, FirstScanListsEveryInterfaceInMemberOrder) {
+  Start(TSimWorld::LoadWorld("three-devices.json"));
+  struct TArrivals {
+    THidDeviceController* controller;
+    std::vector<int32_t> lastIndex;
+    void Arrival(THidDevice* HidDev) {
+      // Raised after the device was appended.
+      lastIndex.push_back(controller->Devices(controller->DeviceCount() - 1) == HidDev
+                              ? controller->DeviceCount() - 1
+                              : -1);
+    }
+  } arrivals{controller.get(), {}};
+  controller->SetOnArrival(THidPlugEvent::Of<&TArrivals::Arrival>(&arrivals));
+  controller->SetOnRemoval(recorder.OnRemoval());
+  controller->SetOnDeviceChange(recorder.OnChange());
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101, 102, 103}));
+  EXPECT_EQ(arrivals.lastIndex, (std::vector<int32_t>{0, 1, 2}));
+  EXPECT_EQ(recorder.Take(), Events{"Change"});
+  EXPECT_EQ(controller->NumCheckedInDevices(), 3);
+  ExpectInvariants(*controller);
+  for (int id = 1; id <= 3; ++id) {
+    EXPECT_EQ(world->OpenHandles(id), 0) << "device " << id;
+  }
+  controller.reset();  // before the handlers above go
+}
+
+TEST_F(ControllerTest, ScanWithNothingChangedRaisesNothing) {
+  StartRecorded();
+  recorder.Take();
+  THidDevice* first = controller->Devices(0);
+  controller->DeviceChange();
+  EXPECT_TRUE(recorder.Take().empty());
+  EXPECT_EQ(controller->Devices(0), first);
+}
+
+TEST_F(ControllerTest, OnDeviceChangeSetterScansOnlyOnADifferentValue) {
+  StartRecorded();
+  recorder.Take();
+  world->ClearLog();
+  controller->SetOnDeviceChange(recorder.OnChange());
+  EXPECT_EQ(world->Calls("HidD_GetAttributes"), 0);
+  TRecorder other;
+  controller->SetOnDeviceChange(other.OnChange());
+  EXPECT_EQ(world->Calls("HidD_GetAttributes"), 3);
+  controller->BeginLoading();
+  controller->SetOnDeviceChange({});
+  controller->EndLoading();
+  EXPECT_EQ(world->Calls("HidD_GetAttributes"), 3);
+  controller->SetOnDeviceChange(recorder.OnChange());
+  EXPECT_EQ(world->Calls("HidD_GetAttributes"), 6);
+}
+
+TEST_F(ControllerTest, RemovedFreeDeviceIsUnpluggedReportedAndFreed) {
+  StartRecorded();
+  recorder.Take();
+  world->Remove(2);
+  controller->DeviceChange();
+  EXPECT_EQ(recorder.Take(), (Events{"Unplug 102", "Removal 102", "Change"}));
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101, 103}));
+  ExpectInvariants(*controller);
+}
+
+TEST_F(ControllerTest, RemovedCheckedOutDeviceStaysUntilCheckedIn) {
+  StartRecorded();
+  THidDevice* device = Take(1);
+  recorder.Take();
+  world->Remove(2);
+  controller->DeviceChange();
+  EXPECT_EQ(recorder.Take(), (Events{"Unplug 102", "Removal 102", "Change"}));
+  EXPECT_EQ(controller->DeviceCount(), 3);
+  EXPECT_FALSE(device->IsPluggedIn());
+  EXPECT_EQ(controller->NumUnpluggedDevices(), 1);
+  EXPECT_EQ(controller->NumCheckedOutDevices(), 0);
+  ExpectInvariants(*controller);
+  // Every later scan reports it again, without another unplug notice.
+  controller->DeviceChange();
+  EXPECT_EQ(recorder.Take(), (Events{"Removal 102", "Change"}));
+  controller->CheckIn(device);
+  EXPECT_EQ(device, nullptr);
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101, 103}));
+  ExpectInvariants(*controller);
+}
+
+TEST_F(ControllerTest, DevicePluggedInAgainGetsASecondEntry) {
+  StartRecorded();
+  THidDevice* device = Take(0);
+  world->Remove(1);
+  controller->DeviceChange();
+  TJson again = TSimWorld::LoadWorld("three-devices.json")["devices"][0];
+  again["id"] = 4;  // the same device instance, back in the world
+  world->Add(again);
+  recorder.Take();
+  controller->DeviceChange();
+  EXPECT_EQ(recorder.Take(), (Events{"Removal 101", "Arrival 101", "Change"}));
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101, 102, 103, 101}));
+  EXPECT_FALSE(controller->Devices(0)->IsPluggedIn());
+  EXPECT_TRUE(controller->Devices(3)->IsPluggedIn());
+  ExpectInvariants(*controller);
+  controller->CheckIn(device);
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{102, 103, 101}));
+  ExpectInvariants(*controller);
+}
+
+// The create-error handler's answers, one per call.
+struct TCreateErrorScript {
+  std::vector<std::pair<bool, bool>> answers;  // Handled, RetryCreate
+  int calls = 0;
+  TSimWorld* world = nullptr;
+  int healAfter = -1;  // the device is fixed after this many calls
+  void Error(THidDeviceController*, THidPnPInfo*, bool& Handled, bool& RetryCreate) {
+    const auto& answer =
+        answers[std::min<std::size_t>(static_cast<std::size_t>(calls), answers.size() - 1)];
+    ++calls;
+    Handled = answer.first;
+    RetryCreate = answer.second;
+    if (calls == healAfter) {
+      world->Change(2, {{"faults", {{"attributesError", nullptr}}}});
+    }
+  }
+};
+
+TEST_F(ControllerTest, CreateErrorHandledWithoutRetrySkipsTheInterface) {
+  StartRecorded();
+  recorder.Take();
+  world->Change(2, {{"faults", {{"attributesError", 31}}}});
+  world->Remove(1);
+  TCreateErrorScript script{{{true, false}}};
+  controller->SetOnDeviceCreateError(
+      THidDeviceCreateError::Of<&TCreateErrorScript::Error>(&script));
+  // Device 2 is listed already and is not found again: it counts as removed.
+  controller->DeviceChange();
+  EXPECT_EQ(script.calls, 1);
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{103}));
+  controller.reset();  // before the handlers above go
+}
+
+TEST_F(ControllerTest, CreateErrorWithoutHandlerOrUnhandledReachesTheCaller) {
+  StartRecorded();
+  recorder.Take();
+  world->Remove(3);
+  world->Change(2, {{"faults", {{"attributesError", 31}}}});
+  const auto before = ListedIds(*controller);
+  EXPECT_THROW(controller->DeviceChange(), EControllerError);
+  TCreateErrorScript script{{{false, true}}};
+  controller->SetOnDeviceCreateError(
+      THidDeviceCreateError::Of<&TCreateErrorScript::Error>(&script));
+  try {
+    controller->DeviceChange();
+    ADD_FAILURE() << "the error did not reach the caller";
+  } catch (const EControllerError& error) {
+    EXPECT_STREQ(error.what(), "Device cannot be identified");
+  }
+  EXPECT_EQ(script.calls, 1);
+  // Nothing of the failed scans reached the list or the events.
+  EXPECT_EQ(ListedIds(*controller), before);
+  EXPECT_TRUE(recorder.Take().empty());
+  ExpectInvariants(*controller);
+  controller.reset();  // before the handlers above go
+}
+
+TEST_F(ControllerTest, RetryLoopEndsWhenCreationSucceeds) {
+  Start(TSimWorld::LoadWorld("three-devices.json"));
+  world->Change(2, {{"faults", {{"attributesError", 31}}}});
+  TCreateErrorScript script{{{true, true}}, 0, world.get(), 3};
+  controller->SetOnDeviceCreateError(
+      THidDeviceCreateError::Of<&TCreateErrorScript::Error>(&script));
+  controller->DeviceChange();
+  EXPECT_EQ(script.calls, 3);
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101, 102, 103}));
+  controller.reset();  // before the handlers above go
+}
+
+struct TEnumerateLog {
+  std::vector<std::pair<uint32_t, int32_t>> visits;
+  bool stop = false;
+  bool Visit(THidDevice* HidDev, int32_t Idx) {
+    visits.emplace_back(HidDev->PnPInfo()->DeviceID(), Idx);
+    return !stop;
+  }
+  THidEnumerateEvent Handler() { return THidEnumerateEvent::Of<&TEnumerateLog::Visit>(this); }
+};
+
+TEST_F(ControllerTest, EnumerateSkipsUnpluggedEntriesAndPassesListIndexes) {
+  StartScanned(TSimWorld::LoadWorld("three-devices.json"));
+  EXPECT_EQ(controller->Enumerate(), 1);  // no handler: stops after the first
+  Take(1);
+  world->Remove(2);
+  controller->DeviceChange();
+  TEnumerateLog log;
+  controller->SetOnEnumerate(log.Handler());
+  EXPECT_EQ(controller->Enumerate(), 2);
+  EXPECT_EQ(log.visits, (std::vector<std::pair<uint32_t, int32_t>>{{101, 0}, {103, 2}}));
+  log.visits.clear();
+  log.stop = true;
+  EXPECT_EQ(controller->Enumerate(), 1);
+  EXPECT_EQ(log.visits.size(), 1u);
+  for (int id : {1, 3}) {
+    EXPECT_EQ(world->OpenHandles(id), 0);
+  }
+}
+
+TEST_F(ControllerTest, EnumerateWithoutPluggedEntriesVisitsNothing) {
+  StartScanned({{"devices", TJson::array()}});
+  EXPECT_EQ(controller->Enumerate(), 0);
+}
+
+TEST_F(ControllerTest, DeviceDefaultsPropagateToDevicesStillCarryingThem) {
+  StartScanned(TSimWorld::LoadWorld("three-devices.json"));
+  TRecorder own;
+  controller->Devices(1)->SetPollingDelayTime(20);
+  controller->Devices(2)->SetOnUnplug(own.OnUnplug());
+  controller->SetDevPollingDelayTime(50);
+  controller->SetOnDeviceUnplug(recorder.OnUnplug());
+  EXPECT_EQ(controller->Devices(0)->PollingDelayTime(), 50);
+  EXPECT_EQ(controller->Devices(1)->PollingDelayTime(), 20);
+  EXPECT_EQ(controller->Devices(0)->OnUnplug(), recorder.OnUnplug());
+  EXPECT_EQ(controller->Devices(2)->OnUnplug(), own.OnUnplug());
+  controller->SetDevThreadSleepTime(5);
+  EXPECT_EQ(controller->DevThreadSleepTime(), 5);
+  EXPECT_EQ(controller->Devices(0)->ThreadSleepTime(), 100);
+  // The data handlers follow the same rule.
+  struct TSink {
+    void Data(THidDevice*, uint8_t, const uint8_t*, uint16_t) {}
+    void Error(THidDevice*, uint32_t) {}
+  } mine, theirs;
+  controller->Devices(2)->SetOnData(THidDataEvent::Of<&TSink::Data>(&mine));
+  controller->Devices(2)->SetOnDataError(THidDataErrorEvent::Of<&TSink::Error>(&mine));
+  controller->SetOnDeviceData(THidDataEvent::Of<&TSink::Data>(&theirs));
+  controller->SetOnDeviceDataError(THidDataErrorEvent::Of<&TSink::Error>(&theirs));
+  EXPECT_EQ(controller->Devices(0)->OnData(), THidDataEvent::Of<&TSink::Data>(&theirs));
+  EXPECT_EQ(controller->Devices(0)->OnDataError(), THidDataErrorEvent::Of<&TSink::Error>(&theirs));
+  EXPECT_EQ(controller->Devices(2)->OnData(), THidDataEvent::Of<&TSink::Data>(&mine));
+  EXPECT_EQ(controller->Devices(2)->OnDataError(), THidDataErrorEvent::Of<&TSink::Error>(&mine));
+  controller.reset();  // before the handlers above go
+}
+
+TEST_F(ControllerTest, VersionIsFixed) {
+  Start({{"devices", TJson::array()}});
+  controller->SetVersion(u"9.9");
+  EXPECT_EQ(controller->Version(), u"1.0.35");
+}
+
+TEST_F(ControllerTest, PostedMessageForcesTheChangeEventUntilAnotherMessage) {
+  StartRecorded();
+  recorder.Take();
+  controller->DeviceChange();
+  EXPECT_TRUE(recorder.Take().empty());
+  controller->ProcessMessages();  // the message posted at creation, lParam -1
+  EXPECT_EQ(recorder.Take(), Events{"Change"});
+  controller->DeviceChange();
+  EXPECT_EQ(recorder.Take(), Events{"Change"});
+  controller->DeviceChangeWndProc(0x0219, 0x0007, 0);
+  EXPECT_TRUE(recorder.Take().empty());
+  controller->DeviceChange();
+  EXPECT_TRUE(recorder.Take().empty());
+  controller->ProcessMessages();  // nothing waits
+  EXPECT_TRUE(recorder.Take().empty());
+}
+
+TEST_F(ControllerTest, OtherDeviceChangeMessagesAreIgnored) {
+  StartRecorded();
+  recorder.Take();
+  world->Remove(1);
+  controller->DeviceChangeWndProc(0x0219, 0x8000, 0);  // DBT_DEVICEARRIVAL
+  controller->DeviceChangeWndProc(0x0218, 0x0007, 0);
+  EXPECT_TRUE(recorder.Take().empty());
+  controller->DeviceChangeWndProc(0x0219, 0x0007, 0);
+  EXPECT_EQ(recorder.Take(), (Events{"Unplug 101", "Removal 101", "Change"}));
+}
+
+TEST_F(ControllerTest, DestructionFreesCheckedOutDevicesAndReleasesItsBindings) {
+  StartRecorded();
+  const int32_t hidCount = platform::HidBindCount();
+  const int32_t setupCount = platform::SetupApiBindCount();
+  THidDevice* device = Take(0);
+  TRecorder own;
+  device->SetOnUnplug(own.OnUnplug());
+  ASSERT_TRUE(device->OpenFile());
+  recorder.Take();
+  controller.reset();
+  // The last scan raises no change event; the controller's unplug handler is
+  // taken from the devices first, and a checked-out device's own one fires.
+  EXPECT_TRUE(recorder.Take().empty());
+  EXPECT_EQ(own.Take(), Events{"Unplug 101"});
+  EXPECT_EQ(platform::HidBindCount(), hidCount - 1);
+  EXPECT_EQ(platform::SetupApiBindCount(), setupCount - 1);
+  EXPECT_EQ(world->OpenHandles(1), 0);
+}
+
+// Stands in for the kernel's uevent socket: the test writes datagrams into one
+// end of a socket pair; everything arriving counts as sent by the kernel.
+class TPairChannel final : public TUeventChannel {
+ public:
+  TPairChannel() { EXPECT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, fds_), 0); }
+  ~TPairChannel() override {
+    ::close(fds_[0]);
+    ::close(fds_[1]);
+  }
+  TPairChannel(const TPairChannel&) = delete;
+  TPairChannel& operator=(const TPairChannel&) = delete;
+  int Fd() const override { return fds_[0]; }
+  TReceive Receive(std::vector<char>& message) override {
+    message.resize(8192);
+    const ssize_t got = ::recv(fds_[0], message.data(), message.size(), 0);
+    if (got < 0) {
+      return TReceive::kEmpty;
+    }
+    message.resize(static_cast<std::size_t>(got));
+    return TReceive::kMessage;
+  }
+  void Send(std::string_view datagram) {
+    ASSERT_EQ(::send(fds_[1], datagram.data(), datagram.size(), 0),
+              static_cast<ssize_t>(datagram.size()));
+  }
+
+ private:
+  int fds_[2] = {-1, -1};
+};
+
+bool Readable(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  return ::poll(&entry, 1, 0) == 1;
+}
+
+TEST_F(ControllerTest, HidrawUeventRescansWhenPumped) {
+  StartRecorded();
+  controller->ProcessMessages();  // the posted message
+  controller->DeviceChangeWndProc(0x0219, 0x0007, 0);
+  recorder.Take();
+  auto owned = std::make_unique<TPairChannel>();
+  TPairChannel* channel = owned.get();
+  ASSERT_NE(controller->Notifier(), nullptr);
+  controller->Notifier()->SetUeventChannel(std::move(owned));
+  world->Remove(3);
+  using namespace std::string_view_literals;
+  channel->Send("change@/devices/x/hidraw/hidraw2\0ACTION=change\0SUBSYSTEM=hidraw\0"sv);
+  channel->Send("remove@/devices/x/input/input9\0ACTION=remove\0SUBSYSTEM=input\0"sv);
+  ASSERT_TRUE(Readable(controller->MessageFd()));
+  controller->ProcessMessages();
+  EXPECT_TRUE(recorder.Take().empty()) << "no hidraw node came or went";
+  // Two hidraw notices pumped together give one scan.
+  channel->Send("remove@/devices/x/hidraw/hidraw2\0ACTION=remove\0SUBSYSTEM=hidraw\0"sv);
+  channel->Send("add@/devices/x/hidraw/hidraw3\0ACTION=add\0SUBSYSTEM=hidraw\0"sv);
+  // A program that does not pump gets nothing.
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101, 102, 103}));
+  ASSERT_TRUE(Readable(controller->MessageFd()));
+  controller->ProcessMessages();
+  EXPECT_EQ(recorder.Take(), (Events{"Unplug 103", "Removal 103", "Change"}));
+  EXPECT_FALSE(Readable(controller->MessageFd()));
+}
+
+// Without the platform libraries: the fixed GUID, no channel, empty scans.
+TEST(ControllerWithoutLibrariesTest, WorksWithNothingBound) {
+  char folder[] = "/tmp/quorvel-no-modules-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  platform::SetModuleDirectoryForTest(folder);
+  {
+    TRecorder recorder;
+    THidDeviceController controller(nullptr, {}, recorder.OnChange());
+    const GUID& guid = controller.HidGuid();
+    EXPECT_EQ(guid.Data1, 0x4D1E55B2u);
+    EXPECT_EQ(guid.Data2, 0xF16F);
+    EXPECT_EQ(guid.Data3, 0x11CF);
+    EXPECT_EQ(guid.Data4[0], 0x88);
+    EXPECT_EQ(guid.Data4[7], 0x30);
+    EXPECT_EQ(controller.Notifier(), nullptr);
+    EXPECT_EQ(controller.MessageFd(), -1);
+    EXPECT_EQ(controller.DeviceCount(), 0);
+    EXPECT_TRUE(recorder.Take().empty());
+    controller.DeviceChange();
+    EXPECT_EQ(controller.Enumerate(), 0);
+    THidDevice* device = nullptr;
+    EXPECT_FALSE(controller.CheckOut(device));
+    EXPECT_EQ(platform::SetupApiBindCount(), 0);
+    EXPECT_EQ(platform::HidBindCount(), 0);
+  }
+  EXPECT_EQ(platform::SetupApiBindCount(), 0);
+  platform::SetModuleDirectoryForTest("");
+  ::rmdir(folder);
+}
+
+}  // namespace
+}  // namespace quorvel::hid::test

@@ -1,0 +1,88 @@
+// The plug-and-play snapshot, as a scan builds it from the simulated registry.
+#include <gtest/gtest.h>
+
+#include "tests/hid/HidTestSupport.h"
+
+namespace quorvel::hid::test {
+namespace {
+
+class PnPInfoTest : public SimulatedTest {
+ protected:
+  THidPnPInfo& Scanned(const TJson& patch = TJson::object()) {
+    Start(TSimWorld::LoadWorld("registry-properties.json"));
+    if (!patch.empty()) {
+      world->Change(1, patch);
+    }
+    controller->DeviceChange();
+    EXPECT_EQ(controller->DeviceCount(), 1);
+    return *controller->Devices(0)->PnPInfo();
+  }
+};
+
+TEST_F(PnPInfoTest, AbsentPropertiesAreEmptyNeverMissing) {
+  THidPnPInfo& info = Scanned();
+  EXPECT_TRUE(info.FriendlyName().empty());
+  EXPECT_TRUE(info.LowerFilters().empty());
+  EXPECT_TRUE(info.UpperFilters().empty());
+  EXPECT_EQ(info.Exclusive(), 0u);
+  EXPECT_EQ(info.DeviceID(), 201u);
+  EXPECT_FALSE(info.DevicePath().empty());
+}
+
+TEST_F(PnPInfoTest, ListsKeepOrderAndDuplicatesAndEndAtTheFirstEmptyText) {
+  THidPnPInfo& info = Scanned();
+  EXPECT_EQ(info.HardwareID(), (TStringList{u"a", u"b", u"a"}));
+  // The first text is empty: the list is.
+  EXPECT_TRUE(info.CompatibleIDs().empty());
+}
+
+TEST_F(PnPInfoTest, NumbersTextsAndRawValuesReadAsText) {
+  THidPnPInfo& info = Scanned();
+  EXPECT_EQ(info.ClassDescr(), u"HIDClass");
+  EXPECT_EQ(info.Service(), u"HidUsb");
+  EXPECT_EQ(info.UINumber(), 7u);
+  EXPECT_EQ(info.Capabilities(), 0xA0u);
+  // The UI-number format text, not the power data stored beside it.
+  EXPECT_EQ(info.UINumberFormat(), u"Port %u");
+  // 32-bit values read as UTF-16: their low half is zero, or two units.
+  EXPECT_TRUE(info.Address().empty());
+  EXPECT_EQ(info.Characteristics(), u"A@");
+  // The bus-type GUID's 16 bytes as eight UTF-16 units.
+  EXPECT_EQ(info.BusType(),
+            (TString{0x37d0, 0xeeaf, 0x1963, 0x47c4, 0x48aa, 0x4772, 0xb76d, 0x49cf}));
+}
+
+TEST_F(PnPInfoTest, LongTextIsReadWhole) {
+  const std::string location(1499, 'x');
+  THidPnPInfo& info = Scanned({{"properties", {{"SPDRP_LOCATION_INFORMATION", location}}}});
+  EXPECT_EQ(info.LocationInfo(), TString(1499, u'x'));
+}
+
+TEST_F(PnPInfoTest, LongListIsReadWhole) {
+  TJson ids = TJson::array();
+  for (int i = 0; i < 2000; ++i) {
+    ids.push_back("HID\\VID_1234&PID_" + std::to_string(1000 + i));
+  }
+  THidPnPInfo& info = Scanned({{"properties", {{"SPDRP_HARDWAREID", ids}}}});
+  ASSERT_EQ(info.HardwareID().size(), 2000u);
+  EXPECT_EQ(info.HardwareID().back(), u"HID\\VID_1234&PID_2999");
+}
+
+TEST_F(PnPInfoTest, SameDeviceKeepsItsIdentityAcrossScans) {
+  THidPnPInfo& first = Scanned();
+  const uint32_t id = first.DeviceID();
+  THidDevice* device = nullptr;
+  ASSERT_TRUE(controller->CheckOut(device));
+  world->Remove(1);
+  controller->DeviceChange();
+  TJson again = TSimWorld::LoadWorld("registry-properties.json")["devices"][0];
+  again["id"] = 2;
+  world->Add(again);
+  controller->DeviceChange();
+  ASSERT_EQ(controller->DeviceCount(), 2);
+  EXPECT_EQ(controller->Devices(1)->PnPInfo()->DeviceID(), id);
+  EXPECT_EQ(controller->Devices(1)->PnPInfo()->DevicePath().empty(), false);
+}
+
+}  // namespace
+}  // namespace quorvel::hid::test
