@@ -75,7 +75,7 @@ bool OpenModule(TModule& module, std::u16string_view fileName) {
   const unsigned int controlWord = _control87(0, 0);
   module = LoadLibraryW(reinterpret_cast<LPCWSTR>(wide.c_str()));
   _clear87();
-  _control87(controlWord, 0xFFFFFFFF);
+  _control87(controlWord, _MCW_EM | _MCW_RC | _MCW_DN);  // the parts x86-64 has
   SetErrorMode(previousMode);
   return module != nullptr;
 }

@@ -2,6 +2,10 @@
 
 #include <string>
 
+#ifdef _WIN32
+#include <float.h>
+#endif
+
 #include "platform/ModuleLoader.h"
 
 namespace quorvel::platform {
@@ -88,6 +92,25 @@ TEST(ModuleLoader, ALoadedModuleStaysAsItIs) {
   EXPECT_EQ(module, loaded);
   CloseModule(module);
 }
+
+#ifdef _WIN32
+// The load leaves the caller's error mode and floating-point control word as
+// they were, also when the library is missing.
+TEST(ModuleLoader, KeepsTheCallersErrorModeAndFloatingPointControl) {
+  const UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS);
+  const unsigned int control = _control87(0, 0);
+  _control87(_RC_DOWN, _MCW_RC);
+  for (std::u16string_view name : {kPresentLibrary, std::u16string_view(u"quorvel-missing.dll")}) {
+    TModule module = nullptr;
+    OpenModule(module, name);
+    CloseModule(module);
+    EXPECT_EQ(_control87(0, 0) & _MCW_RC, static_cast<unsigned int>(_RC_DOWN));
+    EXPECT_EQ(GetErrorMode(), static_cast<UINT>(SEM_FAILCRITICALERRORS));
+  }
+  _control87(control, _MCW_RC);
+  SetErrorMode(mode);
+}
+#endif
 
 }  // namespace
 }  // namespace quorvel::platform
