@@ -19,11 +19,12 @@
 
 extern "C" {
 
-// Opens a path through the newest provider that claims it; the default
-// provider opens device nodes. Access GENERIC_READ|GENERIC_WRITE, GENERIC_READ,
-// GENERIC_WRITE or 0 (identity queries only, even where the user may not read
-// or write). FILE_FLAG_OVERLAPPED allows ReadFileEx/WriteFileEx and overlapped
-// ReadFile. INVALID_HANDLE_VALUE and the last error on failure.
+// Opens an existing path (OPEN_EXISTING only) through the newest provider that
+// claims it; the default provider opens device nodes. Access
+// GENERIC_READ|GENERIC_WRITE, GENERIC_READ, GENERIC_WRITE or 0 (identity
+// queries only, even where the user may not read or write). The share mode is
+// not enforced. FILE_FLAG_OVERLAPPED allows ReadFileEx/WriteFileEx and
+// overlapped ReadFile. INVALID_HANDLE_VALUE and the last error on failure.
 QUORVEL_POSIX_API HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                      LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                                      DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
@@ -62,8 +63,9 @@ QUORVEL_POSIX_API BOOL WriteFileEx(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumber
 
 // The outcome of a request: TRUE and the byte count when it succeeded, FALSE
 // with its error when it failed, FALSE with ERROR_IO_INCOMPLETE while it is
-// pending and bWait is FALSE. With bWait TRUE the calling thread, which must
-// own the request, waits for it (running no completion routines).
+// pending and bWait is FALSE. With bWait TRUE the caller waits for it, running
+// no completion routines (the owner is woken at once by an abort from another
+// thread; any other thread rechecks every 10 ms).
 QUORVEL_POSIX_API BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped,
                                            LPDWORD lpNumberOfBytesTransferred, BOOL bWait);
 
