@@ -364,8 +364,12 @@ int main(int argc, char** argv) {
                  argv[0]);
     return 2;
   }
-  Check(platform::BindSetupApi(), "bind the device-installation module");
-  Check(platform::BindHid(), "bind the HID module");
+  const bool bound = platform::BindSetupApi() && platform::BindHid();
+  Check(bound, "bind the two modules");
+  if (!bound) {
+    std::printf("%d passed, %d failed\n", gPassed, gFailed);
+    return 1;
+  }
   Check(Scan().empty(), "no HID device before the board");
 
   const pid_t board = Plug({argv[1], "USBRelay2", "2", kBoardId, kLog});

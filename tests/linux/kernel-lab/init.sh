@@ -9,6 +9,9 @@ for module in hid uhid hid-generic usb-common usbcore usbhid usbip-core vhci-hcd
   insmod /modules/$module.ko || echo "cannot load $module"
 done
 ip link set lo up
+if [ -e /opt/quorvel/sanitized ]; then
+  export LD_LIBRARY_PATH=/opt/quorvel
+fi
 
 echo QUORVEL-LAB-BEGIN
 passed=0
