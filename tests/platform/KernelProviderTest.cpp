@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -162,7 +163,9 @@ class FakeDeviceIo : public ::testing::Test {
     ASSERT_NE(FDevice, nullptr);
   }
   void TearDown() override {
-    CloseHandle(FHandle);
+    if (FHandle != nullptr) {
+      CloseHandle(FHandle);
+    }
     UnregisterFileProvider(&FProvider);
   }
   TFakeProvider FProvider{u"fake:"};
@@ -211,6 +214,63 @@ TEST_F(FakeDeviceIo, RequestsCompleteInOrderAndEachRoutineRunsOnce) {
   EXPECT_EQ(b.Calls, 1);
   EXPECT_EQ(std::string(bufferA, a.Bytes), "one");
   EXPECT_EQ(std::string(bufferB, b.Bytes), "two");
+}
+
+// The layer's reader re-issues the next read from the routine of the last.
+struct TReadLoop {
+  OVERLAPPED Overlapped{};
+  HANDLE Handle = nullptr;
+  char Buffer[8] = {};
+  std::string Received;
+  int Reads = 0;
+};
+
+void WINAPI ReadNext(DWORD error, DWORD bytes, LPOVERLAPPED overlapped) {
+  auto* loop = static_cast<TReadLoop*>(overlapped->hEvent);
+  if (error != ERROR_SUCCESS) {
+    return;
+  }
+  loop->Received.append(loop->Buffer, bytes).push_back('|');
+  if (++loop->Reads < 3) {
+    EXPECT_TRUE(ReadFileEx(loop->Handle, loop->Buffer, sizeof(loop->Buffer), overlapped, ReadNext));
+  }
+}
+
+TEST_F(FakeDeviceIo, ARoutineMayIssueTheNextRead) {
+  TReadLoop loop;
+  loop.Handle = FHandle;
+  loop.Overlapped.hEvent = &loop;
+  ASSERT_TRUE(ReadFileEx(FHandle, loop.Buffer, sizeof(loop.Buffer), &loop.Overlapped, ReadNext));
+  std::thread sender([&] {
+    for (const char* report : {"a", "bb", "ccc"}) {
+      FDevice->Deliver(report);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  for (int waits = 0; loop.Reads < 3 && waits < 10; ++waits) {
+    EXPECT_EQ(SleepEx(1000, TRUE), WAIT_IO_COMPLETION);
+  }
+  sender.join();
+  EXPECT_EQ(loop.Received, "a|bb|ccc|");
+}
+
+// A thread that ends drops its requests: nothing runs later, and the device
+// is let go of once its handle is closed.
+TEST_F(FakeDeviceIo, AThreadThatEndsDropsItsRequests) {
+  TCompletion completion;
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = &completion;
+  char buffer[4];
+  std::thread([&] {
+    EXPECT_TRUE(ReadFileEx(FHandle, buffer, sizeof(buffer), &overlapped, Record));
+  }).join();
+  std::weak_ptr<TFakeDevice> device = FDevice;
+  FDevice.reset();
+  ASSERT_TRUE(CloseHandle(FHandle));
+  FHandle = nullptr;
+  EXPECT_TRUE(device.expired());
+  EXPECT_EQ(SleepEx(0, TRUE), 0u);
+  EXPECT_EQ(completion.Calls, 0);
 }
 
 TEST_F(FakeDeviceIo, DeviceIoControlReachesTheObject) {
