@@ -55,10 +55,6 @@ struct TThreadIo {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t ignored = write(WakeFd, &one, sizeof(one));
   }
-  void Drain() const {
-    std::uint64_t count;
-    [[maybe_unused]] const ssize_t ignored = read(WakeFd, &count, sizeof(count));
-  }
 
   std::mutex Lock;
   std::list<TRequest> Pending;    // in issue order
@@ -166,6 +162,8 @@ void WaitForAny(const std::vector<std::shared_ptr<TFileObject>>& objects, int wa
   fds.reserve(objects.size() + 1);
   if (wakeFd >= 0) {
     fds.push_back({wakeFd, POLLIN, 0});
+  } else if (timeout < 0 || timeout > kRetryMilliseconds) {
+    timeout = kRetryMilliseconds;  // nobody can wake this wait: recheck
   }
   for (const auto& object : objects) {
     const int fd = object->ReadyFd();
