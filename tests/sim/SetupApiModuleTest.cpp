@@ -220,7 +220,8 @@ TEST_F(SetupApiModule, AbsentPropertyLeavesTheRequiredSizeAlone) {
   const HDEVINFO set = Set();
   auto interface = Interface(set, 2);
   auto info = DevInfo(set, interface);
-  for (const DWORD property : {SPDRP_FRIENDLYNAME, SPDRP_COMPATIBLEIDS, SPDRP_ADDRESS}) {
+  for (const DWORD property :
+       {DWORD{SPDRP_FRIENDLYNAME}, DWORD{SPDRP_COMPATIBLEIDS}, DWORD{SPDRP_ADDRESS}}) {
     DWORD required = 0;
     EXPECT_FALSE(platform::SetupDiGetDeviceRegistryPropertySlot()(set, &info, property, nullptr,
                                                                   nullptr, 0, &required));
