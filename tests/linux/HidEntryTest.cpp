@@ -1,11 +1,15 @@
 // The HidD_ entry points as the layer calls them: handles from CreateFileW, results in
 // BOOLEAN and the per-thread last error.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/Utf.h"
 #include "platform/linux/Guids.h"
@@ -165,6 +169,62 @@ TEST_F(HidEntryTest, InputBuffersConfigurationAndPhysicalDescriptor) {
   EXPECT_FALSE(HidD_GetPhysicalDescriptor(Handle, physical.data(), 0));
   EXPECT_NE(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
 }
+
+// Input reports as the platform's ReadFile gives them, from a node that is a FIFO standing
+// in for hidraw: what is written to it is what hidraw would return from read().
+struct TInputCase {
+  const char* Tree;
+  const char* Node;
+  std::vector<unsigned char> Raw;       // as hidraw delivers it
+  std::vector<unsigned char> Expected;  // as ReadFile must deliver it
+};
+
+class InputReportTest : public ::testing::TestWithParam<TInputCase> {
+ protected:
+  void TearDown() override { SetModuleRoot(""); }
+};
+
+TEST_P(InputReportTest, ReadFileGivesIdByteAndFullLength) {
+  const TInputCase& c = GetParam();
+  TSysfsFixture fixture({c.Tree});
+  SetModuleRoot(fixture.Root());
+  const std::string node = fixture.Path(c.Node);
+  ASSERT_EQ(::unlink(node.c_str()), 0);
+  ASSERT_EQ(::mkfifo(node.c_str(), 0600), 0);
+  const int device = ::open(node.c_str(), O_RDWR | O_CLOEXEC);  // the kernel's side
+  ASSERT_GE(device, 0);
+  const std::u16string path = platform::Utf8ToUtf16(node);
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+
+  ASSERT_EQ(::write(device, c.Raw.data(), c.Raw.size()), static_cast<ssize_t>(c.Raw.size()));
+  std::vector<unsigned char> buffer(c.Expected.size() + 4, 0xEE);
+  DWORD done = 0;
+  ASSERT_TRUE(ReadFile(handle, buffer.data(), static_cast<DWORD>(buffer.size()), &done, nullptr));
+  ASSERT_EQ(done, c.Expected.size());
+  buffer.resize(done);
+  EXPECT_EQ(buffer, c.Expected);
+
+  // A buffer shorter than the input report length is refused, as on the platform.
+  std::vector<unsigned char> tooShort(c.Expected.size() - 1);
+  EXPECT_FALSE(
+      ReadFile(handle, tooShort.data(), static_cast<DWORD>(tooShort.size()), &done, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
+  EXPECT_TRUE(CloseHandle(handle));
+  ::close(device);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, InputReportTest,
+    ::testing::Values(
+        // No report IDs: hidraw gives the data alone; the platform puts a 0 in front.
+        TInputCase{"usb-composite-keyboard.tree", "/dev/hidraw5", {0x02}, {0x00, 0x02}},
+        // Report ID 1, a short report: padded to the input report length of 8.
+        TInputCase{"bluetooth-keyboard.tree",
+                   "/dev/hidraw10",
+                   {0x01, 0x02, 0x04},
+                   {0x01, 0x02, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00}}));
 
 }  // namespace
 }  // namespace quorvel::hidraw::test
