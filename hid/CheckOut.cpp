@@ -102,24 +102,19 @@ bool THidDeviceController::CheckOutByClass(THidDevice*& HidDev, const TString& C
 
 bool THidDeviceController::CheckOutByCallback(THidDevice*& HidDev, THidCheckCallback Check) {
   HidDev = nullptr;
-  bool result = false;
   const std::size_t count = FList.size();
   for (std::size_t i = 0; i < count && i < FList.size(); ++i) {
     THidDevice* entry = FList[i].get();
     if (entry->FIsCheckedOut) {
       continue;
     }
-    {
-      TFlagScope enumerated(entry->FIsEnumerated);
-      result = TryCheckOutAt(HidDev, static_cast<int32_t>(i), Check(entry));
+    // The device taken keeps whatever handles Check opened; the others are closed.
+    TDeviceCallbackScope scope(*entry, entry->FIsEnumerated, /*closeFree=*/true);
+    if (TryCheckOutAt(HidDev, static_cast<int32_t>(i), Check(entry))) {
+      return true;
     }
-    if (result) {
-      // The device taken keeps whatever handles Check opened.
-      break;
-    }
-    entry->CloseAll();
   }
-  return result;
+  return false;
 }
 
 void THidDeviceController::CheckIn(THidDevice*& HidDev) {
@@ -172,16 +167,9 @@ int32_t THidDeviceController::CountByCallback(THidCheckCallback Check) {
     if (!entry->FIsPluggedIn) {
       continue;
     }
-    bool fits;
-    {
-      TFlagScope enumerated(entry->FIsEnumerated);
-      fits = Check(entry);
-    }
-    if (fits) {
+    TDeviceCallbackScope scope(*entry, entry->FIsEnumerated, /*closeFree=*/true);
+    if (Check(entry)) {
       ++result;
-    }
-    if (!entry->FIsCheckedOut) {
-      entry->CloseAll();
     }
   }
   return result;

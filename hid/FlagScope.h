@@ -1,9 +1,12 @@
-// Sets a flag for the length of a scope, whatever ends the scope: a handler's
-// error must not leave a device usable or a re-entry guard closed.
+// Scopes that hold for the length of a callback, whatever ends it: a handler's
+// error must not leave a device usable, a handle open or a re-entry guard closed.
 #pragma once
+
+#include "hid/HidDevice.h"
 
 namespace quorvel::hid {
 
+// Sets a flag for the length of a scope.
 class TFlagScope {
  public:
   explicit TFlagScope(bool& flag) : flag_(flag) { flag_ = true; }
@@ -13,6 +16,27 @@ class TFlagScope {
 
  private:
   bool& flag_;
+};
+
+// Hands a device to a callback: usable through its enumeration flag while the
+// callback runs; afterwards, when `closeFree`, a device that was not checked out
+// in the callback has its handles closed again.
+class TDeviceCallbackScope {
+ public:
+  TDeviceCallbackScope(THidDevice& device, bool& enumerated, bool closeFree)
+      : device_(device), enumerated_(enumerated), closeFree_(closeFree) {}
+  ~TDeviceCallbackScope() {
+    if (closeFree_ && !device_.IsCheckedOut()) {
+      device_.CloseAll();
+    }
+  }
+  TDeviceCallbackScope(const TDeviceCallbackScope&) = delete;
+  TDeviceCallbackScope& operator=(const TDeviceCallbackScope&) = delete;
+
+ private:
+  THidDevice& device_;
+  TFlagScope enumerated_;
+  bool closeFree_;
 };
 
 }  // namespace quorvel::hid

@@ -284,14 +284,14 @@ void THidDeviceController::DeviceChange() {
 
 void THidDeviceController::NotifyArrival(THidDevice* HidDev) {
   if (FOnArrival.Assigned()) {
-    TFlagScope scope(HidDev->FIsEnumerated);
+    TDeviceCallbackScope scope(*HidDev, HidDev->FIsEnumerated, /*closeFree=*/false);
     FOnArrival(HidDev);
   }
 }
 
 void THidDeviceController::NotifyRemoval(THidDevice* HidDev) {
   if (FOnRemoval.Assigned()) {
-    TFlagScope scope(HidDev->FIsEnumerated);
+    TDeviceCallbackScope scope(*HidDev, HidDev->FIsEnumerated, /*closeFree=*/false);
     FOnRemoval(HidDev);
   }
 }
@@ -306,15 +306,9 @@ bool THidDeviceController::NotifyEnumerate(THidDevice* HidDev, int32_t Idx) {
   if (!FOnEnumerate.Assigned()) {
     return false;
   }
-  bool result;
-  {
-    TFlagScope scope(HidDev->FIsEnumerated);
-    result = FOnEnumerate(HidDev, Idx);
-  }
-  if (!HidDev->FIsCheckedOut) {
-    HidDev->CloseAll();
-  }
-  return result;
+  // A device checked out in the handler keeps its handles.
+  TDeviceCallbackScope scope(*HidDev, HidDev->FIsEnumerated, /*closeFree=*/true);
+  return FOnEnumerate(HidDev, Idx);
 }
 
 int32_t THidDeviceController::Enumerate() {

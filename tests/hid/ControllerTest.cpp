@@ -320,6 +320,72 @@ TEST_F(ControllerTest, DestructionFreesCheckedOutDevicesAndReleasesItsBindings) 
   EXPECT_EQ(world->OpenHandles(1), 0);
 }
 
+TEST_F(ControllerTest, HandlerErrorEndsTheScanWithCountersInStepAndNoDeviceLeftUsable) {
+  Start(TSimWorld::LoadWorld("three-devices.json"));
+  struct TFailing {
+    int arrivals = 0;
+    void Arrival(THidDevice*) {
+      if (++arrivals == 2) {
+        throw std::runtime_error("handler failed");
+      }
+    }
+  } failing;
+  controller->SetOnArrival(THidPlugEvent::Of<&TFailing::Arrival>(&failing));
+  EXPECT_THROW(controller->DeviceChange(), std::runtime_error);
+  controller->SetOnArrival({});
+  // What was appended stays; the counters follow the list.
+  EXPECT_EQ(controller->DeviceCount(), 2);
+  ExpectInvariants(*controller);
+  // The failed callback did not leave its device usable outside callbacks.
+  EXPECT_TRUE(controller->Devices(1)->ProductName().empty());
+  EXPECT_FALSE(controller->Devices(1)->OpenFileEx(THidOpenExMode::omhRead));
+}
+
+TEST_F(ControllerTest, EnumerateHandlerErrorStillClosesTheDevice) {
+  StartScanned(TSimWorld::LoadWorld("three-devices.json"));
+  struct TFailing {
+    bool Visit(THidDevice* HidDev, int32_t) {
+      (void)HidDev->OpenFile();
+      throw std::runtime_error("handler failed");
+    }
+  } failing;
+  controller->SetOnEnumerate(THidEnumerateEvent::Of<&TFailing::Visit>(&failing));
+  EXPECT_THROW(controller->Enumerate(), std::runtime_error);
+  EXPECT_EQ(world->OpenHandles(1), 0);
+  EXPECT_FALSE(controller->Devices(0)->OpenFile());
+}
+
+TEST_F(ControllerTest, ChangeMessageDuringAMessageScanIsDropped) {
+  StartScanned(TSimWorld::LoadWorld("three-devices.json"));
+  struct TReentrant {
+    THidDeviceController* controller;
+    TSimWorld* world;
+    bool armed = false;
+    int changes = 0;
+    void Change(TLayerComponent*) {
+      ++changes;
+      if (std::exchange(armed, false)) {
+        world->Remove(3);
+        controller->DeviceChangeWndProc(0x0219, 0x0007, 7);
+      }
+    }
+  } reentrant{controller.get(), world.get()};
+  controller->SetOnDeviceChange(TNotifyEvent::Of<&TReentrant::Change>(&reentrant));
+  reentrant.armed = true;
+  controller->DeviceChangeWndProc(0x0219, 0x0007, -1);  // forces the change event
+  EXPECT_EQ(reentrant.changes, 1);
+  // The message that came during the message's own scan was not acted on.
+  EXPECT_EQ(controller->DeviceCount(), 3);
+  controller->DeviceChange();
+  EXPECT_EQ(controller->DeviceCount(), 2);
+  controller.reset();  // before the handler above goes
+}
+
+TEST_F(ControllerTest, HidVersionIsTheVersionOfTheHidModule) {
+  Start({{"devices", TJson::array()}});
+  EXPECT_EQ(THidDeviceController::HidVersion(), u"" QUORVEL_PROJECT_VERSION ".0");
+}
+
 // Stands in for the kernel's uevent socket: the test writes datagrams into one
 // end of a socket pair; everything arriving counts as sent by the kernel.
 class TPairChannel final : public TUeventChannel {

@@ -125,5 +125,52 @@ TEST(NotifierTest, HandlerErrorReachesThePumpAndKeepsTheRest) {
   EXPECT_EQ(messages.lParams, (std::vector<std::intptr_t>{1, 2}));
 }
 
+// Answers with a fixed script of receive results, each message a hidraw add.
+class TScriptedChannel final : public TUeventChannel {
+ public:
+  explicit TScriptedChannel(std::vector<TReceive> script) : script_(std::move(script)) {}
+  int Fd() const override { return -1; }
+  TReceive Receive(std::vector<char>& message) override {
+    if (next_ >= script_.size()) {
+      return TReceive::kEmpty;
+    }
+    const auto add = "add@/d/hidraw1\0ACTION=add\0SUBSYSTEM=hidraw\0"sv;
+    message.assign(add.begin(), add.end());
+    return script_[next_++];
+  }
+
+ private:
+  std::vector<TReceive> script_;
+  std::size_t next_ = 0;
+};
+
+struct TChannelCase {
+  const char* name;
+  std::vector<TUeventChannel::TReceive> script;
+  std::size_t scans;
+};
+
+class NotifierChannelTest : public ::testing::TestWithParam<TChannelCase> {};
+
+TEST_P(NotifierChannelTest, KernelNoticesBecomeOneChangeMessagePerPump) {
+  TMessages messages;
+  TDeviceChangeNotifier notifier(
+      TDeviceChangeNotifier::TWndProc::Of<&TMessages::WndProc>(&messages));
+  notifier.SetUeventChannel(std::make_unique<TScriptedChannel>(GetParam().script));
+  notifier.ProcessMessages();
+  EXPECT_EQ(messages.lParams, std::vector<std::intptr_t>(GetParam().scans, 0));
+}
+
+using R = TUeventChannel::TReceive;
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, NotifierChannelTest,
+    ::testing::Values(TChannelCase{"Nothing", {}, 0}, TChannelCase{"OneNotice", {R::kMessage}, 1},
+                      TChannelCase{"SeveralNotices", {R::kMessage, R::kMessage, R::kMessage}, 1},
+                      // A sender other than the kernel is never acted on.
+                      TChannelCase{"Forged", {R::kRejected, R::kRejected}, 0},
+                      // Dropped messages may have told of a change: rescan.
+                      TChannelCase{"Overrun", {R::kLost}, 1}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
 }  // namespace
 }  // namespace quorvel::hid
