@@ -430,7 +430,15 @@ std::shared_ptr<TSimDevice> ReadDevice(const TJson& json) {
       Fail("languages", "more than a string descriptor can hold");
     }
   }
-  if (json.contains("strings")) {
+  if (!json.contains("strings")) {
+    // The usual string indices of a USB device descriptor.
+    for (auto [index, field] : {std::pair{1u, &device->Manufacturer},
+                                std::pair{2u, &device->Product}, std::pair{3u, &device->Serial}}) {
+      if (*field) {
+        device->Strings[index] = **field;
+      }
+    }
+  } else {
     if (!json["strings"].is_object()) {
       Fail("strings", "must be an object of texts by string index");
     }

@@ -42,6 +42,9 @@ TEST(WorldJson, RelayBoardHasTheRealBoardsIdentity) {
   EXPECT_FALSE(board->Serial.has_value());
   EXPECT_EQ(board->Languages, std::vector<std::uint16_t>{0x0409});
   EXPECT_EQ(board->ReportDescriptor.size(), 22u);
+  // Its strings also by the device descriptor's usual indices.
+  EXPECT_EQ(board->Strings,
+            (std::map<std::uint32_t, std::u16string>{{1, u"www.dcttech.com"}, {2, u"USBRelay2"}}));
   const auto& ids = std::get<std::vector<std::u16string>>(board->Properties.at(SPDRP_HARDWAREID));
   EXPECT_EQ(ids.front(), u"HID\\VID_16C0&PID_05DF&REV_0100");
 }
