@@ -111,7 +111,8 @@ class TLayerComponent {
 class TCustomThread {
  public:
   TCustomThread() = default;
-  // Asks the body to stop and waits for it.
+  // Asks the body to stop and waits for it. A derived class whose body uses its
+  // own members stops the thread in its own destructor, before they go.
   virtual ~TCustomThread();
   TCustomThread(const TCustomThread&) = delete;
   TCustomThread& operator=(const TCustomThread&) = delete;
