@@ -45,9 +45,12 @@ std::optional<THidrawNode> THidrawHandle::Node(const TSysfs& sysfs) const {
     const auto name = NodeNameFromDevice(sysfs, Major_, Minor_);
     return name ? DescribeNode(sysfs, *name) : std::nullopt;
   }
-  const std::string path = platform::Utf16ToUtf8(Path_);
-  const auto resolved = TSysfs::Resolve(path);
-  return DescribeNode(sysfs, BaseName(resolved.value_or(path)));
+  // Not a character device (a fixture's stand-in): the node of that name in /dev.
+  const auto resolved = TSysfs::Resolve(platform::Utf16ToUtf8(Path_));
+  if (!resolved || ParentOf(*resolved) != sysfs.Rooted("/dev")) {
+    return std::nullopt;
+  }
+  return DescribeNode(sysfs, BaseName(*resolved));
 }
 
 std::optional<std::vector<uint8_t>> THidrawHandle::ReportDescriptor(const TSysfs& sysfs,

@@ -87,7 +87,10 @@ std::optional<THidrawNode> DescribeNode(const TSysfs& sysfs, std::string_view na
   node.Product = dirName->Product;
 
   const TUevent nodeEvent = ParseUevent(TSysfs::ReadText(classDir + "/uevent").value_or(""));
-  const std::string devName = UeventValue(nodeEvent, "DEVNAME").value_or(node.Name);
+  std::string devName = UeventValue(nodeEvent, "DEVNAME").value_or(node.Name);
+  if (devName.empty() || devName.find("..") != std::string::npos) {
+    devName = node.Name;  // the node's path must stay below /dev
+  }
   node.DevNode = sysfs.Rooted("/dev/") + devName;
 
   const TUevent hidEvent = ParseUevent(TSysfs::ReadText(node.HidDir + "/uevent").value_or(""));

@@ -250,5 +250,18 @@ TEST_F(HidCallsTest, NodeFoundByItsLinkName) {
   EXPECT_EQ(attributes.VersionNumber, 0x0100);
 }
 
+TEST_F(HidCallsTest, FileOutsideDevIsNoDevice) {
+  // A file that merely carries a node's name is not that node.
+  const std::string stranger = Fixture.Path("/hidraw2");
+  ASSERT_EQ(::close(::open(stranger.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600)), 0);
+  const int fd = ::open(stranger.c_str(), O_PATH | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  HIDD_ATTRIBUTES attributes{};
+  EXPECT_EQ(GetAttributes(THidrawHandle::FromDescriptor(fd, platform::Utf8ToUtf16(stranger)), Sysfs,
+                          attributes),
+            ERROR_DEVICE_NOT_CONNECTED);
+  ::close(fd);
+}
+
 }  // namespace
 }  // namespace quorvel::hidraw::test
