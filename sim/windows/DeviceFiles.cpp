@@ -1,7 +1,10 @@
 // Windows: the layer opens interface paths with the real CreateFileW, so each device
 // is a file in a folder of the world's own: present while the device can be opened,
-// read-only while it opens only without access (a write access is then refused with
-// ERROR_ACCESS_DENIED), absent once it has vanished or refuses every open. The HID
+// absent once it has vanished or refuses every open. While it opens only without
+// access the file is read-only (a write access is refused with ERROR_ACCESS_DENIED)
+// and the simulation holds it open without sharing, so that a read access is refused
+// too (ERROR_SHARING_VIOLATION; also a write access where the read-only attribute does
+// not bind, as for root under Wine); an open without access is not subject to sharing. The HID
 // module maps a handle back to its device by the file's name and reads the handle's
 // granted access.
 #include <windows.h>
@@ -64,7 +67,14 @@ class TDeviceFolder {
           (it != FPublished.end() && it->second == state)) {
         continue;
       }
+      if (const auto held = FHeld.find(name); held != FHeld.end()) {
+        CloseHandle(held->second);
+        FHeld.erase(held);
+      }
       if (Apply(FPath + u"\\" + name, state)) {
+        if (state == kReadOnly) {
+          Hold(name);
+        }
         if (state == kAbsent) {
           FPublished.erase(name);
         } else {
@@ -75,6 +85,9 @@ class TDeviceFolder {
   }
 
   ~TDeviceFolder() {
+    for (const auto& [name, handle] : FHeld) {
+      CloseHandle(handle);
+    }
     if (FTemporary) {
       for (const auto& [name, state] : FPublished) {
         Apply(FPath + u"\\" + name, kAbsent);
@@ -102,6 +115,14 @@ class TDeviceFolder {
     CreateDirectoryW(Wide(FPath), nullptr);
   }
 
+  void Hold(const std::u16string& name) {
+    const HANDLE file = CreateFileW(Wide(FPath + u"\\" + name), GENERIC_READ, /*dwShareMode=*/0,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      FHeld[name] = file;
+    }
+  }
+
   static bool Apply(const std::u16string& path, int state) {
     SetFileAttributesW(Wide(path), FILE_ATTRIBUTE_NORMAL);
     if (state == kAbsent) {
@@ -119,6 +140,7 @@ class TDeviceFolder {
   std::u16string FPath;
   bool FTemporary = false;
   std::map<std::u16string, int> FPublished;
+  std::map<std::u16string, HANDLE> FHeld;  // the read-only files, held without sharing
 };
 
 // What the handle was granted: FILE_READ_DATA and FILE_WRITE_DATA stand for the
