@@ -245,6 +245,21 @@ void CheckBoard(const TScanned& board) {
   ULONG buffers = 0;
   Check(platform::HidD_GetNumInputBuffers(device, &buffers) && buffers == 64, "input buffers");
 
+  // How long the layer's calls take on a real kernel, for the record (not a check).
+  const auto started = std::chrono::steady_clock::now();
+  constexpr int kRounds = 20;
+  for (int i = 0; i < kRounds; ++i) {
+    SetFeature(device, {0, 0xFC, 0, 0, 0, 0, 0, 0, 0});
+    GetFeature(device, 0, 9);
+  }
+  const auto exchanged = std::chrono::steady_clock::now();
+  Scan();
+  const auto scanned = std::chrono::steady_clock::now();
+  using TMicroseconds = std::chrono::duration<double, std::micro>;
+  std::printf("# set+get feature: %.0f us per pair; scan: %.0f us\n",
+              TMicroseconds(exchanged - started).count() / kRounds,
+              TMicroseconds(scanned - exchanged).count());
+
   // The same board again keeps its instance number; a new one will not.
   const auto again = Scan();
   Check(again.size() == 1 && again[0].DevInst == board.DevInst, "same device, same instance");
