@@ -31,6 +31,24 @@ class ControllerTest : public SimulatedTest {
   TRecorder recorder;
 };
 
+// The create-error handler's answers, one per call.
+struct TCreateErrorScript {
+  std::vector<std::pair<bool, bool>> answers;  // Handled, RetryCreate
+  int calls = 0;
+  TSimWorld* world = nullptr;
+  int healAfter = -1;  // the device is fixed after this many calls
+  void Error(THidDeviceController*, THidPnPInfo*, bool& Handled, bool& RetryCreate) {
+    const auto& answer =
+        answers[std::min<std::size_t>(static_cast<std::size_t>(calls), answers.size() - 1)];
+    ++calls;
+    Handled = answer.first;
+    RetryCreate = answer.second;
+    if (calls == healAfter) {
+      world->Change(2, {{"faults", {{"attributesError", nullptr}}}});
+    }
+  }
+};
+
 TEST_F(ControllerTest, FirstScanListsEveryInterfaceInMemberOrder) {
   Start(TSimWorld::LoadWorld("three-devices.json"));
   struct TArrivals {
@@ -55,6 +73,43 @@ TEST_F(ControllerTest, FirstScanListsEveryInterfaceInMemberOrder) {
     EXPECT_EQ(world->OpenHandles(id), 0) << "device " << id;
   }
   controller.reset();  // before the handlers above go
+}
+
+TEST_F(ControllerTest, ConstructorWithHandlersScansBeforeItReturns) {
+  world = std::make_unique<TSimWorld>(TSimWorld::LoadWorld("three-devices.json"));
+  world->Change(2, {{"faults", {{"attributesError", 31}}}});
+  TCreateErrorScript script{{{true, false}}};
+  controller = std::make_unique<THidDeviceController>(
+      nullptr, THidDeviceCreateError::Of<&TCreateErrorScript::Error>(&script), recorder.OnChange());
+  EXPECT_EQ(script.calls, 1);
+  EXPECT_EQ(recorder.Take(), Events{"Change"});
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101, 103}));
+  controller.reset();  // before the handler above goes
+}
+
+TEST_F(ControllerTest, ConstructorPassesAScanErrorOnAndGivesItsBindingsBack) {
+  world = std::make_unique<TSimWorld>(TSimWorld::LoadWorld("three-devices.json"));
+  world->Change(3, {{"faults", {{"attributesError", 31}}}});
+  const int32_t hidCount = platform::HidBindCount();
+  const int32_t setupCount = platform::SetupApiBindCount();
+  EXPECT_THROW(THidDeviceController(nullptr, {}, recorder.OnChange()), EControllerError);
+  EXPECT_EQ(platform::HidBindCount(), hidCount);
+  EXPECT_EQ(platform::SetupApiBindCount(), setupCount);
+  for (int id = 1; id <= 3; ++id) {
+    EXPECT_EQ(world->OpenHandles(id), 0) << "device " << id;
+  }
+}
+
+TEST_F(ControllerTest, ConstructorErrorAfterArrivalsFreesTheDevicesFirst) {
+  world = std::make_unique<TSimWorld>(TSimWorld::LoadWorld("three-devices.json"));
+  // The change handler fails after every device was appended.
+  struct TFailing {
+    void Change(TLayerComponent*) { throw std::runtime_error("handler failed"); }
+  } failing;
+  const int32_t hidCount = platform::HidBindCount();
+  EXPECT_THROW(THidDeviceController(nullptr, {}, TNotifyEvent::Of<&TFailing::Change>(&failing)),
+               std::runtime_error);
+  EXPECT_EQ(platform::HidBindCount(), hidCount);
 }
 
 TEST_F(ControllerTest, ScanWithNothingChangedRaisesNothing) {
@@ -133,24 +188,6 @@ TEST_F(ControllerTest, DevicePluggedInAgainGetsASecondEntry) {
   EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{102, 103, 101}));
   ExpectInvariants(*controller);
 }
-
-// The create-error handler's answers, one per call.
-struct TCreateErrorScript {
-  std::vector<std::pair<bool, bool>> answers;  // Handled, RetryCreate
-  int calls = 0;
-  TSimWorld* world = nullptr;
-  int healAfter = -1;  // the device is fixed after this many calls
-  void Error(THidDeviceController*, THidPnPInfo*, bool& Handled, bool& RetryCreate) {
-    const auto& answer =
-        answers[std::min<std::size_t>(static_cast<std::size_t>(calls), answers.size() - 1)];
-    ++calls;
-    Handled = answer.first;
-    RetryCreate = answer.second;
-    if (calls == healAfter) {
-      world->Change(2, {{"faults", {{"attributesError", nullptr}}}});
-    }
-  }
-};
 
 TEST_F(ControllerTest, CreateErrorHandledWithoutRetrySkipsTheInterface) {
   StartRecorded();
