@@ -1,6 +1,7 @@
 #include "sim/World.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "platform/PlatformTypes.h"
@@ -283,7 +284,10 @@ std::uint32_t TWorld::GetFeature(const TSimHandle& handle, std::span<std::uint8_
                  device.Counters.GetFeature >= device.Faults.GetFeature.From) {
     entry.Error = device.Faults.GetFeature.Error;
   } else if (device.Relay) {
-    device.Relay->FillReport(report.first<TRelayBoard::kReportLength>());
+    // A board given a descriptor of its own may declare a shorter report.
+    std::array<std::uint8_t, TRelayBoard::kReportLength> answer{};
+    device.Relay->FillReport(answer);
+    std::copy_n(answer.begin() + 1, std::min(answer.size(), report.size()) - 1, report.begin() + 1);
   } else if (const auto it = device.Generic.Features.find(report[0]);
              it != device.Generic.Features.end()) {
     const auto n = std::min(it->second.size(), report.size());
@@ -314,7 +318,9 @@ std::uint32_t TWorld::SetFeature(const TSimHandle& handle, std::span<const std::
     // A longer buffer is cut to the report's length, as the class driver does.
     const auto sent = report.first(features.ByteLength);
     if (device.Relay) {
-      device.Relay->Apply(sent.first<TRelayBoard::kReportLength>());
+      std::array<std::uint8_t, TRelayBoard::kReportLength> command{};
+      std::copy_n(sent.begin(), std::min(sent.size(), command.size()), command.begin());
+      device.Relay->Apply(command);
     } else {
       device.Generic.Features[sent[0]] = Copy(sent);
     }

@@ -121,6 +121,22 @@ TEST_F(LocalWorld, LongerSetBufferIsCutToTheReport) {
   World.Close(handle);
 }
 
+TEST_F(LocalWorld, BoardWithAShorterDescribedReportAnswersWhatFits) {
+  // Eight relays, but a descriptor declaring a 4-byte feature report.
+  const auto board =
+      Add({{"relay", {{"boardId", "QRVL1"}, {"state", 0x80}}},
+           {"reportDescriptor", "06 00 ff 09 01 a1 01 75 08 95 04 09 00 b2 02 01 c0"}});
+  const auto handle = Open(*board);
+  TBytes report(5, 0xEE);
+  report[0] = 0;
+  ASSERT_EQ(World.GetFeature(handle, report), ERROR_SUCCESS);
+  EXPECT_EQ(ToHex(report), "00 51 52 56 4c");
+  TBytes allOff = *ParseHex("00 fc 00 00 00");
+  ASSERT_EQ(World.SetFeature(handle, allOff), ERROR_SUCCESS);
+  EXPECT_EQ(board->Relay->State(), 0x00);
+  World.Close(handle);
+}
+
 TEST(RelayBoardIdentity, DescriptorDeclaresOneNineByteFeatureReport) {
   const auto descriptor = TRelayBoard::ReportDescriptor();
   EXPECT_EQ(descriptor.size(), 22u);
