@@ -185,7 +185,8 @@ void CheckBoard(const TScanned& board) {
   HIDP_CAPS caps{};
   const bool gotCaps = platform::HidD_GetPreparsedData(identity, &preparsed) &&
                        platform::HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
-  Check(gotCaps && caps.UsagePage == 0xFF00 && caps.FeatureReportByteLength == 9,
+  Check(gotCaps && caps.UsagePage == 0xFF00 && caps.FeatureReportByteLength == 9 &&
+            caps.InputReportByteLength == 9,
         "capabilities from the report descriptor");
   if (preparsed != nullptr) {
     platform::HidD_FreePreparsedData(preparsed);
@@ -244,6 +245,19 @@ void CheckBoard(const TScanned& board) {
   Check(platform::HidD_FlushQueue(device) != FALSE, "flush the input queue");
   ULONG buffers = 0;
   Check(platform::HidD_GetNumInputBuffers(device, &buffers) && buffers == 64, "input buffers");
+
+  // An input report of a device without report IDs: hidraw gives the 8 bytes alone, the
+  // platform's ReadFile gives the 0 ID byte first.
+  Check(platform::HidD_FlushQueue(device) != FALSE, "flush before the input report");
+  SetFeature(device, {0, 0xF0, 0, 0, 0, 0, 0, 0, 0});
+  std::array<unsigned char, 12> input{};
+  input.fill(0xEE);
+  DWORD done = 0;
+  const bool read =
+      ReadFile(device, input.data(), static_cast<DWORD>(input.size()), &done, nullptr) != FALSE;
+  const std::array<unsigned char, 9> expected{0x00, 0xF0, 1, 2, 3, 4, 5, 6, 7};
+  Check(read && done == 9 && std::memcmp(input.data(), expected.data(), 9) == 0,
+        "input report: ID byte first, full length", Hex(input.data(), done));
 
   // How long the layer's calls take on a real kernel, for the record (not a check).
   const auto started = std::chrono::steady_clock::now();
@@ -387,7 +401,7 @@ int main(int argc, char** argv) {
   }
   Check(Scan().empty(), "no HID device before the board");
 
-  const pid_t board = Plug({argv[1], "USBRelay2", "2", kBoardId, kLog});
+  const pid_t board = Plug({argv[1], "USBRelay2", "2", kBoardId, kLog, "input"});
 
   const auto found = Scan();
   Check(found.size() == 1 && found[0].Path == u"/dev/hidraw0", "one HID interface: /dev/hidraw0",

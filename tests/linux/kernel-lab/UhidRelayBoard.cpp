@@ -3,8 +3,10 @@
 // Every report request is appended to a log as one line of hex bytes, so the lab can check
 // what reached the device byte for byte.
 //
-// Usage: uhid-relay-board NAME RELAYS BOARD-ID LOG-FILE
-// Prints "ready" once the device exists and then serves it until killed.
+// Usage: uhid-relay-board NAME RELAYS BOARD-ID LOG-FILE [input]
+// Prints "ready" once the device exists and then serves it until killed. With "input" the
+// descriptor also declares an 8-byte input report, and the command 0xF0 (which the board
+// ignores) makes it send one: F0 01 02 03 04 05 06 07.
 #include <fcntl.h>
 #include <linux/uhid.h>
 #include <unistd.h>
@@ -27,6 +29,13 @@ constexpr unsigned char kDescriptor[] = {
     0xB2, 0x02, 0x01,  //   Feature (Data, Variable, Absolute, Buffered Bytes)
     0xC0,              // End Collection
 };
+// The same with an input report of the same 8 bytes before the end of the collection.
+constexpr unsigned char kDescriptorWithInput[] = {
+    0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00,
+    0x75, 0x08, 0x95, 0x08, 0x09, 0x00, 0xB2, 0x02, 0x01, 0x09, 0x00,  //   Usage (0x00)
+    0x81, 0x02,  //   Input (Data, Variable, Absolute)
+    0xC0};
+constexpr unsigned char kInputCommand = 0xF0;
 constexpr unsigned kBusUsb = 0x03;
 
 struct TBoard {
@@ -90,10 +99,11 @@ bool Send(int fd, const uhid_event& event) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5 || std::strlen(argv[3]) != 5) {
-    std::fprintf(stderr, "usage: %s NAME RELAYS BOARD-ID(5 chars) LOG-FILE\n", argv[0]);
+  if ((argc != 5 && argc != 6) || std::strlen(argv[3]) != 5) {
+    std::fprintf(stderr, "usage: %s NAME RELAYS BOARD-ID(5 chars) LOG-FILE [input]\n", argv[0]);
     return 2;
   }
+  const bool withInput = argc == 6 && std::strcmp(argv[5], "input") == 0;
   TBoard board{static_cast<unsigned>(std::atoi(argv[2])), {}, 0};
   std::memcpy(board.Id, argv[3], 5);
   const char* log = argv[4];
@@ -108,12 +118,16 @@ int main(int argc, char** argv) {
   event.type = UHID_CREATE2;
   std::snprintf(reinterpret_cast<char*>(event.u.create2.name), sizeof event.u.create2.name, "%s",
                 argv[1]);
-  event.u.create2.rd_size = sizeof kDescriptor;
+  event.u.create2.rd_size = withInput ? sizeof kDescriptorWithInput : sizeof kDescriptor;
   event.u.create2.bus = kBusUsb;
   event.u.create2.vendor = 0x16C0;
   event.u.create2.product = 0x05DF;
   event.u.create2.version = 0x0100;
-  std::memcpy(event.u.create2.rd_data, kDescriptor, sizeof kDescriptor);
+  if (withInput) {
+    std::memcpy(event.u.create2.rd_data, kDescriptorWithInput, sizeof kDescriptorWithInput);
+  } else {
+    std::memcpy(event.u.create2.rd_data, kDescriptor, sizeof kDescriptor);
+  }
   if (!Send(fd, event)) {
     std::perror("UHID_CREATE2");
     return 1;
@@ -150,6 +164,17 @@ int main(int argc, char** argv) {
       reply.u.set_report_reply.id = in.u.set_report.id;
       if (in.u.set_report.rtype == UHID_FEATURE_REPORT && size >= 1) {
         Apply(board, in.u.set_report.data + 1, size - 1);
+        if (withInput && size >= 2 && in.u.set_report.data[1] == kInputCommand) {
+          // Queued before the request completes: a reader finds it at once.
+          static uhid_event input;
+          std::memset(&input, 0, sizeof input);
+          input.type = UHID_INPUT2;
+          input.u.input2.size = 8;
+          for (unsigned char i = 0; i < 8; ++i) {
+            input.u.input2.data[i] = i == 0 ? kInputCommand : i;
+          }
+          Send(fd, input);
+        }
       } else {
         reply.u.set_report_reply.err = 5;
       }
