@@ -1,0 +1,62 @@
+// Every device-installation export the layer never calls fails cleanly: the failure value
+// of its return type and ERROR_CALL_NOT_IMPLEMENTED.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/PlatformTypes.h"
+#include "platform/posix/Kernel.h"
+
+#define QUORVEL_SETUPAPI_STUB(name, failure) extern "C" LONG_PTR name();
+#include "platform/linux/SetupApiStubs.def"
+#undef QUORVEL_SETUPAPI_STUB
+
+namespace quorvel::hidraw::test {
+namespace {
+
+constexpr LONG_PTR kFailFalse = 0;
+constexpr LONG_PTR kFailInvalidHandle = -1;
+constexpr LONG_PTR kFailErrorCode = ERROR_CALL_NOT_IMPLEMENTED;
+constexpr LONG_PTR kFailMinusOne = -1;
+constexpr LONG_PTR kFailPromptCancel = 1;
+
+struct TStub {
+  const char* Name;
+  LONG_PTR (*Call)();
+  LONG_PTR Failure;
+};
+
+#define QUORVEL_SETUPAPI_STUB(name, failure) TStub{#name, &name, failure},
+constexpr TStub kStubs[] = {
+#include "platform/linux/SetupApiStubs.def"
+};
+#undef QUORVEL_SETUPAPI_STUB
+
+TEST(SetupApiStubs, EachFailsWithItsTypesFailureValue) {
+  // With the five the layer calls, the module has the platform's 271 exports.
+  EXPECT_EQ(std::size(kStubs) + 5, 271u);
+  for (const TStub& stub : kStubs) {
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(stub.Call(), stub.Failure) << stub.Name;
+    EXPECT_EQ(GetLastError(), ERROR_CALL_NOT_IMPLEMENTED) << stub.Name;
+  }
+}
+
+TEST(SetupApiStubs, HandleMakersGiveTheInvalidHandle) {
+  // Callers of these test the result against INVALID_HANDLE_VALUE, not against 0.
+  for (const std::string name :
+       {"SetupOpenInfFileW", "SetupDiGetClassDevsA", "SetupDiGetClassDevsExW",
+        "SetupDiCreateDeviceInfoList", "SetupDiOpenDevRegKey", "SetupOpenFileQueue"}) {
+    bool found = false;
+    for (const TStub& stub : kStubs) {
+      if (name == stub.Name) {
+        found = true;
+        EXPECT_EQ(reinterpret_cast<HANDLE>(stub.Call()), INVALID_HANDLE_VALUE) << name;
+      }
+    }
+    EXPECT_TRUE(found) << name;
+  }
+}
+
+}  // namespace
+}  // namespace quorvel::hidraw::test
