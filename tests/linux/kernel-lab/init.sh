@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# shellcheck shell=dash
 # /init of the lab's guest: mount the kernel's file systems, load the HID and USB modules,
 # run the probe against a uhid relay board, then the tool if it is here, and power off.
 /bin/busybox --install -s /bin
@@ -42,7 +43,7 @@ if [ -x /opt/quorvel/quorvel ]; then
   board=/opt/quorvel/quorvel_uhid_relay_board
   $board USBRelay2 2 QTOOL /tmp/tool-board.log >/tmp/tool-board.out 2>&1 &
   pid=$!
-  for i in $(seq 100); do [ -e /dev/hidraw0 ] && break; sleep 0.05; done
+  for _ in $(seq 100); do [ -e /dev/hidraw0 ] && break; sleep 0.05; done
   /opt/quorvel/quorvel >/tmp/listing.out 2>&1
   cat /tmp/listing.out
   grep -q 'USBRelay2' /tmp/listing.out
