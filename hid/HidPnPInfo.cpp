@@ -35,8 +35,9 @@ enum : DWORD {
   kExclusive = 0x1A,
   kCharacteristics = 0x1B,
   kAddress = 0x1C,
-  // The UI-number format text lives under 0x1D; 0x1E is the binary power data.
-  kUiNumberDescFormat = 0x1D,
+  // Read under 0x1E as the layer's interface documents it, although the
+  // platform keeps the format text itself under 0x1D.
+  kUiNumberFormat = 0x1E,
 };
 
 // Values up to these sizes are read without a heap allocation.
@@ -118,7 +119,7 @@ THidPnPInfo::THidPnPInfo(HDEVINFO APnPHandle, SP_DEVINFO_DATA ADevData,
   FPhysDevObjName = ReadPropertyText(set, d, kPhysicalDeviceObjectName);
   FSecuritySDS = ReadPropertyText(set, d, kSecuritySds);
   FUINumber = ReadPropertyNumber(set, d, kUiNumber);
-  FUINumberFormat = ReadPropertyText(set, d, kUiNumberDescFormat);
+  FUINumberFormat = ReadPropertyText(set, d, kUiNumberFormat);
 }
 
 TString THidPnPInfo::ReadPropertyText(HDEVINFO set, SP_DEVINFO_DATA& data, DWORD code) {

