@@ -8,6 +8,7 @@
 #include <float.h>
 #else
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include "platform/posix/OwnModules.h"
 #endif
@@ -98,12 +99,39 @@ TEntryPoint ResolveSymbol(TModule module, const char* name, bool& ok) {
 
 #else
 
+namespace {
+
+// The folder of the running executable, or empty when the system cannot say.
+std::string ExecutableDirectory() {
+  std::string path(4096, '\0');
+  const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) {
+    return {};
+  }
+  path.resize(static_cast<std::size_t>(length));
+  return path.substr(0, path.rfind('/'));
+}
+
+}  // namespace
+
 bool OpenModule(TModule& module, std::u16string_view fileName) {
   if (module != nullptr) {
     return true;
   }
+  const std::string file = ModuleFileName(fileName);
   // RTLD_NOW: a module with an unresolved import fails here, not at a later call.
-  module = dlopen(ModuleFileName(fileName).c_str(), RTLD_NOW | RTLD_LOCAL);
+  // A bare name searches LD_LIBRARY_PATH, then the executable's run path.
+  module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr && file.find('/') == std::string::npos) {
+    // A sanitizer's dlopen interceptor makes the loader see the runtime, not the
+    // executable, as the caller, so the run path is lost: look where it points.
+    const std::string directory = ExecutableDirectory();
+    for (const char* folder : {"/", "/../lib/quorvel/"}) {
+      if (module == nullptr && !directory.empty()) {
+        module = dlopen((directory + folder + file).c_str(), RTLD_NOW | RTLD_LOCAL);
+      }
+    }
+  }
   return module != nullptr;
 }
 
