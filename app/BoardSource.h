@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/RelayRequest.h"
+#include "app/RelaySwitching.h"
 
 namespace quorvel::app {
 
@@ -23,8 +24,8 @@ class BoardSource {
   virtual std::int32_t BoardCount() const = 0;
 
   // Applies the request to board Request.ID, which must lie in 1 to
-  // BoardCount(), and returns the board's resulting relay state.
-  virtual std::uint8_t SwitchRelays(const TRelayRequest& Request) = 0;
+  // BoardCount(), and tells how it went and the board's resulting state.
+  virtual TSwitchResult SwitchRelays(const TRelayRequest& Request) = 0;
 };
 
 }  // namespace quorvel::app

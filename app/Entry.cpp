@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "app/ArgumentGrammar.h"
@@ -9,6 +10,7 @@
 #include "app/ExitStatus.h"
 #include "app/HelpText.h"
 #include "app/RelayRequest.h"
+#include "hid/LayerTypes.h"
 #include "platform/Utf.h"
 
 namespace quorvel::app {
@@ -55,6 +57,25 @@ ExitStatus HelpRoad(const std::vector<std::u16string>& args, Console& output, Bo
   return ExitStatus::Success;
 }
 
+ExitStatus ReportSwitching(const TSwitchResult& result, std::int32_t board, Console& output) {
+  if (result.FinalReadOk) {
+    output.WriteLine(StatusLine(result.State));
+  }
+  if (result.Succeeded()) {
+    return ExitStatus::Success;
+  }
+  const std::u16string number = platform::Utf8ToUtf16(std::to_string(board));
+  output.WriteLine(result.FirstReadOk
+                       ? u"\r\nERROR: Could not switch relay board " + number + u"!"
+                       : u"\r\nERROR: Could not read the state of relay board " + number + u"!");
+  if (result.AccessDenied) {
+    output.WriteLine(
+        u"    The device exists but could not be opened for writing; see the README on "
+        u"permissions.");
+  }
+  return ExitStatus::BoardFailure;
+}
+
 ExitStatus RelayRoad(const std::vector<std::u16string>& args, Console& output,
                      BoardSource& boards) {
   const ControllerScope controller(boards);
@@ -72,8 +93,7 @@ ExitStatus RelayRoad(const std::vector<std::u16string>& args, Console& output,
         u"\r\nERROR: ID supplied is greater than the number of relay boards currently available!");
     return ExitStatus::NoSuchBoard;
   }
-  output.WriteLine(StatusLine(boards.SwitchRelays(request)));
-  return ExitStatus::Success;
+  return ReportSwitching(boards.SwitchRelays(request), request.ID, output);
 }
 
 }  // namespace
@@ -87,9 +107,11 @@ int Run(const std::vector<std::u16string>& Args, Console& Output, BoardSource& B
   ExitStatus status = ExitStatus::UnexpectedError;
   try {
     status = AsksForHelp(Args) ? HelpRoad(Args, Output, Boards) : RelayRoad(Args, Output, Boards);
+  } catch (const hid::ELayerException& e) {
+    Output.WriteLine(platform::Utf8ToUtf16(e.ClassName()) + u": " +
+                     platform::Utf8ToUtf16(e.Message()));
   } catch (const std::exception& e) {
-    // Standard exceptions carry no class name worth showing; the HID layer's
-    // own exceptions will name theirs.
+    // Standard exceptions carry no class name worth showing.
     Output.WriteLine(u"Exception: " + platform::Utf8ToUtf16(e.what()));
   } catch (...) {
     Output.WriteLine(u"Exception: unknown exception");

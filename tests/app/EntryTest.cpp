@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/ExitStatus.h"
+#include "hid/LayerTypes.h"
 #include "platform/Utf.h"
 #include "tests/app/BufferConsole.h"
 #include "tests/app/Fixture.h"
@@ -18,14 +19,14 @@ namespace {
 using test::BufferConsole;
 using test::ReadFixture;
 
-enum class FailAt { Nowhere, Create, Switch };
+enum class FailAt { Nowhere, Create, Switch, SwitchInLayer };
 
 // Boards that record what the roads ask of them.
 class RecordingBoards final : public BoardSource {
  public:
   std::vector<std::u16string> lines;
   std::int32_t boards = 0;
-  std::uint8_t state = 0;
+  TSwitchResult result{.FirstReadOk = true, .CommandsOk = true, .FinalReadOk = true};
   FailAt failAt = FailAt::Nowhere;
   std::vector<std::string> calls;
 
@@ -38,13 +39,16 @@ class RecordingBoards final : public BoardSource {
   void FreeController() noexcept override { calls.push_back("free"); }
   const std::vector<std::u16string>& DeviceLines() const override { return lines; }
   std::int32_t BoardCount() const override { return boards; }
-  std::uint8_t SwitchRelays(const TRelayRequest& request) override {
+  TSwitchResult SwitchRelays(const TRelayRequest& request) override {
     calls.push_back("switch " + std::to_string(request.ID) + " " + std::to_string(request.OnMask) +
                     "/" + std::to_string(request.TouchedMask));
     if (failAt == FailAt::Switch) {
       throw std::logic_error("board went away");
     }
-    return state;
+    if (failAt == FailAt::SwitchInLayer) {
+      throw hid::EControllerError("Device cannot be identified");
+    }
+    return result;
   }
 };
 
@@ -129,7 +133,7 @@ TEST(Run, SwitchesOnlyAnExistingBoard) {
     SCOPED_TRACE(joined);
     RecordingBoards boards;
     boards.boards = c.boards;
-    boards.state = c.state;
+    boards.result.State = c.state;
     BufferConsole out;
     EXPECT_EQ(app::Run(Args(c.args), out, boards), c.status);
     EXPECT_EQ(out.Bytes(), c.output);
@@ -149,6 +153,11 @@ TEST(Run, PrintsAnExceptionAfterFreeingTheController) {
       {{"ON=1"},
        FailAt::Switch,
        "Exception: board went away\n",
+       {"create", "switch 1 1/1", "free"}},
+      // The layer's own exceptions name their class.
+      {{"ON=1"},
+       FailAt::SwitchInLayer,
+       "EControllerError: Device cannot be identified\n",
        {"create", "switch 1 1/1", "free"}},
       // The help is out before the scan fails.
       {{},
@@ -180,10 +189,59 @@ TEST(Run, NamesTheProgramFromArgumentZero) {
   EXPECT_NE(bare.Bytes().find("\n     Version 1.2.1\n"), std::string::npos);
 }
 
-TEST(Run, TheStandInDiscoveryFindsNoBoard) {
-  BufferConsole out;
-  EXPECT_EQ(app::Run(Args({"ID=1", "ON=ALL"}), out), ToInt(ExitStatus::NoSuchBoard));
-  EXPECT_EQ(out.Bytes(), kBoardCount);
+TEST(Run, ReportsABoardThatFailedAsAFailure) {
+  struct FailureCase {
+    const char* what;
+    TSwitchResult result;
+    std::string output;
+  };
+  const std::string readError = "\nERROR: Could not read the state of relay board 2!\n";
+  const std::string switchError = "\nERROR: Could not switch relay board 2!\n";
+  const std::string permission =
+      "    The device exists but could not be opened for writing; see the README on "
+      "permissions.\n";
+  const FailureCase cases[] = {
+      {"first read", {.State = 0x5A}, readError},
+      {"first read, no access", {.State = 0x5A, .AccessDenied = true}, readError + permission},
+      {"a command",
+       {.FirstReadOk = true, .FinalReadOk = true, .State = 0x0C},
+       "\n    Status: 0C\n" + switchError},
+      {"a command, no access",
+       {.FirstReadOk = true, .FinalReadOk = true, .State = 0x0C, .AccessDenied = true},
+       "\n    Status: 0C\n" + switchError + permission},
+      // A state that could not be read back is not shown as one.
+      {"final read", {.FirstReadOk = true, .CommandsOk = true, .State = 0x0C}, switchError},
+      {"everything after the first read", {.FirstReadOk = true, .State = 0x0C}, switchError},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    RecordingBoards boards;
+    boards.boards = 2;
+    boards.result = c.result;
+    BufferConsole out;
+    EXPECT_EQ(app::Run(Args({"ID=2", "ON=3"}), out, boards), ToInt(ExitStatus::BoardFailure));
+    EXPECT_EQ(out.Bytes(), c.output);
+    EXPECT_EQ(boards.calls, (std::vector<std::string>{"create", "switch 2 4/4", "free"}));
+  }
+}
+
+TEST(NewRelayState, TakesTheRequestedRelaysAndKeepsTheOthers) {
+  struct StateCase {
+    std::uint8_t present;
+    TRelayRequest request;
+    std::uint8_t expected;
+  };
+  const StateCase cases[] = {
+      {0x0F, {.OnMask = 0x10, .TouchedMask = 0x10}, 0x1F},
+      {0x01, {.OnMask = 0x00, .TouchedMask = 0x01}, 0x00},
+      {0xFE, {.OnMask = 0x01, .TouchedMask = 0x01}, 0xFF},
+      {0x5A, {.OnMask = 0xC3, .TouchedMask = 0xFF}, 0xC3},
+      {0x5A, {}, 0x5A},
+      {0xFF, {.OnMask = 0x00, .TouchedMask = 0x81}, 0x7E},
+  };
+  for (const StateCase& c : cases) {
+    EXPECT_EQ(NewRelayState(c.present, c.request), c.expected) << int{c.present};
+  }
 }
 
 TEST(StatusLine, ShowsTwoUpperCaseHexadecimalDigits) {
