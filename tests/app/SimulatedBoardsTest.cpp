@@ -1,0 +1,379 @@
+// The built tool against the simulated platform: what it lists, what it sends
+// to a board byte for byte, and how it reports boards that fail.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/app/Fixture.h"
+#include "tests/app/ProcessRunner.h"
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace quorvel::app {
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+std::string Native(const std::string& lfText) {
+#ifdef _WIN32
+  return test::WithCrLf(lfText);
+#else
+  return lfText;
+#endif
+}
+
+void SetWorldVariable(const fs::path& file) {
+#ifdef _WIN32
+  _putenv_s("QUORVEL_SIM_WORLD", file.string().c_str());
+#else
+  setenv("QUORVEL_SIM_WORLD", file.c_str(), 1);
+#endif
+}
+
+// One world file of a test, started from a fixture, which the simulation
+// updates after every run of the tool.
+class World {
+ public:
+  explicit World(const std::string& fixture)
+      : folder_(fs::temp_directory_path() / ("quorvel-app-" + std::to_string(NextNumber()))) {
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    Write(json::parse(test::ReadFixture("worlds/" + fixture)));
+  }
+  ~World() {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+  World(const World&) = delete;
+  World& operator=(const World&) = delete;
+
+  json Read() const {
+    std::ifstream in(File());
+    return json::parse(in);
+  }
+  void Write(const json& world) const {
+    std::ofstream(File(), std::ios::binary | std::ios::trunc) << world.dump(2);
+  }
+  // Changes a device's description before the next run.
+  void Patch(int id, const json& patch) const {
+    json world = Read();
+    for (json& device : world["devices"]) {
+      if (device["id"] == id) {
+        device.merge_patch(patch);
+      }
+    }
+    Write(world);
+  }
+  json Device(int id) const {
+    const json world = Read();
+    for (const json& device : world["devices"]) {
+      if (device["id"] == id) {
+        return device;
+      }
+    }
+    return nullptr;
+  }
+  // The state the board's relays were last commanded to; a written world keeps
+  // it apart from the state a stuck relay reports.
+  int RelayState(int id) const {
+    const json relay = Device(id)["relay"];
+    return relay.contains("commanded") ? relay["commanded"].get<int>() : relay["state"].get<int>();
+  }
+  void SetRelayState(int id, int state) const {
+    Patch(id, {{"relay", {{"state", state}, {"commanded", nullptr}}}});
+  }
+
+  test::ProcessResult Run(const std::vector<std::string>& arguments) const {
+    SetWorldVariable(File());
+    return test::RunProcess(test::BesideThisTest(QUORVEL_EXE_FILE), "Quorvel", arguments);
+  }
+
+  // The feature reports exchanged with a device, as "GET sent > received" and
+  // "SET sent", each with its error when it failed.
+  std::vector<std::string> FeatureExchanges(int id) const {
+    std::vector<std::string> exchanges;
+    const json world = Read();
+    for (const json& entry : world["log"]) {
+      if (entry["device"] != id) {
+        continue;
+      }
+      std::string line;
+      if (entry["call"] == "HidD_GetFeature") {
+        line = "GET " + entry["sent"].get<std::string>() + " > " +
+               entry.value("received", std::string());
+      } else if (entry["call"] == "HidD_SetFeature") {
+        line = "SET " + entry["sent"].get<std::string>();
+      } else {
+        continue;
+      }
+      if (entry["error"] != 0) {
+        line += " error " + std::to_string(entry["error"].get<int>());
+      }
+      exchanges.push_back(line);
+    }
+    return exchanges;
+  }
+
+ private:
+  static int NextNumber() {
+    static std::atomic<int> counter{0};
+#ifdef _WIN32
+    const int process = _getpid();
+#else
+    const int process = static_cast<int>(getpid());
+#endif
+    return process * 1000 + counter++;
+  }
+  fs::path File() const {
+    return folder_ / "world.json";
+  }
+
+  fs::path folder_;
+};
+
+std::string Joined(const std::vector<std::string>& arguments) {
+  std::string joined;
+  for (const std::string& arg : arguments) {
+    joined += "[" + arg + "] ";
+  }
+  return joined;
+}
+
+constexpr char kBoardCount[] =
+    "\nERROR: ID supplied is greater than the number of relay boards currently available!\n";
+
+std::string Listing(const std::string& lines) {
+  return "\n    USB Devices found:\n\n" + lines + "\n";
+}
+
+TEST(SimulatedBoards, ListsEveryDeviceAndMarksTheBoardNames) {
+  const World world("listing.json");
+  const test::ProcessResult result = world.Run({"-h"});
+  EXPECT_EQ(result.exitStatus, 0);
+  const std::string help = test::ReadFixture("help-Quorvel.txt");
+  ASSERT_EQ(result.output.substr(0, Native(help).size()), Native(help));
+  EXPECT_EQ(result.output.substr(Native(help).size()),
+            Native(Listing("  * Test USBRelay\n"
+                           "    usbrelay2\n"
+                           "  * USBRelay8\n"
+                           "    VID=1A2B, PID=000C\n"
+                           "    USB Keyboard\n"
+                           "    Rel\xC3\xA9 \xC3\x9Cmlaut \xE2\x9C\x93\n")));
+}
+
+TEST(SimulatedBoards, NumbersOnlyNamesBeginningWithTheBoardPrefix) {
+  // "Test USBRelay" is marked but is no board: the third device is board 1.
+  const World listed("listing.json");
+  EXPECT_EQ(listed.Run({"ID=1", "ON=2"}).output, Native("\n    Status: 02\n"));
+  EXPECT_EQ(listed.RelayState(3), 0x02);
+  const test::ProcessResult second = listed.Run({"ID=2", "ON=2"});
+  EXPECT_EQ(second.exitStatus, 2);
+  EXPECT_EQ(second.output, Native(kBoardCount));
+  EXPECT_TRUE(listed.FeatureExchanges(1).empty());
+  EXPECT_TRUE(listed.FeatureExchanges(2).empty());
+
+  // The first and third of three devices are boards 1 and 2.
+  const World numbered("numbering.json");
+  const test::ProcessResult result = numbered.Run({"ID=2", "ON=1"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.output, Native("\n    Status: 01\n"));
+  EXPECT_EQ(numbered.RelayState(3), 0x01);
+  EXPECT_EQ(numbered.RelayState(1), 0x00);
+  EXPECT_TRUE(numbered.FeatureExchanges(1).empty());
+  EXPECT_EQ(numbered.Run({"ID=3", "ON=1"}).output, Native(kBoardCount));
+}
+
+TEST(SimulatedBoards, ReportsTheBoardCountWithoutAnyDevice) {
+  const World world("no-device.json");
+  for (const std::vector<std::string>& arguments :
+       std::vector<std::vector<std::string>>{{"ON=1"}, {"-H"}, {"ID=1", "OFF=ALL"}}) {
+    SCOPED_TRACE(Joined(arguments));
+    const test::ProcessResult result = world.Run(arguments);
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(result.output, Native(kBoardCount));
+  }
+  EXPECT_EQ(world.Run({}).output,
+            Native(test::ReadFixture("help-Quorvel.txt") + test::ReadFixture("listing-none.txt")));
+}
+
+struct SwitchCase {
+  std::vector<std::string> arguments;
+  int before;
+  std::vector<std::string> commands;  // bytes 1 and 2 of each command
+  int after;
+};
+
+std::string Hex(int byte) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  return {kDigits[(byte >> 4) & 0xF], kDigits[byte & 0xF]};
+}
+
+TEST(SimulatedBoards, SendsTheExactExchangeForEachRequest) {
+  const std::vector<std::string> eightFor1F = {"ff 01", "ff 02", "ff 03", "ff 04",
+                                               "ff 05", "fd 06", "fd 07", "fd 08"};
+  const SwitchCase cases[] = {
+      {{"ON=5"}, 0x0F, eightFor1F, 0x1F},
+      {{"OFF=1"}, 0x01, {"fc 00"}, 0x00},
+      {{"ON=1"}, 0xFE, {"fe 00"}, 0xFF},
+      {{"ID=1", "N=195"},
+       0x5A,
+       {"ff 01", "ff 02", "fd 03", "fd 04", "fd 05", "fd 06", "ff 07", "ff 08"},
+       0xC3},
+      // An empty request writes the present state back.
+      {{"-H"}, 0x00, {"fc 00"}, 0x00},
+      {{"-H"}, 0xFF, {"fe 00"}, 0xFF},
+      {{"-H"},
+       0x5A,
+       {"fd 01", "ff 02", "fd 03", "ff 04", "ff 05", "fd 06", "ff 07", "fd 08"},
+       0x5A},
+      // One relay switched off when it was the only one on goes as all off.
+      {{"OFF=8"}, 0x80, {"fc 00"}, 0x00},
+  };
+  for (const SwitchCase& c : cases) {
+    SCOPED_TRACE(Joined(c.arguments) + "from " + Hex(c.before));
+    const World world("one-board.json");
+    world.SetRelayState(1, c.before);
+    const test::ProcessResult result = world.Run(c.arguments);
+    EXPECT_EQ(result.exitStatus, 0);
+    std::string status = Hex(c.after);
+    for (char& digit : status) {
+      digit = static_cast<char>(std::toupper(static_cast<unsigned char>(digit)));
+    }
+    EXPECT_EQ(result.output, Native("\n    Status: " + status + "\n"));
+
+    // A read answers the board ID ABCDE and the state; every command keeps
+    // bytes 3 to 8 of that first answer.
+    const std::string id = "41 42 43 44 45 00 00 ";
+    const std::string kept = "43 44 45 00 00 " + Hex(c.before);
+    std::vector<std::string> expected = {"GET 00 00 00 00 00 00 00 00 00 > 00 " + id +
+                                         Hex(c.before)};
+    for (const std::string& command : c.commands) {
+      expected.push_back("SET 00 " + command + " " + kept);
+    }
+    expected.push_back("GET 00 " + c.commands.back() + " " + kept + " > 00 " + id + Hex(c.after));
+    EXPECT_EQ(world.FeatureExchanges(1), expected);
+    EXPECT_EQ(world.RelayState(1), c.after);
+  }
+}
+
+struct ExampleCase {
+  std::vector<std::string> arguments;
+  int board1Before, board2Before;
+  int board1After, board2After;
+};
+
+TEST(SimulatedBoards, DoesWhatEachExampleOfTheHelpSays) {
+  const ExampleCase cases[] = {
+      {{"ON=1"}, 0x00, 0x00, 0x01, 0x00},
+      {{"ID=2", "ON=1,3,5,7"}, 0x00, 0x02, 0x00, 0x57},
+      {{"OFF=1,3,5,7"}, 0xFF, 0xFF, 0xAA, 0xFF},
+      {{"ID=1", "ON=ALL"}, 0x10, 0x00, 0xFF, 0x00},
+      {{"ID=2", "OFF=ALL"}, 0x00, 0x7E, 0x00, 0x00},
+      {{"ID=1", "ON=1", "OFF=2"}, 0x02, 0x00, 0x01, 0x00},
+      {{"ID=1", "N=0xC3"}, 0x3C, 0x00, 0xC3, 0x00},
+      {{"ID=1", "N=$C3"}, 0x00, 0x00, 0xC3, 0x00},
+      {{"ID=1", "N=195"}, 0xFF, 0x00, 0xC3, 0x00},
+      {{"ID=1", "B=11000011"}, 0x24, 0x00, 0xC3, 0x00},
+  };
+  for (const ExampleCase& c : cases) {
+    SCOPED_TRACE(Joined(c.arguments));
+    const World world("two-boards.json");
+    world.SetRelayState(1, c.board1Before);
+    world.SetRelayState(2, c.board2Before);
+    const test::ProcessResult result = world.Run(c.arguments);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(world.RelayState(1), c.board1After);
+    EXPECT_EQ(world.RelayState(2), c.board2After);
+  }
+}
+
+struct FaultCase {
+  const char* what;
+  json faults;
+  std::vector<std::string> arguments;
+  int exitStatus;
+  std::string output;
+  int stateAfter;
+  std::size_t setFeatures;  // commands that reached the board
+};
+
+TEST(SimulatedBoards, ReportsABoardThatFailsAndSendsNothingBlind) {
+  const std::string readError = "\nERROR: Could not read the state of relay board 1!\n";
+  const std::string switchError = "\nERROR: Could not switch relay board 1!\n";
+  const std::string permission =
+      "    The device exists but could not be opened for writing; see the README on "
+      "permissions.\n";
+  const FaultCase cases[] = {
+      {"first read fails", {{"getFeature", {{"from", 1}}}}, {"ON=1"}, 3, readError, 0x0F, 0},
+      // Commands 3 to 8 fail; the others still bring their relays where asked.
+      {"commands fail",
+       {{"setFeature", {{"from", 3}}}},
+       {"ON=5,6", "OFF=1,2,3"},
+       3,
+       "\n    Status: 0C\n" + switchError,
+       0x0C,
+       8},
+      {"final read fails", {{"getFeature", {{"from", 2}}}}, {"ON=5"}, 3, switchError, 0x1F, 8},
+      {"opens only without access",
+       {{"open", "metadataOnly"}},
+       {"ON=5"},
+       3,
+       readError + permission,
+       0x0F,
+       0},
+      {"a relay does not follow",
+       {{"relayStuck", {{"mask", 0x10}, {"value", 0}}}},
+       {"ON=5"},
+       0,
+       "\n    Status: 0F\n",
+       0x1F,
+       8},
+  };
+  for (const FaultCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const World world("one-board.json");
+    world.SetRelayState(1, 0x0F);
+    world.Patch(1, {{"faults", c.faults}});
+    const test::ProcessResult result = world.Run(c.arguments);
+    EXPECT_EQ(result.exitStatus, c.exitStatus);
+    EXPECT_EQ(result.output, Native(c.output));
+    EXPECT_EQ(world.RelayState(1), c.stateAfter);
+    std::size_t sets = 0;
+    for (const std::string& exchange : world.FeatureExchanges(1)) {
+      sets += exchange.starts_with("SET ") ? 1U : 0U;
+    }
+    EXPECT_EQ(sets, c.setFeatures);
+  }
+}
+
+TEST(SimulatedBoards, ReportsABoardThatVanishedAfterTheScan) {
+  const World world("one-board.json");
+  // A help run makes the same calls as the scan of a relay run.
+  ASSERT_EQ(world.Run({}).exitStatus, 0);
+  const int scanCalls = world.Device(1)["counters"]["calls"].get<int>();
+  ASSERT_GT(scanCalls, 0);
+  world.SetRelayState(1, 0x0F);
+  world.Patch(1, {{"faults", {{"vanishAfter", 2 * scanCalls}}}});
+
+  const test::ProcessResult result = world.Run({"ON=5"});
+  EXPECT_EQ(result.exitStatus, 3);
+  EXPECT_EQ(result.output, Native("\nERROR: Could not read the state of relay board 1!\n"));
+  EXPECT_TRUE(world.Device(1)["vanished"].get<bool>());
+  EXPECT_EQ(world.RelayState(1), 0x0F);
+}
+
+}  // namespace
+}  // namespace quorvel::app
