@@ -4,12 +4,14 @@
 
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/app/Fixture.h"
@@ -374,6 +376,36 @@ TEST(SimulatedBoards, ReportsABoardThatVanishedAfterTheScan) {
   EXPECT_TRUE(world.Device(1)["vanished"].get<bool>());
   EXPECT_EQ(world.RelayState(1), 0x0F);
 }
+
+#ifdef QUORVEL_WINE_OWN_EXE
+// Wine's own HID and device-installation DLLs: Wine's virtual devices, no board.
+TEST(WineOwnDevices, AreListedAndAreNoBoards) {
+  const test::ProcessResult relay = test::RunProcess(QUORVEL_WINE_OWN_EXE, "", {"ON=1"});
+  EXPECT_EQ(relay.exitStatus, 2);
+  EXPECT_EQ(relay.output, Native(kBoardCount));
+
+  // Wine's bus driver adds its devices a while after the Wine server starts.
+  test::ProcessResult help;
+  std::string lines;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    help = test::RunProcess(QUORVEL_WINE_OWN_EXE, "", {});
+    const std::size_t listing = help.output.find("\r\n    USB Devices found:\r\n\r\n");
+    ASSERT_NE(listing, std::string::npos) << help.output;
+    lines = help.output.substr(listing);
+    if (lines.find("Wine HID") != std::string::npos) {
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_EQ(lines.find("  * "), std::string::npos) << lines;
+  if (lines.find("Wine HID") == std::string::npos) {
+    GTEST_SKIP() << "this Wine prefix presents no HID device of its own";
+  }
+  EXPECT_NE(lines.find("\r\n    Wine HID mouse\r\n"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("\r\n    Wine HID keyboard\r\n"), std::string::npos) << lines;
+}
+#endif
 
 }  // namespace
 }  // namespace quorvel::app
