@@ -130,6 +130,69 @@ class THidDevice {
   const THidPlugEvent& OnUnplug() const { return FOnUnplug; }
   void SetOnUnplug(THidPlugEvent Value) { FOnUnplug = Value; }
 
+  // The report parser. Each call passes the selectors above and the device's
+  // preparsed data to the platform and yields its status unchanged, or
+  // HIDP_STATUS_NULL when the device is not usable (the platform is not called)
+  // and HIDP_STATUS_INVALID_PREPARSED_DATA when the preparsed data cannot be had.
+  NTSTATUS GetButtonCaps(PHIDP_BUTTON_CAPS ButtonCaps, USHORT& Count);
+  NTSTATUS GetSpecificButtonCaps(PHIDP_BUTTON_CAPS ButtonCaps, USHORT& Count);
+  NTSTATUS GetValueCaps(PHIDP_VALUE_CAPS ValueCaps, USHORT& Count);
+  NTSTATUS GetSpecificValueCaps(PHIDP_VALUE_CAPS ValueCaps, USHORT& Count);
+  NTSTATUS GetData(PHIDP_DATA DataList, ULONG& DataLength, void* Report, ULONG ReportLength);
+  NTSTATUS SetData(PHIDP_DATA DataList, ULONG& DataLength, void* Report, ULONG ReportLength);
+  NTSTATUS GetUsages(PUSAGE UsageList, ULONG& UsageLength, void* Report, ULONG ReportLength);
+  NTSTATUS GetButtons(PUSAGE UsageList, ULONG& UsageLength, void* Report, ULONG ReportLength);
+  NTSTATUS GetUsagesEx(PUSAGE_AND_PAGE UsageList, ULONG& UsageLength, void* Report,
+                       ULONG ReportLength);
+  NTSTATUS GetButtonsEx(PUSAGE_AND_PAGE UsageList, ULONG& UsageLength, void* Report,
+                        ULONG ReportLength);
+  NTSTATUS SetUsages(PUSAGE UsageList, ULONG& UsageLength, void* Report, ULONG ReportLength);
+  NTSTATUS SetButtons(PUSAGE UsageList, ULONG& UsageLength, void* Report, ULONG ReportLength);
+  NTSTATUS UnsetUsages(PUSAGE UsageList, ULONG& UsageLength, void* Report, ULONG ReportLength);
+  NTSTATUS UnsetButtons(PUSAGE UsageList, ULONG& UsageLength, void* Report, ULONG ReportLength);
+  NTSTATUS GetUsageValue(ULONG& UsageValue, void* Report, ULONG ReportLength);
+  NTSTATUS GetScaledUsageValue(LONG& UsageValue, void* Report, ULONG ReportLength);
+  NTSTATUS GetUsageValueArray(void* UsageValue, USHORT UsageValueByteLength, void* Report,
+                              ULONG ReportLength);
+  NTSTATUS SetUsageValue(ULONG UsageValue, void* Report, ULONG ReportLength);
+  NTSTATUS SetScaledUsageValue(LONG UsageValue, void* Report, ULONG ReportLength);
+  NTSTATUS SetUsageValueArray(void* UsageValue, USHORT UsageValueByteLength, void* Report,
+                              ULONG ReportLength);
+  // The node at `Idx`, all zero beyond the device's nodes. Read once and cached.
+  HIDP_LINK_COLLECTION_NODE GetLinkCollectionNode(uint16_t Idx);
+  // These two use the preparsed data already held (fetch it first, e.g. through
+  // Caps) and do not ask whether the device is usable. HIDP_STATUS_NOT_IMPLEMENTED
+  // when the platform lacks the function, HIDP_STATUS_INVALID_PREPARSED_DATA
+  // when nothing is held yet.
+  NTSTATUS GetExtendedAttributes(uint32_t ReportType, uint16_t DataIndex,
+                                 PHIDP_EXTENDED_ATTRIBUTES Attributes, ULONG& LengthAttributes);
+  NTSTATUS InitializeReportForID(uint32_t ReportType, uint8_t ReportID, void* Report,
+                                 ULONG ReportLength);
+
+  // Raw I/O on the main handle, which stays open. False leaves the platform's
+  // last error for the caller.
+  bool GetInputReport(void* Report, uint32_t Size);
+  bool SetOutputReport(void* Report, uint32_t Size);
+  // Blocks until the driver delivers an input report.
+  bool ReadFile(void* Report, uint32_t ToRead, uint32_t& BytesRead);
+  bool WriteFile(const void* Report, uint32_t ToWrite, uint32_t& BytesWritten);
+  bool DeviceIoControl(uint32_t IoControlCode, void* InBuffer, uint32_t InSize, void* OutBuffer,
+                       uint32_t OutSize, uint32_t& BytesReturned);
+  // Discards the input reports queued for the main handle.
+  bool FlushQueue();
+
+  // Overlapped I/O, one request of each direction at a time. `Report` must stay
+  // valid until the request completed; `CallBack` runs on the calling thread in
+  // one of its alertable waits.
+  bool ReadFileEx(void* Report, uint32_t ToRead, LPOVERLAPPED_COMPLETION_ROUTINE CallBack);
+  bool WriteFileEx(const void* Report, uint32_t ToWrite, LPOVERLAPPED_COMPLETION_ROUTINE CallBack);
+  // Bytes moved by the last request; 0 while it is pending, after a failure and
+  // while the handle is closed.
+  uint32_t HidOverlappedReadResult();
+  uint32_t HidOverlappedWriteResult();
+  // Cancels the calling thread's requests on the selected handle.
+  bool CancelIO(THidOpenExMode Mode);
+
   // For the rest of the layer.
   // Plugged in, and checked out or being handed to a controller callback.
   bool IsUsable() const;
@@ -152,6 +215,8 @@ class THidDevice {
   // Puts a fresh object for this interface at this device's list position, or
   // takes the entry out; keeps the controller's counters in step.
   void LeaveController(const THidDataEvent& onData, const THidPlugEvent& onUnplug);
+  template <typename Slot, typename Call>
+  NTSTATUS Parse(Slot slot, Call call);
 
   THidDeviceHost* FMyController = nullptr;
   bool FIsPluggedIn = true;
@@ -181,6 +246,7 @@ class THidDevice {
   uint16_t FUsagePageParam = 0;
   uint16_t FLinkCollectionParam = 0;
   uint16_t FUsageParam = 0;
+  std::vector<HIDP_LINK_COLLECTION_NODE> FLinkCollection;
   THidDataEvent FOnData;
   THidDataErrorEvent FOnDataError;
   THidPlugEvent FOnUnplug;
