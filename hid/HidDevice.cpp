@@ -1,6 +1,8 @@
 #include "hid/HidDevice.h"
 
 #include "hid/HidDeviceHost.h"
+#include "hid/HidDeviceReadThread.h"
+#include "hid/MainThread.h"
 #include "hid/PlatformKernel.h"
 #include "platform/Hid.h"
 
@@ -335,20 +337,26 @@ void THidDevice::StartReadThread() {
       FDataThread) {
     return;
   }
-  // The reader itself arrives with the read thread; until then no thread is made.
+  FDataThread = THidDeviceReadThread::CreateForDevice(this);
 }
 
 void THidDevice::StopReadThread() {
   if (FDataThread) {
     FDataThread->Terminate();
+    THidDeviceReadThread* thread = FDataThread.get();
+    TMainThreadQueue::Instance().ServeUntil([thread] { return thread->Finished(); });
     FDataThread->WaitFor();
     FDataThread.reset();
   }
 }
 
 void THidDevice::MarkUnplugged() {
-  CloseAll();
-  FIsPluggedIn = false;
+  {
+    // A running read thread sees the handle open and the device usable, or neither.
+    std::lock_guard guard(FOverlappedReadLock);
+    CloseAll();
+    FIsPluggedIn = false;
+  }
   if (FOnUnplug.Assigned()) {
     FOnUnplug(this);
     FOnUnplug = {};

@@ -3,8 +3,10 @@
 // exchanges feature reports.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "hid/HidEvents.h"
 #include "hid/HidPnPInfo.h"
@@ -14,6 +16,7 @@
 namespace quorvel::hid {
 
 class THidDeviceHost;
+class THidDeviceReadThread;
 
 enum class THidOpenExMode { omhRead, omhWrite };
 using TPhysicalDescriptor = std::vector<uint16_t>;
@@ -198,8 +201,14 @@ class THidDevice {
   bool IsUsable() const;
   // Closes every handle, clears IsPluggedIn and raises OnUnplug once.
   void MarkUnplugged();
+  // Starts the read thread when OnData is set, the device is plugged in, checked
+  // out and was opened with read-write access, and none runs yet.
   void StartReadThread();
+  // Ends and frees the read thread, serving its main-thread deliveries while it
+  // waits. Never from the read thread or its handlers.
   void StopReadThread();
+  // The read thread, or nullptr; it stays after its body ended until stopped.
+  const THidDeviceReadThread* ReadThread() const { return FDataThread.get(); }
   void UpdateListLengths();
   // The three handles closed.
   void CloseAll();
@@ -237,8 +246,9 @@ class THidDevice {
   TStringList FLanguageStrings;
   int32_t FNumInputBuffers = 0;
   int32_t FNumOverlappedBuffers = 0;
-  int32_t FPollingDelayTime = 0;
-  int32_t FThreadSleepTime = 100;
+  // Read by the read thread at each wait.
+  std::atomic<int32_t> FPollingDelayTime = 0;
+  std::atomic<int32_t> FThreadSleepTime = 100;
   uint32_t FMaxDataListLength = 0;
   uint32_t FMaxUsageListLength = 0;
   uint32_t FMaxButtonListLength = 0;
@@ -251,7 +261,10 @@ class THidDevice {
   THidDataErrorEvent FOnDataError;
   THidPlugEvent FOnUnplug;
   bool FHasReadWriteAccess = false;
-  std::unique_ptr<TCustomThread> FDataThread;
+  std::unique_ptr<THidDeviceReadThread> FDataThread;
+  // The read thread's overlapped read against the main thread closing its
+  // handle on unplug.
+  std::mutex FOverlappedReadLock;
   int32_t FTag = 0;
 };
 

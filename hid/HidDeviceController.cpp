@@ -4,6 +4,7 @@
 
 #include "hid/DeviceChangeNotifier.h"
 #include "hid/FlagScope.h"
+#include "hid/MainThread.h"
 #include "hid/PlatformKernel.h"
 #include "platform/Hid.h"
 #include "platform/SetupApi.h"
@@ -338,6 +339,8 @@ void THidDeviceController::DeviceChangeWndProc(UINT Msg, std::uintptr_t WParam,
 }
 
 void THidDeviceController::ProcessMessages() {
+  // Read threads' deliveries first: their threads are blocked until they ran.
+  TMainThreadQueue::Instance().Serve();
   if (FNotifier) {
     FNotifier->ProcessMessages();
   }

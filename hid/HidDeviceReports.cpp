@@ -243,6 +243,12 @@ bool THidDevice::FlushQueue() {
 
 bool THidDevice::ReadFileEx(void* Report, uint32_t ToRead,
                             LPOVERLAPPED_COMPLETION_ROUTINE CallBack) {
+  std::lock_guard guard(FOverlappedReadLock);
+  if (!FIsPluggedIn) {
+    // The read thread reports this code after an unplug, not a stale one.
+    ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return false;
+  }
   if (!OpenFileEx(THidOpenExMode::omhRead)) {
     return false;
   }
@@ -264,6 +270,7 @@ bool THidDevice::WriteFileEx(const void* Report, uint32_t ToWrite,
 }
 
 uint32_t THidDevice::HidOverlappedReadResult() {
+  std::lock_guard guard(FOverlappedReadLock);
   DWORD count = 0;
   return FHidOverlappedRead.IsOpen() &&
                  ::GetOverlappedResult(FHidOverlappedRead.Get(), &FOvlRead, &count, FALSE) != 0
@@ -280,6 +287,10 @@ uint32_t THidDevice::HidOverlappedWriteResult() {
 }
 
 bool THidDevice::CancelIO(THidOpenExMode Mode) {
+  std::unique_lock guard(FOverlappedReadLock, std::defer_lock);
+  if (Mode == THidOpenExMode::omhRead) {
+    guard.lock();
+  }
   const TDeviceHandle& handle =
       Mode == THidOpenExMode::omhRead ? FHidOverlappedRead : FHidOverlappedWrite;
   TCancelIo cancel = CancelIoEntry();

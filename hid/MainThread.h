@@ -1,0 +1,43 @@
+// Main-thread delivery: worker threads hand routines to the application's main
+// thread and wait for them. The main thread runs them when it pumps
+// (THidDeviceController::ProcessMessages) and while it waits for a worker to
+// end, so stopping a worker never hangs on a pending delivery. The layer is a
+// static library inside the program, so deliveries always take this queue.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+
+namespace quorvel::hid {
+
+class TMainThreadQueue {
+ public:
+  // The process's one queue (there is one main thread).
+  static TMainThreadQueue& Instance();
+
+  // Worker side: runs `routine` on the main thread and blocks until it has run;
+  // an exception it raised is thrown here again.
+  void Synchronize(const std::function<void()>& routine);
+  // Main-thread side: runs every routine waiting now. True when one ran.
+  bool Serve();
+  // Main-thread side: serves routines until `done` holds. `done` is checked
+  // under the queue's lock; whoever makes it true calls Wake afterwards.
+  void ServeUntil(const std::function<bool()>& done);
+  void Wake();
+
+ private:
+  struct TRequest {
+    const std::function<void()>* routine;
+    std::exception_ptr error;
+    bool ran = false;
+  };
+
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::deque<TRequest*> waiting_;  // each lives on its worker's stack until it ran
+};
+
+}  // namespace quorvel::hid

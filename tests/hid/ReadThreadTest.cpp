@@ -1,0 +1,191 @@
+// The device's read thread over the simulated game pad: reports reach OnData on
+// the main thread, handlers can be replaced, stopping cancels the read, and an
+// unplugged device reports read errors until it is checked in.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "hid/HidDeviceReadThread.h"
+#include "hid/PlatformKernel.h"
+#include "sim/SimControl.h"
+#include "tests/hid/HidTestSupport.h"
+
+namespace quorvel::hid::test {
+namespace {
+
+struct TReceived {
+  uint8_t reportId;
+  std::vector<uint8_t> data;
+  bool operator==(const TReceived&) const = default;
+};
+
+// Records deliveries with the thread they arrived on.
+struct TDataSink {
+  std::vector<TReceived> reports;
+  std::vector<uint32_t> errors;
+  bool offMainThread = false;
+  bool throwOnData = false;
+  std::thread::id main = std::this_thread::get_id();
+
+  void Data(THidDevice*, uint8_t ReportID, const uint8_t* Data, uint16_t Size) {
+    offMainThread |= std::this_thread::get_id() != main;
+    reports.push_back({ReportID, std::vector<uint8_t>(Data, Data + Size)});
+    if (throwOnData) {
+      throw std::runtime_error("handler failed");
+    }
+  }
+  void Error(THidDevice*, uint32_t Error) {
+    offMainThread |= std::this_thread::get_id() != main;
+    errors.push_back(Error);
+  }
+  THidDataEvent OnData() { return THidDataEvent::Of<&TDataSink::Data>(this); }
+  THidDataErrorEvent OnDataError() { return THidDataErrorEvent::Of<&TDataSink::Error>(this); }
+};
+
+void WINAPI Ignore(DWORD, DWORD, LPOVERLAPPED) {}
+
+class ReadThreadTest : public SimulatedTest {
+ protected:
+  void SetUp() override { StartScanned(TSimWorld::LoadWorld("gamepad.json")); }
+  // Pumps until `done` holds; about ten seconds at most, so a fault fails
+  // instead of hanging, and no bound is close to the expected time.
+  template <typename Done>
+  bool PumpUntil(Done done) {
+    for (int i = 0; i < 10000 && !done(); ++i) {
+      controller->ProcessMessages();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+  }
+  sim::TSimControl sim;
+};
+
+TEST_F(ReadThreadTest, DirectCreationIsRefused) {
+  try {
+    THidDeviceReadThread thread;
+    FAIL() << "created";
+  } catch (const EControllerError& e) {
+    EXPECT_STREQ(e.what(), "Direct creation of a TDeviceReadThread object is not allowed");
+  }
+}
+
+TEST_F(ReadThreadTest, InputReportsReachOnDataOnTheMainThread) {
+  TDataSink sink;
+  THidDevice* device = Take(0);
+  ASSERT_TRUE(device->HasReadWriteAccess());
+  device->SetOnData(sink.OnData());
+  ASSERT_NE(device->ReadThread(), nullptr);
+
+  const std::vector<std::pair<const char*, TReceived>> cases = {
+      {"01 05 40", {1, {0x05, 0x40}}},
+      {"01 FF 00", {1, {0xFF, 0x00}}},
+      {"01 00 7F", {1, {0x00, 0x7F}}},
+  };
+  for (const auto& [hex, expected] : cases) {
+    sim.PushInput(1, hex);
+  }
+  ASSERT_TRUE(PumpUntil([&] { return sink.reports.size() >= cases.size(); }));
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(sink.reports[i], cases[i].second) << cases[i].first;
+  }
+  EXPECT_FALSE(sink.offMainThread);
+  device->SetOnData({});
+  EXPECT_EQ(device->ReadThread(), nullptr);
+}
+
+TEST_F(ReadThreadTest, ReplacingOnDataKeepsTheThreadAndSwitchesHandler) {
+  TDataSink first, second;
+  THidDevice* device = Take(0);
+  device->SetOnData(first.OnData());
+  const THidDeviceReadThread* thread = device->ReadThread();
+  sim.PushInput(1, "01 01 01");
+  ASSERT_TRUE(PumpUntil([&] { return first.reports.size() == 1; }));
+
+  device->SetOnData(second.OnData());
+  EXPECT_EQ(device->ReadThread(), thread);
+  sim.PushInput(1, "01 02 02");
+  ASSERT_TRUE(PumpUntil([&] { return second.reports.size() == 1; }));
+  EXPECT_EQ(first.reports.size(), 1u);
+  EXPECT_EQ(second.reports[0], (TReceived{1, {0x02, 0x02}}));
+}
+
+TEST_F(ReadThreadTest, UnsettingOnDataEndsTheThreadAndItsRead) {
+  TDataSink sink;
+  THidDevice* device = Take(0);
+  device->SetThreadSleepTime(10);
+  device->SetOnData(sink.OnData());
+  ASSERT_NE(device->ReadThread(), nullptr);
+  device->SetOnData({});
+  EXPECT_EQ(device->ReadThread(), nullptr);
+  // No read is left waiting: a report pushed now stays queued for the next reader.
+  sim.PushInput(1, "01 03 03");
+  controller->ProcessMessages();
+  EXPECT_TRUE(sink.reports.empty());
+  EXPECT_EQ(world->Device(1)["generic"]["input"], TJson::array({"01 03 03"}));
+  // The device's own overlapped read works afterwards.
+  char buffer[3]{};
+  ASSERT_TRUE(device->ReadFileEx(buffer, sizeof buffer, &Ignore));
+  DWORD wait = 0;
+  for (int i = 0; i < 1000 && wait != WAIT_IO_COMPLETION; ++i) {
+    wait = ::SleepEx(10, TRUE);
+  }
+  EXPECT_EQ(device->HidOverlappedReadResult(), 3u);
+  EXPECT_EQ(buffer[1], 3);
+}
+
+TEST_F(ReadThreadTest, UnpluggedDeviceReportsReadErrorsUntilCheckedIn) {
+  TDataSink sink;
+  THidDevice* device = Take(0);
+  device->SetThreadSleepTime(10);
+  device->SetOnDataError(sink.OnDataError());
+  device->SetOnData(sink.OnData());
+  world->Remove(1);
+  controller->DeviceChange();
+  ASSERT_FALSE(device->IsPluggedIn());
+  ASSERT_TRUE(PumpUntil([&] { return sink.errors.size() >= 3; }));
+  for (uint32_t error : sink.errors) {
+    EXPECT_EQ(error, ERROR_DEVICE_NOT_CONNECTED);
+  }
+  EXPECT_TRUE(sink.reports.empty());
+  controller->CheckIn(device);  // stops the thread and frees the device
+  const size_t seen = sink.errors.size();
+  controller->ProcessMessages();
+  EXPECT_EQ(sink.errors.size(), seen);
+  EXPECT_FALSE(sink.offMainThread);
+}
+
+TEST_F(ReadThreadTest, NoThreadWithoutReadWriteAccess) {
+  TJson pad = TSimWorld::LoadWorld("gamepad.json");
+  pad["devices"][0]["faults"] = {{"open", "metadataOnly"}};
+  StartScanned(pad);
+  TDataSink sink;
+  THidDevice* device = Take(0);
+  ASSERT_EQ(device->Attributes().ProductID, 0x0042);
+  EXPECT_FALSE(device->HasReadWriteAccess());
+  device->SetOnData(sink.OnData());
+  EXPECT_EQ(device->ReadThread(), nullptr);
+  EXPECT_FALSE(device->OpenFile() && device->HasReadWriteAccess());
+  device->CheckOut();
+  EXPECT_EQ(device->ReadThread(), nullptr);
+}
+
+TEST_F(ReadThreadTest, AHandlerErrorEndsTheThreadUntilItIsStopped) {
+  TDataSink sink;
+  sink.throwOnData = true;
+  THidDevice* device = Take(0);
+  device->SetOnData(sink.OnData());
+  sim.PushInput(1, "01 04 04");
+  sim.PushInput(1, "01 05 05");
+  ASSERT_TRUE(PumpUntil([&] { return device->ReadThread()->Finished(); }));
+  EXPECT_EQ(sink.reports.size(), 1u);
+  // It stays the device's thread, and no other starts beside it.
+  device->CheckOut();
+  EXPECT_TRUE(device->ReadThread()->Finished());
+  device->SetOnData({});
+  EXPECT_EQ(device->ReadThread(), nullptr);
+}
+
+}  // namespace
+}  // namespace quorvel::hid::test
