@@ -135,6 +135,23 @@ TEST_F(ReadThreadTest, UnsettingOnDataEndsTheThreadAndItsRead) {
   EXPECT_EQ(buffer[1], 3);
 }
 
+TEST_F(ReadThreadTest, StoppingServesAPendingDelivery) {
+  TDataSink sink;
+  THidDevice* device = Take(0);
+  device->SetOnData(sink.OnData());
+  sim.PushInput(1, "01 06 06");
+  // Without pumping: once the thread's read took the report, its delivery is due.
+  for (int i = 0; i < 10000 && !world->Device(1)["generic"]["input"].empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(world->Device(1)["generic"]["input"].empty());
+  ASSERT_TRUE(sink.reports.empty());
+  device->SetOnData({});  // would hang if the stop did not serve the delivery
+  EXPECT_EQ(device->ReadThread(), nullptr);
+  ASSERT_EQ(sink.reports.size(), 1u);
+  EXPECT_EQ(sink.reports[0], (TReceived{1, {0x06, 0x06}}));
+}
+
 TEST_F(ReadThreadTest, UnpluggedDeviceReportsReadErrorsUntilCheckedIn) {
   TDataSink sink;
   THidDevice* device = Take(0);
