@@ -6,16 +6,17 @@
 
 namespace quorvel::hid {
 
-// Sets a flag for the length of a scope.
+// Sets a flag (a bool or an atomic one) for the length of a scope.
+template <typename TFlag>
 class TFlagScope {
  public:
-  explicit TFlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+  explicit TFlagScope(TFlag& flag) : flag_(flag) { flag_ = true; }
   ~TFlagScope() { flag_ = false; }
   TFlagScope(const TFlagScope&) = delete;
   TFlagScope& operator=(const TFlagScope&) = delete;
 
  private:
-  bool& flag_;
+  TFlag& flag_;
 };
 
 // Hands a device to a callback: usable through its enumeration flag while the
@@ -23,7 +24,7 @@ class TFlagScope {
 // in the callback has its handles closed again.
 class TDeviceCallbackScope {
  public:
-  TDeviceCallbackScope(THidDevice& device, bool& enumerated, bool closeFree)
+  TDeviceCallbackScope(THidDevice& device, std::atomic<bool>& enumerated, bool closeFree)
       : device_(device), enumerated_(enumerated), closeFree_(closeFree) {}
   ~TDeviceCallbackScope() {
     if (closeFree_ && !device_.IsCheckedOut()) {
@@ -35,7 +36,7 @@ class TDeviceCallbackScope {
 
  private:
   THidDevice& device_;
-  TFlagScope enumerated_;
+  TFlagScope<std::atomic<bool>> enumerated_;
   bool closeFree_;
 };
 

@@ -228,9 +228,11 @@ class THidDevice {
   NTSTATUS Parse(Slot slot, Call call);
 
   THidDeviceHost* FMyController = nullptr;
-  bool FIsPluggedIn = true;
-  bool FIsCheckedOut = false;
-  bool FIsEnumerated = false;
+  // Atomic: the read thread asks IsUsable while the main thread hands the
+  // device to callbacks, checks it out or in, and marks it unplugged.
+  std::atomic<bool> FIsPluggedIn{true};
+  std::atomic<bool> FIsCheckedOut{false};
+  std::atomic<bool> FIsEnumerated{false};
   TDeviceHandle FHidFileHandle;
   TDeviceHandle FHidOverlappedRead;
   TDeviceHandle FHidOverlappedWrite;
