@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "hid/DeviceChangeNotifier.h"
+#include "hid/MainThread.h"
 #include "hid/Uevent.h"
 
 namespace quorvel::hid {
@@ -69,6 +70,8 @@ TDeviceChangeNotifier::TDeviceChangeNotifier(TWndProc wndProc)
     : state_(std::make_unique<TState>()) {
   state_->wndProc = wndProc;
   state_->Watch(state_->posted.Get());
+  // Read threads' deliveries wake an event loop too.
+  state_->Watch(TMainThreadQueue::Instance().ReadyFd());
   // Without netlink (a sandbox, no permission) there are no automatic rescans.
   SetUeventChannel(OpenKernelUeventChannel());
 }

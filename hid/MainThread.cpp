@@ -1,6 +1,35 @@
 #include "hid/MainThread.h"
 
+#ifndef _WIN32
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+#endif
+
 namespace quorvel::hid {
+
+#ifndef _WIN32
+TMainThreadQueue::TMainThreadQueue() : ready_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+TMainThreadQueue::~TMainThreadQueue() {
+  if (ready_ >= 0) {
+    ::close(ready_);
+  }
+}
+void TMainThreadQueue::Signal() {
+  const std::uint64_t one = 1;
+  (void)::write(ready_, &one, sizeof one);
+}
+void TMainThreadQueue::Drain() {
+  std::uint64_t count = 0;
+  (void)::read(ready_, &count, sizeof count);
+}
+#else
+TMainThreadQueue::TMainThreadQueue() = default;
+TMainThreadQueue::~TMainThreadQueue() = default;
+void TMainThreadQueue::Signal() {}
+void TMainThreadQueue::Drain() {}
+#endif
 
 TMainThreadQueue& TMainThreadQueue::Instance() {
   static TMainThreadQueue queue;
@@ -12,6 +41,7 @@ void TMainThreadQueue::Synchronize(const std::function<void()>& routine) {
   std::unique_lock guard(lock_);
   waiting_.push_back(&request);
   changed_.notify_all();
+  Signal();
   changed_.wait(guard, [&] { return request.ran; });
   if (request.error) {
     std::rethrow_exception(request.error);
@@ -19,6 +49,9 @@ void TMainThreadQueue::Synchronize(const std::function<void()>& routine) {
 }
 
 bool TMainThreadQueue::Serve() {
+  // Drained before the batch is taken: a routine posted in between is either in
+  // this batch or signals again.
+  Drain();
   std::deque<TRequest*> batch;
   {
     std::lock_guard guard(lock_);

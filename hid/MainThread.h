@@ -27,8 +27,16 @@ class TMainThreadQueue {
   // under the queue's lock; whoever makes it true calls Wake afterwards.
   void ServeUntil(const std::function<bool()>& done);
   void Wake();
+  // POSIX: a descriptor that polls readable while a routine waits, so event
+  // loops can watch it (the controller's MessageFd includes it); -1 elsewhere.
+  int ReadyFd() const { return ready_; }
 
  private:
+  TMainThreadQueue();
+  ~TMainThreadQueue();
+  void Signal();
+  void Drain();
+
   struct TRequest {
     const std::function<void()>* routine;
     std::exception_ptr error;
@@ -38,6 +46,7 @@ class TMainThreadQueue {
   std::mutex lock_;
   std::condition_variable changed_;
   std::deque<TRequest*> waiting_;  // each lives on its worker's stack until it ran
+  int ready_ = -1;
 };
 
 }  // namespace quorvel::hid

@@ -8,6 +8,10 @@
 
 #include "hid/MainThread.h"
 
+#ifndef _WIN32
+#include <poll.h>
+#endif
+
 namespace quorvel::hid {
 namespace {
 
@@ -60,6 +64,30 @@ TEST(MainThreadQueue, ServesEveryWorker) {
   }
   EXPECT_EQ(runs, kWorkers * kEach);
 }
+
+#ifndef _WIN32
+bool Readable(int fd, int timeoutMs) {
+  pollfd watch{fd, POLLIN, 0};
+  return ::poll(&watch, 1, timeoutMs) == 1 && (watch.revents & POLLIN) != 0;
+}
+
+// An event loop that sleeps in poll must wake for a delivery.
+TEST(MainThreadQueue, ReadyDescriptorWakesAnEventLoopForAWaitingRoutine) {
+  TMainThreadQueue& queue = TMainThreadQueue::Instance();
+  ASSERT_GE(queue.ReadyFd(), 0);
+  queue.Serve();
+  EXPECT_FALSE(Readable(queue.ReadyFd(), 0));
+  bool ran = false;
+  std::thread worker([&] { queue.Synchronize([&] { ran = true; }); });
+  ASSERT_TRUE(Readable(queue.ReadyFd(), 10000));
+  // The routine may be posted just after the wake-up was seen; serve until it ran.
+  while (!ran) {
+    queue.Serve();
+  }
+  worker.join();
+  EXPECT_FALSE(Readable(queue.ReadyFd(), 0));
+}
+#endif
 
 }  // namespace
 }  // namespace quorvel::hid
