@@ -38,6 +38,11 @@ bool KindOf(const HIDP_REPORT_TYPE& type, std::size_t& kind) {
   return true;
 }
 
+// The field of a control that carries `usage`: its place within a usage range.
+uint32_t FieldOf(const TCap& cap, USAGE usage) {
+  return cap.IsRange ? uint32_t{usage} - cap.UsageMin : 0;
+}
+
 // The checks every report-buffer function makes, in the platform's order.
 NTSTATUS OpenReport(const HIDP_REPORT_TYPE& type, PHIDP_PREPARSED_DATA data, PCHAR report,
                     ULONG length, TReport& out) {
@@ -181,7 +186,7 @@ std::optional<uint32_t> NullRaw(const TCap& cap) {
 
 NTSTATUS SetButton(TReport& report, const TCap& cap, USAGE usage) {
   if (!cap.IsArray) {
-    const uint32_t field = cap.IsRange ? uint32_t{usage} - cap.UsageMin : 0;
+    const uint32_t field = FieldOf(cap, usage);
     WriteBits(report.Bytes, FieldBit(cap, field), 1, 1);
     return HIDP_STATUS_SUCCESS;
   }
@@ -204,7 +209,7 @@ NTSTATUS SetButton(TReport& report, const TCap& cap, USAGE usage) {
 // Clears the button; false when it was not pressed.
 bool UnsetButton(TReport& report, const TCap& cap, USAGE usage) {
   if (!cap.IsArray) {
-    const uint32_t bit = FieldBit(cap, cap.IsRange ? uint32_t{usage} - cap.UsageMin : 0);
+    const uint32_t bit = FieldBit(cap, FieldOf(cap, usage));
     if (ReadBits(report.Bytes, bit, 1) == 0) {
       return false;
     }
@@ -334,6 +339,19 @@ NTSTATUS FindValue(TReport& report, bool setter, USAGE page, USHORT linkCollecti
       found);
 }
 
+// Opens the report and finds the value control for page/collection/usage: the
+// first steps of every value call.
+NTSTATUS OpenValue(const HIDP_REPORT_TYPE& type, PHIDP_PREPARSED_DATA data, PCHAR report,
+                   ULONG reportLength, bool setter, USAGE page, USHORT linkCollection, USAGE usage,
+                   TReport& r, const TCap*& cap) {
+  cap = nullptr;
+  const NTSTATUS status = OpenReport(type, data, report, reportLength, r);
+  if (status != HIDP_STATUS_SUCCESS) {
+    return status;
+  }
+  return FindValue(r, setter, page, linkCollection, usage, cap);
+}
+
 bool LogPhyConsistent(const TCap& cap) {
   const bool hasPhysical = cap.PhysicalMin != 0 || cap.PhysicalMax != 0;
   return cap.LogicalMin < cap.LogicalMax && (!hasPhysical || cap.PhysicalMin < cap.PhysicalMax);
@@ -348,12 +366,10 @@ NTSTATUS ValueArray(const HIDP_REPORT_TYPE& type, USAGE page, USHORT linkCollect
                     PCHAR buffer, USHORT bufferLength, PHIDP_PREPARSED_DATA data, PCHAR report,
                     ULONG reportLength, bool set) {
   TReport r;
-  NTSTATUS status = OpenReport(type, data, report, reportLength, r);
   const TCap* cap = nullptr;
-  if (status == HIDP_STATUS_SUCCESS) {
-    status = FindValue(r, set, page, linkCollection, usage, cap);
-  }
-  if (status != HIDP_STATUS_SUCCESS) {
+  if (const NTSTATUS status =
+          OpenValue(type, data, report, reportLength, set, page, linkCollection, usage, r, cap);
+      status != HIDP_STATUS_SUCCESS) {
     return status;
   }
   if (!cap->IsValueArray()) {
@@ -735,18 +751,16 @@ NTSTATUS NTAPI HidP_GetUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                                   PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
                                   ULONG ReportLength) {
   TReport r;
-  NTSTATUS status = OpenReport(ReportType, PreparsedData, Report, ReportLength, r);
   const TCap* cap = nullptr;
-  if (status == HIDP_STATUS_SUCCESS) {
-    status = FindValue(r, /*setter=*/false, UsagePage, LinkCollection, Usage, cap);
-  }
-  if (status != HIDP_STATUS_SUCCESS) {
+  if (const NTSTATUS status = OpenValue(ReportType, PreparsedData, Report, ReportLength,
+                                        /*setter=*/false, UsagePage, LinkCollection, Usage, r, cap);
+      status != HIDP_STATUS_SUCCESS) {
     return status;
   }
   if (UsageValue == nullptr) {
     return HIDP_STATUS_BUFFER_TOO_SMALL;
   }
-  *UsageValue = ReadField(r, *cap, cap->IsRange ? uint32_t{Usage} - cap->UsageMin : 0);
+  *UsageValue = ReadField(r, *cap, FieldOf(*cap, Usage));
   return HIDP_STATUS_SUCCESS;
 }
 
@@ -755,12 +769,10 @@ NTSTATUS NTAPI HidP_GetScaledUsageValue(HIDP_REPORT_TYPE ReportType, USAGE Usage
                                         PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
                                         ULONG ReportLength) {
   TReport r;
-  NTSTATUS status = OpenReport(ReportType, PreparsedData, Report, ReportLength, r);
   const TCap* cap = nullptr;
-  if (status == HIDP_STATUS_SUCCESS) {
-    status = FindValue(r, /*setter=*/false, UsagePage, LinkCollection, Usage, cap);
-  }
-  if (status != HIDP_STATUS_SUCCESS) {
+  if (const NTSTATUS status = OpenValue(ReportType, PreparsedData, Report, ReportLength,
+                                        /*setter=*/false, UsagePage, LinkCollection, Usage, r, cap);
+      status != HIDP_STATUS_SUCCESS) {
     return status;
   }
   if (UsageValue == nullptr) {
@@ -769,7 +781,7 @@ NTSTATUS NTAPI HidP_GetScaledUsageValue(HIDP_REPORT_TYPE ReportType, USAGE Usage
   if (!LogPhyConsistent(*cap)) {
     return HIDP_STATUS_BAD_LOG_PHY_VALUES;
   }
-  const int64_t logical = FieldValue(r, *cap, cap->IsRange ? uint32_t{Usage} - cap->UsageMin : 0);
+  const int64_t logical = FieldValue(r, *cap, FieldOf(*cap, Usage));
   if (logical < cap->LogicalMin || logical > cap->LogicalMax) {
     if (cap->HasNull) {
       *UsageValue = 0;
@@ -803,15 +815,13 @@ NTSTATUS NTAPI HidP_SetUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                                   PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
                                   ULONG ReportLength) {
   TReport r;
-  NTSTATUS status = OpenReport(ReportType, PreparsedData, Report, ReportLength, r);
   const TCap* cap = nullptr;
-  if (status == HIDP_STATUS_SUCCESS) {
-    status = FindValue(r, /*setter=*/true, UsagePage, LinkCollection, Usage, cap);
-  }
-  if (status != HIDP_STATUS_SUCCESS) {
+  if (const NTSTATUS status = OpenValue(ReportType, PreparsedData, Report, ReportLength,
+                                        /*setter=*/true, UsagePage, LinkCollection, Usage, r, cap);
+      status != HIDP_STATUS_SUCCESS) {
     return status;
   }
-  const uint32_t field = cap->IsRange ? uint32_t{Usage} - cap->UsageMin : 0;
+  const uint32_t field = FieldOf(*cap, Usage);
   WriteBits(r.Bytes, FieldBit(*cap, field), cap->BitSize, UsageValue);
   return HIDP_STATUS_SUCCESS;
 }
@@ -821,18 +831,16 @@ NTSTATUS NTAPI HidP_SetScaledUsageValue(HIDP_REPORT_TYPE ReportType, USAGE Usage
                                         PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
                                         ULONG ReportLength) {
   TReport r;
-  NTSTATUS status = OpenReport(ReportType, PreparsedData, Report, ReportLength, r);
   const TCap* cap = nullptr;
-  if (status == HIDP_STATUS_SUCCESS) {
-    status = FindValue(r, /*setter=*/true, UsagePage, LinkCollection, Usage, cap);
-  }
-  if (status != HIDP_STATUS_SUCCESS) {
+  if (const NTSTATUS status = OpenValue(ReportType, PreparsedData, Report, ReportLength,
+                                        /*setter=*/true, UsagePage, LinkCollection, Usage, r, cap);
+      status != HIDP_STATUS_SUCCESS) {
     return status;
   }
   if (!LogPhyConsistent(*cap)) {
     return HIDP_STATUS_BAD_LOG_PHY_VALUES;
   }
-  const uint32_t bit = FieldBit(*cap, cap->IsRange ? uint32_t{Usage} - cap->UsageMin : 0);
+  const uint32_t bit = FieldBit(*cap, FieldOf(*cap, Usage));
   const bool hasPhysical = cap->PhysicalMin != 0 || cap->PhysicalMax != 0;
   const int32_t low = hasPhysical ? cap->PhysicalMin : cap->LogicalMin;
   const int32_t high = hasPhysical ? cap->PhysicalMax : cap->LogicalMax;
