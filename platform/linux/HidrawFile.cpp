@@ -1,7 +1,5 @@
 #include "platform/linux/HidrawFile.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,71 +10,19 @@
 #include "platform/Utf.h"
 #include "platform/linux/HidrawHandle.h"
 #include "platform/linux/ModuleRoot.h"
+#include "platform/posix/DescriptorFile.h"
 
 namespace quorvel::hidraw {
 
 namespace {
 
-DWORD WaitFor(int fd, short events) {
-  pollfd ready{fd, events, 0};
-  if (::poll(&ready, 1, -1) < 0 && errno != EINTR) {
-    return posix::ErrorFromErrno(errno);
-  }
-  return ERROR_SUCCESS;
-}
-
-class THidrawFile final : public posix::TFileObject {
+class THidrawFile final : public posix::TDescriptorFile {
  public:
   THidrawFile(std::u16string path, DWORD access, int fd, TInputShape shape)
-      : Path_(std::move(path)), Access_(access), Fd_(fd), Shape_(shape) {}
-  ~THidrawFile() override { ::close(Fd_); }
-  THidrawFile(const THidrawFile&) = delete;
-  THidrawFile& operator=(const THidrawFile&) = delete;
+      : TDescriptorFile(std::move(path), access, fd), Shape_(shape) {}
 
-  const std::u16string& Path() const override { return Path_; }
-  DWORD DesiredAccess() const override { return Access_; }
-  int NativeFd() const override { return Fd_; }
-
-  // Blocks, also on a descriptor opened non-blocking for overlapped use.
-  DWORD Read(void* buffer, DWORD size, DWORD& done) override {
-    for (;;) {
-      const DWORD error = TryRead(buffer, size, done);
-      if (error != ERROR_IO_PENDING) {
-        return error;
-      }
-      if (const DWORD failed = WaitFor(Fd_, POLLIN); failed != ERROR_SUCCESS) {
-        return failed;
-      }
-    }
-  }
-
-  // A report goes out as given: byte 0 is its ID, 0 for a device without IDs, as hidraw
-  // and the platform both expect.
-  DWORD Write(const void* buffer, DWORD size, DWORD& done) override {
-    done = 0;
-    for (;;) {
-      const ssize_t written = ::write(Fd_, buffer, size);
-      if (written >= 0) {
-        done = static_cast<DWORD>(written);
-        return ERROR_SUCCESS;
-      }
-      if (errno == EAGAIN) {
-        if (const DWORD failed = WaitFor(Fd_, POLLOUT); failed != ERROR_SUCCESS) {
-          return failed;
-        }
-      } else if (errno != EINTR) {
-        return posix::ErrorFromErrno(errno);
-      }
-    }
-  }
-
-  DWORD IoControl(DWORD, const void*, DWORD, void*, DWORD, DWORD& returned) override {
-    returned = 0;
-    return ERROR_INVALID_FUNCTION;
-  }
-
-  int ReadyFd() const override { return Fd_; }
-
+  // A report goes out as given (byte 0 is its ID, 0 for a device without IDs, as hidraw
+  // and the platform both expect); only reads are shaped.
   DWORD TryRead(void* buffer, DWORD size, DWORD& done) override {
     done = 0;
     if (Shape_.Length != 0 && size < Shape_.Length) {
@@ -86,7 +32,7 @@ class THidrawFile final : public posix::TFileObject {
     // hidraw leaves out the ID byte of a device without report IDs.
     const DWORD offset = Shape_.Length != 0 && !Shape_.Numbered ? 1 : 0;
     for (;;) {
-      const ssize_t got = ::read(Fd_, bytes + offset, size - offset);
+      const ssize_t got = ::read(NativeFd(), bytes + offset, size - offset);
       if (got > 0 || (got == 0 && size == 0)) {
         DWORD length = static_cast<DWORD>(got) + offset;
         if (offset != 0) {
@@ -112,9 +58,6 @@ class THidrawFile final : public posix::TFileObject {
   }
 
  private:
-  const std::u16string Path_;
-  const DWORD Access_;
-  const int Fd_;
   const TInputShape Shape_;
 };
 
@@ -147,25 +90,9 @@ std::shared_ptr<posix::TFileObject> THidrawProvider::Open(std::u16string_view pa
                                                           DWORD desiredAccess, DWORD /*shareMode*/,
                                                           DWORD flagsAndAttributes, DWORD& error) {
   const bool read = (desiredAccess & (GENERIC_READ | GENERIC_ALL)) != 0;
-  const bool write = (desiredAccess & (GENERIC_WRITE | GENERIC_ALL)) != 0;
-  int flags = O_CLOEXEC;
-  if (read && write) {
-    flags |= O_RDWR;
-  } else if (read) {
-    flags |= O_RDONLY;
-  } else if (write) {
-    flags |= O_WRONLY;
-  } else {
-    flags |= O_PATH;  // identity only: works where the user may not read or write the node
-  }
-  if ((flagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0 && (read || write)) {
-    flags |= O_NONBLOCK;
-  }
+  const int flags = posix::OpenFlags(desiredAccess, flagsAndAttributes);
   const std::string file = platform::Utf16ToUtf8(path);
-  int fd = -1;
-  do {
-    fd = ::open(file.c_str(), flags);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = posix::OpenDescriptor(file, flags);
   if (fd < 0) {
     error = posix::ErrorFromErrno(errno);
     return nullptr;
