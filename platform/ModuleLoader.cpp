@@ -21,27 +21,12 @@ std::string& ModuleDirectoryForTest() {
   return directory;
 }
 
-bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char16_t c) {
-      return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-    };
-    if (lower(a[i]) != lower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string ModuleFileName(std::u16string_view fileName) {
   // Windows file names are case-insensitive; callers write "SetupAPI.dll" too.
-  const bool setupApi = EqualsIgnoringCase(fileName, u"SetupApi.dll");
-  const bool hid = EqualsIgnoringCase(fileName, u"HID.dll");
+  const bool setupApi = EqualsIgnoringAsciiCase(fileName, u"SetupApi.dll");
+  const bool hid = EqualsIgnoringAsciiCase(fileName, u"HID.dll");
 #ifdef _WIN32
   std::string file = Utf16ToUtf8(fileName);
   constexpr char kSeparator = '\\';

@@ -93,4 +93,20 @@ inline std::string Utf16ToUtf8(std::u16string_view in) {
   return out;
 }
 
+// Equal but for the case of A-Z, as Windows compares file and resource names.
+inline bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  auto lower = [](char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+  };
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace quorvel::platform

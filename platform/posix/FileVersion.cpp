@@ -94,25 +94,15 @@ void CopyText(WCHAR* to, std::size_t capacity, std::u16string_view text) {
   to[n] = u'\0';
 }
 
-bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
-           auto lower = [](char16_t c) {
-             return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-           };
-           return lower(x) == lower(y);
-         });
-}
-
 }  // namespace
 
 namespace quorvel::posix {
 
 const char* OwnModuleFile(std::u16string_view platformName) {
-  if (EqualsIgnoringCase(platformName, u"SetupApi.dll")) {
+  if (quorvel::platform::EqualsIgnoringAsciiCase(platformName, u"SetupApi.dll")) {
     return "libquorvel-setupapi.so";
   }
-  if (EqualsIgnoringCase(platformName, u"HID.dll")) {
+  if (quorvel::platform::EqualsIgnoringAsciiCase(platformName, u"HID.dll")) {
     return "libquorvel-hid.so";
   }
   return nullptr;
@@ -185,20 +175,21 @@ BOOL VerQueryValueW(LPCVOID pBlock, LPCWSTR lpSubBlock, LPVOID* lplpBuffer, PUIN
   if (path.empty()) {
     value = &block->Fixed;
     length = sizeof(block->Fixed);
-  } else if (EqualsIgnoringCase(path, u"VarFileInfo\\Translation")) {
+  } else if (quorvel::platform::EqualsIgnoringAsciiCase(path, u"VarFileInfo\\Translation")) {
     value = &block->Translation;
     length = sizeof(block->Translation);
   } else {
     constexpr std::u16string_view kTables[] = {u"StringFileInfo\\040904E4\\",
                                                u"StringFileInfo\\040904B0\\"};
     for (std::u16string_view table : kTables) {
-      if (path.size() > table.size() && EqualsIgnoringCase(path.substr(0, table.size()), table)) {
+      if (path.size() > table.size() &&
+          quorvel::platform::EqualsIgnoringAsciiCase(path.substr(0, table.size()), table)) {
         const std::u16string_view name = path.substr(table.size());
-        if (EqualsIgnoringCase(name, u"FileVersion")) {
+        if (quorvel::platform::EqualsIgnoringAsciiCase(name, u"FileVersion")) {
           text(block->FileVersion);
-        } else if (EqualsIgnoringCase(name, u"ProductVersion")) {
+        } else if (quorvel::platform::EqualsIgnoringAsciiCase(name, u"ProductVersion")) {
           text(block->ProductVersion);
-        } else if (EqualsIgnoringCase(name, u"ProductName")) {
+        } else if (quorvel::platform::EqualsIgnoringAsciiCase(name, u"ProductName")) {
           text(block->ProductName);
         }
       }

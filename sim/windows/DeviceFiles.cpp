@@ -163,21 +163,6 @@ std::uint32_t GrantedAccess(HANDLE handle) {
   return access;
 }
 
-bool SameText(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char16_t c) {
-      return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-    };
-    if (lower(a[i]) != lower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 std::u16string DevicePath(const TSimDevice& device) {
@@ -199,7 +184,7 @@ bool LookUpHandle(HANDLE handle, TSimHandle& out) {
   auto& world = TWorld::Instance();
   const auto lock = world.Lock();
   for (const auto& device : world.Devices(lock)) {
-    if (SameText(FileName(*device), name)) {
+    if (platform::EqualsIgnoringAsciiCase(FileName(*device), name)) {
       out = {device, GrantedAccess(handle)};
       return true;
     }
