@@ -1,15 +1,26 @@
 #include "sim/Control.h"
 
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include "sim/WorldJson.h"
 
 namespace quorvel::sim {
 namespace {
 
+// One reply per calling thread, kept until that thread's next call. Not thread_local:
+// this library is loaded with dlopen, and the leak checker of Debian 12's AddressSanitizer
+// misreads dynamically allocated TLS blocks at some heap addresses and crashes.
 const char* Reply(const TJson& json) {
-  thread_local std::string reply;
-  reply = json.dump();
+  static std::mutex mutex;
+  static std::map<std::thread::id, std::string> replies;
+  std::string text = json.dump();
+  std::lock_guard lock(mutex);
+  std::string& reply = replies[std::this_thread::get_id()];
+  reply = std::move(text);
   return reply.c_str();
 }
 
