@@ -6,35 +6,11 @@
 #include "hid/MainThread.h"
 #include "hid/PlatformKernel.h"
 
-#ifndef _WIN32
-#include <pthread.h>
-#endif
-
 namespace quorvel::hid {
 namespace {
 
 void WINAPI ReadDone(DWORD, DWORD, LPOVERLAPPED) {
   // Only ends the alertable wait; the result is asked for afterwards.
-}
-
-void NameThisThread(const char* name) {
-#ifdef _WIN32
-  using TSetThreadDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
-  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  auto describe = kernel == nullptr
-                      ? nullptr
-                      : reinterpret_cast<TSetThreadDescription>(reinterpret_cast<void*>(
-                            ::GetProcAddress(kernel, "SetThreadDescription")));
-  if (describe != nullptr) {
-    std::wstring wide(name, name + std::char_traits<char>::length(name));
-    (void)describe(::GetCurrentThread(), wide.c_str());
-  }
-#else
-  // Linux keeps 15 characters and the terminator.
-  char shortName[16]{};
-  std::copy_n(name, std::min<size_t>(15, std::char_traits<char>::length(name)), shortName);
-  (void)pthread_setname_np(pthread_self(), shortName);
-#endif
 }
 
 // A cancelled or aborted read completes at one of the next alertable waits.
@@ -65,7 +41,7 @@ THidDeviceReadThread::~THidDeviceReadThread() {
 }
 
 void THidDeviceReadThread::Execute() {
-  NameThisThread(kThreadName);
+  NameThread(ThreadName(), kOwnThread);
   uint32_t lastWait = WAIT_IO_COMPLETION;  // no read outstanding
   try {
     while (!Terminated()) {

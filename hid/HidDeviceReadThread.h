@@ -16,15 +16,13 @@ class THidDevice;
 
 class THidDeviceReadThread : public TCustomThread {
  public:
-  // The debugger name. POSIX keeps 15 characters of it ("THidDeviceReadT").
-  static constexpr const char* kThreadName = "THidDeviceReadThread";
-
   // Read threads are made only by their device: this constructor always throws
   // EControllerError "Direct creation of a TDeviceReadThread object is not allowed".
   THidDeviceReadThread();
   // A running thread for `Dev`, its report buffer sized to the input report.
   static std::unique_ptr<THidDeviceReadThread> CreateForDevice(THidDevice* Dev);
   ~THidDeviceReadThread() override;
+  const char* ClassName() const noexcept override { return "THidDeviceReadThread"; }
 
   // True once the body has returned.
   bool Finished() const { return FFinished.load(); }

@@ -1,6 +1,9 @@
 #include "hid/LayerTypes.h"
 
 #include <algorithm>
+#include <future>
+
+#include "hid/ThreadNaming.h"
 
 namespace quorvel::hid {
 
@@ -29,15 +32,44 @@ TCustomThread::~TCustomThread() {
 }
 
 void TCustomThread::Start() {
-  if (!thread_.joinable()) {
-    thread_ = std::thread([this] { Execute(); });
+  if (thread_.joinable()) {
+    return;
   }
+  // The ID is stored before the body runs, which may name its own thread.
+  std::promise<void> started;
+  std::future<void> hasId = started.get_future();
+  thread_ = std::thread([this, &started] {
+    threadId_.store(CurrentThreadId());
+    started.set_value();
+    Execute();
+  });
+  hasId.wait();
 }
 
 void TCustomThread::WaitFor() {
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) {
     thread_.join();
   }
+}
+
+TString TCustomThread::ThreadName() const {
+  const std::string className = ClassName();
+  TString name(className.begin(), className.end());  // class names are ASCII
+  std::lock_guard lock(nameLock_);
+  return FThreadName.empty() ? name : FThreadName + u" {" + name + u"}";
+}
+
+void TCustomThread::SetThreadName(const TString& Value) {
+  std::lock_guard lock(nameLock_);
+  FThreadName = Value;
+}
+
+void TCustomThread::NameThread(const std::string& AThreadName, uint32_t AThreadID) {
+  ShowThreadName(AThreadName, AThreadID == kOwnThread ? ThreadID() : AThreadID);
+}
+
+void TCustomThread::NameThread(const TString& AThreadName, uint32_t AThreadID) {
+  NameThread(ToAnsiCodePage(AThreadName), AThreadID);
 }
 
 }  // namespace quorvel::hid

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -107,9 +108,12 @@ class TLayerComponent {
 };
 
 // A worker thread that is asked to stop and then waited for. The body runs on
-// the new thread from Start() until it returns.
+// the new thread from Start() until it returns. Debuggers show it by its name.
 class TCustomThread {
  public:
+  // As a thread ID: the thread of the object it is passed to.
+  static constexpr uint32_t kOwnThread = 0xFFFFFFFF;
+
   TCustomThread() = default;
   // Asks the body to stop and waits for it. A derived class whose body uses its
   // own members stops the thread in its own destructor, before they go.
@@ -117,18 +121,34 @@ class TCustomThread {
   TCustomThread(const TCustomThread&) = delete;
   TCustomThread& operator=(const TCustomThread&) = delete;
 
+  // Returns once the new thread has its ID.
   void Start();
   void Terminate() { terminated_.store(true); }
   bool Terminated() const { return terminated_.load(); }
   // Waits until the body has returned; returns at once when it never started.
   void WaitFor();
+  // The system's ID of the thread; 0 until Start().
+  uint32_t ThreadID() const { return threadId_.load(); }
+  virtual const char* ClassName() const noexcept { return "TCustomThread"; }
+
+  // The given name followed by " {ClassName}", or the class name alone.
+  virtual TString ThreadName() const;
+  virtual void SetThreadName(const TString& Value);
+  // Shows AThreadName (in the system's ANSI code page: UTF-8 on POSIX) as the name of
+  // thread AThreadID (kOwnThread: this object's thread) in debuggers. Linux keeps 15
+  // bytes of a name.
+  virtual void NameThread(const std::string& AThreadName, uint32_t AThreadID);
+  void NameThread(const TString& AThreadName, uint32_t AThreadID);
 
  protected:
   virtual void Execute() = 0;
 
  private:
   std::atomic<bool> terminated_{false};
+  std::atomic<uint32_t> threadId_{0};
   std::thread thread_;
+  mutable std::mutex nameLock_;  // the name may be set while the body reads it
+  TString FThreadName;
 };
 
 }  // namespace quorvel::hid

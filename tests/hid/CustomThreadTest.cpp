@@ -5,9 +5,15 @@
 #include <chrono>
 
 #include "hid/LayerTypes.h"
+#include "hid/ThreadNaming.h"
+#include "tests/hid/ThreadNameProbe.h"
 
 namespace quorvel::hid {
 namespace {
+
+using test::AwaitShownThreadName;
+using test::ShownForm;
+using test::ShownThreadName;
 
 class TCounting final : public TCustomThread {
  public:
@@ -16,11 +22,19 @@ class TCounting final : public TCustomThread {
     Terminate();
     WaitFor();
   }
+  const char* ClassName() const noexcept override { return "TCounting"; }
   std::atomic<int> rounds{0};
   std::atomic<bool> finished{false};
+  std::atomic<uint32_t> idInBody{0};
+  // Set before Start(): the body names its own thread first.
+  std::u16string ownName;
 
  protected:
   void Execute() override {
+    idInBody.store(CurrentThreadId());
+    if (!ownName.empty()) {
+      NameThread(ownName, kOwnThread);
+    }
     while (!Terminated()) {
       rounds.fetch_add(1);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -65,6 +79,64 @@ TEST(CustomThreadTest, DestroyingARunningThreadStopsIt) {
   thread.reset();
   EXPECT_TRUE(ended.load());  // the body had returned before the object went
 }
+
+TEST(CustomThreadTest, ThreadIdIsKnownOnceStartReturns) {
+  TCounting thread;
+  EXPECT_EQ(thread.ThreadID(), 0u);
+  thread.Start();
+  EXPECT_NE(thread.ThreadID(), 0u);
+  while (thread.rounds.load() == 0) {
+    std::this_thread::yield();
+  }
+  EXPECT_EQ(thread.ThreadID(), thread.idInBody.load());
+  EXPECT_NE(thread.ThreadID(), CurrentThreadId());
+}
+
+TEST(CustomThreadTest, ThreadNameCarriesTheClassName) {
+  struct TCase {
+    std::u16string given;
+    std::u16string shown;
+  };
+  for (const TCase& c :
+       {TCase{u"", u"TCounting"}, TCase{u"Pump", u"Pump {TCounting}"}, TCase{u"", u"TCounting"}}) {
+    TCounting thread;
+    thread.SetThreadName(c.given);
+    EXPECT_EQ(thread.ThreadName(), c.shown);
+  }
+}
+
+// The system shows what NameThread gave, for the thread's own ID and for another's.
+TEST(CustomThreadTest, NameThreadNamesTheThreadForTheSystem) {
+  TCounting thread;
+  thread.ownName = u"Own";
+  thread.Start();
+  if (!ShownThreadName(thread.ThreadID())) {
+    GTEST_SKIP() << "this system shows no thread names";
+  }
+  EXPECT_EQ(AwaitShownThreadName(thread.ThreadID(), "Own"), "Own");
+
+  const auto mainName = ShownThreadName(CurrentThreadId());
+  thread.NameThread(std::string("Pump {TCounting}"), thread.ThreadID());
+  EXPECT_EQ(ShownThreadName(thread.ThreadID()), ShownForm("Pump {TCounting}"));
+  EXPECT_EQ(ShownThreadName(CurrentThreadId()), mainName);
+  thread.NameThread(u"Pump 2", TCustomThread::kOwnThread);
+  EXPECT_EQ(ShownThreadName(thread.ThreadID()), "Pump 2");
+}
+
+#ifndef _WIN32
+// UTF-8 is the code page here. The kernel keeps 15 bytes; a character is kept whole
+// or not at all.
+TEST(CustomThreadTest, NamesAreUtf8AndCutBetweenCharacters) {
+  TCounting thread;
+  thread.Start();
+  thread.NameThread(u"Gr\u00FCn", TCustomThread::kOwnThread);
+  EXPECT_EQ(ShownThreadName(thread.ThreadID()), "Gr\xC3\xBCn");
+  thread.NameThread(u"ABCDEFGHIJKLMN\u00FC", TCustomThread::kOwnThread);
+  EXPECT_EQ(ShownThreadName(thread.ThreadID()), "ABCDEFGHIJKLMN");
+  thread.NameThread(u"ABCDEFGHIJKLM\u00FCx", TCustomThread::kOwnThread);
+  EXPECT_EQ(ShownThreadName(thread.ThreadID()), "ABCDEFGHIJKLM\xC3\xBC");
+}
+#endif
 
 }  // namespace
 }  // namespace quorvel::hid

@@ -11,6 +11,7 @@
 #include "hid/PlatformKernel.h"
 #include "sim/SimControl.h"
 #include "tests/hid/HidTestSupport.h"
+#include "tests/hid/ThreadNameProbe.h"
 
 namespace quorvel::hid::test {
 namespace {
@@ -93,6 +94,21 @@ TEST_F(ReadThreadTest, InputReportsReachOnDataOnTheMainThread) {
   EXPECT_FALSE(sink.offMainThread);
   device->SetOnData({});
   EXPECT_EQ(device->ReadThread(), nullptr);
+}
+
+TEST_F(ReadThreadTest, ThreadIsNamedAfterItsClass) {
+  TDataSink sink;
+  THidDevice* device = Take(0);
+  device->SetOnData(sink.OnData());
+  ASSERT_NE(device->ReadThread(), nullptr);
+  EXPECT_EQ(device->ReadThread()->ThreadName(), u"THidDeviceReadThread");
+  const uint32_t id = device->ReadThread()->ThreadID();
+  if (!ShownThreadName(id)) {
+    GTEST_SKIP() << "this system shows no thread names";
+  }
+  const std::string shown = ShownForm("THidDeviceReadThread");
+  EXPECT_EQ(AwaitShownThreadName(id, shown), shown);
+  device->SetOnData({});
 }
 
 TEST_F(ReadThreadTest, ReplacingOnDataKeepsTheThreadAndSwitchesHandler) {
