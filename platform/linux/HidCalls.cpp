@@ -56,25 +56,6 @@ TReportRequest RequestOf(TReportCall call) {
   return {hidparse::TReportKind::Output, true, _IOC_NR(HIDIOCSOUTPUT(0))};
 }
 
-// The length of a report the descriptor declares, ID byte included; 0 when it declares none
-// of that kind and ID.
-ULONG DeclaredLength(const THidrawHandle& hid, const TSysfs& sysfs, hidparse::TReportKind kind,
-                     uint8_t reportId) {
-  DWORD ignored = ERROR_SUCCESS;
-  const auto descriptor = hid.ReportDescriptor(sysfs, ignored);
-  const auto parsed =
-      descriptor ? hidparse::ParseReportDescriptor(*descriptor) : hidparse::TParseResult{};
-  if (!parsed) {
-    return 0;
-  }
-  for (const auto& collection : parsed.Descriptor->Collections) {
-    if (const auto* report = collection.FindReport(kind, reportId)) {
-      return report->ByteLength;
-    }
-  }
-  return 0;
-}
-
 }  // namespace
 
 DWORD GetAttributes(const THidrawHandle& hid, const TSysfs& sysfs, HIDD_ATTRIBUTES& attributes) {
@@ -118,6 +99,20 @@ DWORD GetIndexedString(const THidrawHandle& hid, const TSysfs& sysfs, ULONG inde
   return CopyString(IndexedString(sysfs, *node, index), buffer, length);
 }
 
+TReportLengths ReportLengths(std::span<const uint8_t> descriptor, hidparse::TReportKind kind,
+                             uint8_t reportId) {
+  const auto parsed = hidparse::ParseReportDescriptor(descriptor);
+  if (!parsed) {
+    return {};
+  }
+  for (const auto& collection : parsed.Descriptor->Collections) {
+    if (const auto* report = collection.FindReport(kind, reportId)) {
+      return {collection.ByteLength(kind), report->ByteLength};
+    }
+  }
+  return {};
+}
+
 DWORD TransferReport(const THidrawHandle& hid, const TSysfs& sysfs, TReportCall call, void* buffer,
                      ULONG length) {
   if (buffer == nullptr || length == 0) {
@@ -128,13 +123,17 @@ DWORD TransferReport(const THidrawHandle& hid, const TSysfs& sysfs, TReportCall 
   }
   const TReportRequest request = RequestOf(call);
   auto* bytes = static_cast<unsigned char*>(buffer);
+  DWORD ignored = ERROR_SUCCESS;
+  const auto descriptor = hid.ReportDescriptor(sysfs, ignored);
+  const TReportLengths declared =
+      descriptor ? ReportLengths(*descriptor, request.Kind, bytes[0]) : TReportLengths{};
   ULONG sent = length;
-  if (const ULONG declared = DeclaredLength(hid, sysfs, request.Kind, bytes[0]); declared != 0) {
-    if (length < declared) {
+  if (declared.Own != 0) {
+    if (length < declared.Required) {
       return ERROR_INVALID_PARAMETER;
     }
     if (request.Sends) {
-      sent = declared;
+      sent = declared.Own;
     }
   }
   sent = std::min(sent, kMaxIoctlLength);

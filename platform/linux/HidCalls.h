@@ -4,6 +4,10 @@
 // writing and go through the hidraw ioctls with the report ID in byte 0, as on Windows.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
+#include "hidparse/Model.h"
 #include "platform/PlatformTypes.h"
 #include "platform/linux/DeviceStrings.h"
 #include "platform/linux/HidrawHandle.h"
@@ -31,11 +35,23 @@ DWORD GetIndexedString(const THidrawHandle& hid, const TSysfs& sysfs, ULONG inde
 
 enum class TReportCall { GetFeature, SetFeature, GetInput, SetOutput };
 
+// The lengths, ID byte included, that hold for a report the descriptor declares: Required,
+// the longest report of that kind in the top-level collection that declares it (HIDP_CAPS'
+// byte length, which the platform asks of every buffer for that kind), and Own, the
+// report's own. Both 0 when no collection declares it or the descriptor does not parse.
+struct TReportLengths {
+  ULONG Required = 0;
+  ULONG Own = 0;
+};
+TReportLengths ReportLengths(std::span<const uint8_t> descriptor, hidparse::TReportKind kind,
+                             uint8_t reportId);
+
 // One report through the kernel, blocking for as long as the device takes (the USB HID
-// driver gives up after 5 s). A report the descriptor declares fixes the length: a shorter
-// buffer fails with ERROR_INVALID_PARAMETER and a longer one is cut to it when sending. A
-// report it does not declare goes to the device as it is. A device that answers with less
-// than asked leaves zeros after its answer.
+// driver gives up after 5 s). For a report the descriptor declares, a buffer shorter than
+// the collection's longest report of that kind fails with ERROR_INVALID_PARAMETER, as on the
+// platform, and a report sent goes out at its own length. A report it does not declare goes
+// to the device as it is. A device that answers with less than asked leaves zeros after its
+// answer.
 DWORD TransferReport(const THidrawHandle& hid, const TSysfs& sysfs, TReportCall call, void* buffer,
                      ULONG length);
 

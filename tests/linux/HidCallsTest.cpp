@@ -217,6 +217,39 @@ TEST_F(HidCallsTest, PreparsedDataFromSysfsDescriptor) {
   EXPECT_TRUE(hidparse::FreePreparsedData(data));
 }
 
+// The platform holds every buffer of a kind to the longest report of that kind in the
+// collection (HIDP_CAPS), not to the report's own length; a report goes out at its own.
+TEST(ReportLengths, TheCollectionsLongestReportOfTheKindIsRequired) {
+  TSysfsFixture fixture({"uhid-feature-lengths.tree"});
+  const TSysfs sysfs(fixture.Root());
+  TOpenNode node(fixture, "/dev/hidraw3", O_PATH);
+  DWORD error = ERROR_SUCCESS;
+  const auto descriptor = node.Handle().ReportDescriptor(sysfs, error);
+  ASSERT_TRUE(descriptor) << error;
+  const struct {
+    hidparse::TReportKind Kind;
+    uint8_t ReportId;
+    ULONG Required, Own;
+  } cases[] = {
+      {hidparse::TReportKind::Feature, 1, 9, 3},  // shorter than its collection's longest
+      {hidparse::TReportKind::Feature, 2, 9, 9},
+      {hidparse::TReportKind::Feature, 4, 2, 2},  // the second collection has its own
+      {hidparse::TReportKind::Input, 3, 5, 5},
+      {hidparse::TReportKind::Feature, 3, 0, 0},  // an input report's ID
+      {hidparse::TReportKind::Feature, 0, 0, 0},  // the device numbers its reports
+      {hidparse::TReportKind::Output, 1, 0, 0},
+  };
+  for (const auto& c : cases) {
+    const TReportLengths lengths = ReportLengths(*descriptor, c.Kind, c.ReportId);
+    EXPECT_EQ(lengths.Required, c.Required) << static_cast<int>(c.Kind) << " " << +c.ReportId;
+    EXPECT_EQ(lengths.Own, c.Own) << static_cast<int>(c.Kind) << " " << +c.ReportId;
+  }
+  const std::vector<uint8_t> broken(descriptor->begin(), descriptor->begin() + 5);
+  const TReportLengths none = ReportLengths(broken, hidparse::TReportKind::Feature, 1);
+  EXPECT_EQ(none.Required, 0u);
+  EXPECT_EQ(none.Own, 0u);
+}
+
 TEST_F(HidCallsTest, BrokenDescriptorGivesNoPreparsedData) {
   const std::string file = Fixture.Path(
       "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:16C0:05DF.0003/"
