@@ -169,7 +169,7 @@ BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO DeviceInfoSet,
 }
 
 // A registry property of the device node, from the set's snapshot. Absent properties fail
-// with ERROR_INVALID_DATA and a required size of 0; a buffer too small fails with
+// with ERROR_INVALID_DATA and leave the required size alone; a buffer too small fails with
 // ERROR_INSUFFICIENT_BUFFER and the size, copying nothing.
 BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                        DWORD Property, PDWORD PropertyRegDataType,
@@ -195,10 +195,7 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
   }
   const auto& value = entry->Properties[Property];
   if (!value) {
-    if (RequiredSize != nullptr) {
-      *RequiredSize = 0;
-    }
-    return Fail(ERROR_INVALID_DATA);
+    return Fail(ERROR_INVALID_DATA);  // RequiredSize keeps the caller's value, as on the platform
   }
   const auto size = static_cast<DWORD>(value->Bytes.size());
   if (RequiredSize != nullptr) {

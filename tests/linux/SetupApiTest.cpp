@@ -322,12 +322,12 @@ TEST_F(SetupApiTest, PropertySizeProtocol) {
   EXPECT_EQ(required, needed);
   EXPECT_EQ(buffer[0], 0xEE);
 
-  // Absent: the required size is 0.
+  // Absent: the required size is not written; the caller's own value (0) stays.
   required = 77;
   EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &info, SPDRP_FRIENDLYNAME, nullptr, nullptr,
                                                  0, &required));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
-  EXPECT_EQ(required, 0u);
+  EXPECT_EQ(required, 77u);
 
   // A 32-bit number into a 4-byte buffer.
   DWORD number = 0xFFFFFFFF;
