@@ -257,6 +257,8 @@ const StubCase kStubs[] = {
     {"SetupGetFileCompressionInfoW", 120},  // the error code itself
     {"SetupPromptForDiskW", 1},             // DPROMPT_CANCEL
     {"SetupPromptReboot", -1},
+    {"SetupGetLineCountW", -1},       // a LONG count: -1 for no such section
+    {"SetupInitializeFileLogW", -1},  // a file-log handle: INVALID_HANDLE_VALUE
 };
 
 class NotImplemented : public SetupApiModule, public ::testing::WithParamInterface<StubCase> {};
