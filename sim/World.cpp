@@ -290,7 +290,8 @@ std::uint32_t TWorld::GetFeature(const TSimHandle& handle, std::span<std::uint8_
     std::copy_n(answer.begin() + 1, std::min(answer.size(), report.size()) - 1, report.begin() + 1);
   } else if (const auto it = device.Generic.Features.find(report[0]);
              it != device.Generic.Features.end()) {
-    const auto n = std::min(it->second.size(), report.size());
+    // The transfer asks for the report length: a longer stored report is cut to it.
+    const auto n = std::min({it->second.size(), report.size(), std::size_t{features.ByteLength}});
     std::copy_n(it->second.begin(), n, report.begin());
   } else {
     entry.Error = ERROR_GEN_FAILURE;  // declared but never stored: the device stalls
@@ -340,7 +341,8 @@ std::uint32_t TWorld::GetInputReport(const TSimHandle& handle, std::span<std::ui
     entry.Error = ERROR_INVALID_PARAMETER;
   } else if (const auto it = device.Generic.InputReports.find(report[0]);
              it != device.Generic.InputReports.end()) {
-    std::copy_n(it->second.begin(), std::min(it->second.size(), report.size()), report.begin());
+    const auto n = std::min({it->second.size(), report.size(), std::size_t{inputs.ByteLength}});
+    std::copy_n(it->second.begin(), n, report.begin());
   } else {
     entry.Error = ERROR_GEN_FAILURE;
   }

@@ -127,6 +127,40 @@ TEST_F(DeviceCalls, FeatureReportsByIdAndLength) {
   EXPECT_EQ(World.GetFeature(Handle, shortBuffer), ERROR_INVALID_PARAMETER);
 }
 
+// Feature report 1 has 3 bytes and report 2 has 9; input report 3 has 5 (ID byte included).
+// As on the platform every buffer of a kind must hold the collection's longest report of
+// that kind, and a stored report longer than its declared length comes back cut to it.
+TEST_F(DeviceCalls, ReportBuffersFollowTheCollectionsLongestReport) {
+  const auto device = Add(Fixture("feature-lengths.json"));
+  ASSERT_TRUE(device);
+  const auto handle = Open(*device);
+  enum TCall { Get, Set, GetInput };
+  const struct {
+    TCall Call;
+    const char* Buffer;
+    std::uint32_t Error;
+    const char* After;  // the buffer after a get
+  } cases[] = {
+      {Get, "01 00 00", ERROR_INVALID_PARAMETER, "01 00 00"},
+      {Get, "01 ee ee ee ee ee ee ee ee", ERROR_SUCCESS, "01 aa bb ee ee ee ee ee ee"},
+      {Get, "02 ee ee ee ee ee ee ee ee ee ee", ERROR_SUCCESS, "02 01 02 03 04 05 06 07 08 ee ee"},
+      {Set, "01 01 02", ERROR_INVALID_PARAMETER, nullptr},
+      {Set, "01 01 02 00 00 00 00 00 00", ERROR_SUCCESS, nullptr},
+      {GetInput, "03 ee ee ee ee ee ee", ERROR_SUCCESS, "03 11 22 33 44 ee ee"},
+  };
+  for (const auto& c : cases) {
+    TBytes buffer = *ParseHex(c.Buffer);
+    const auto error = c.Call == Get   ? World.GetFeature(handle, buffer)
+                       : c.Call == Set ? World.SetFeature(handle, buffer)
+                                       : World.GetInputReport(handle, buffer);
+    EXPECT_EQ(error, c.Error) << c.Buffer;
+    if (c.After != nullptr) {
+      EXPECT_EQ(ToHex(buffer), c.After) << c.Buffer;
+    }
+  }
+  World.Close(handle);
+}
+
 TEST_F(DeviceCalls, InputAndOutputReports) {
   TBytes input = *ParseHex("01 00 00");
   ASSERT_EQ(World.GetInputReport(Handle, input), ERROR_SUCCESS);
