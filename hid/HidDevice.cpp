@@ -358,8 +358,13 @@ void THidDevice::MarkUnplugged() {
     FIsPluggedIn = false;
   }
   if (FOnUnplug.Assigned()) {
+    // Unset also when the handler fails: every later scan marks a listed,
+    // unplugged device again, and the event must not come back with it.
+    struct TUnsetOnExit {
+      THidPlugEvent& event;
+      ~TUnsetOnExit() { event = {}; }
+    } unset{FOnUnplug};
     FOnUnplug(this);
-    FOnUnplug = {};
   }
 }
 

@@ -2,6 +2,8 @@
 // the usable rule, caches, strings, descriptors, timing and freeing.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "hid/PlatformKernel.h"
 #include "tests/hid/HidTestSupport.h"
 
@@ -391,6 +393,28 @@ TEST_F(DeviceTest, MarkUnpluggedRaisesOnUnplugOnce) {
   EXPECT_EQ(world->OpenHandles(1), 0);
   EXPECT_FALSE(device->OpenFile());
   controller.reset();  // before the handlers above go
+}
+
+TEST_F(DeviceTest, FailingOnUnplugIsStillRaisedOnlyOnce) {
+  StartScanned(World({Generic(1)}));
+  struct TFailing {
+    int calls = 0;
+    void Unplug(THidDevice*) {
+      ++calls;
+      throw std::runtime_error("handler failed");
+    }
+  } handler;
+  THidDevice* device = Take(0);
+  device->SetOnUnplug(THidPlugEvent::Of<&TFailing::Unplug>(&handler));
+  world->Remove(1);
+  EXPECT_THROW(controller->DeviceChange(), std::runtime_error);
+  EXPECT_FALSE(device->IsPluggedIn());
+  EXPECT_FALSE(device->OnUnplug().Assigned());
+  // Each later scan marks the listed, unplugged device again.
+  controller->DeviceChange();
+  controller->DeviceChange();
+  EXPECT_EQ(handler.calls, 1);
+  controller.reset();  // before the handler goes
 }
 
 TEST_F(DeviceTest, DeviceChecksItselfOut) {
