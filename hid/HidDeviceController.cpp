@@ -241,16 +241,16 @@ void THidDeviceController::DeviceChange() {
     if (IndexOf(entry) < 0 || (entry->FIsPluggedIn && foundAgain(entry))) {
       continue;
     }
+    changed = true;
+    // A free entry leaves the list once unplugged, also when its unplug or
+    // removal handler fails: listed, it could be handed out or counted twice.
+    struct TDropOnExit {
+      THidDeviceController* self;
+      THidDevice* entry;
+      ~TDropOnExit() { self->DropIfUnpluggedAndFree(entry); }
+    } drop{this, entry};
     entry->MarkUnplugged();
     NotifyRemoval(entry);
-    changed = true;
-    const int32_t index = IndexOf(entry);
-    if (index >= 0 && !entry->FIsCheckedOut) {
-      std::unique_ptr<THidDevice> gone = std::move(FList[static_cast<std::size_t>(index)]);
-      FList.erase(FList.begin() + index);
-      // Out of the list first: the destructor then leaves the list alone.
-      gone.reset();
-    }
   }
 
   // Duplicates of devices still listed are discarded without touching the list.
@@ -281,6 +281,18 @@ void THidDeviceController::DeviceChange() {
   if (changed) {
     NotifyDeviceChange();
   }
+}
+
+void THidDeviceController::DropIfUnpluggedAndFree(THidDevice* entry) {
+  // A handler may have checked the entry in, and so freed it, already.
+  const int32_t index = IndexOf(entry);
+  if (index < 0 || entry->FIsPluggedIn || entry->FIsCheckedOut) {
+    return;
+  }
+  std::unique_ptr<THidDevice> gone = std::move(FList[static_cast<std::size_t>(index)]);
+  FList.erase(FList.begin() + index);
+  // Out of the list first: the destructor then leaves the list alone.
+  gone.reset();
 }
 
 void THidDeviceController::NotifyArrival(THidDevice* HidDev) {

@@ -123,6 +123,8 @@ class THidDeviceController : public TLayerComponent, private THidDeviceHost {
 
   TDeviceList ScanHidInterfaces();
   std::unique_ptr<THidDevice> CreateDevice(std::unique_ptr<THidPnPInfo>& PnPInfo);
+  // Removes and frees `entry` when it is listed, unplugged and not checked out.
+  void DropIfUnpluggedAndFree(THidDevice* entry);
   void NotifyArrival(THidDevice* HidDev);
   void NotifyRemoval(THidDevice* HidDev);
   void NotifyDeviceChange();

@@ -378,6 +378,38 @@ TEST_F(ControllerTest, HandlerErrorEndsTheScanWithCountersInStepAndNoDeviceLeftU
   EXPECT_FALSE(controller->Devices(1)->OpenFileEx(THidOpenExMode::omhRead));
 }
 
+// A failing unplug or removal handler ends the scan where it stands, but the
+// free device it was told about leaves the list: listed unplugged and free, it
+// could be handed out and would be counted as both checked in and unplugged.
+TEST_F(ControllerTest, RemovalHandlerErrorStillTakesTheFreeDeviceOffTheList) {
+  struct TFailing {
+    void Plug(THidDevice*) { throw std::runtime_error("handler failed"); }
+  } failing;
+  const THidPlugEvent fail = THidPlugEvent::Of<&TFailing::Plug>(&failing);
+  for (const bool inUnplug : {true, false}) {
+    SCOPED_TRACE(inUnplug ? "OnUnplug" : "OnRemoval");
+    StartScanned(TSimWorld::LoadWorld("three-devices.json"));
+    if (inUnplug) {
+      controller->SetOnDeviceUnplug(fail);
+    } else {
+      controller->SetOnRemoval(fail);
+    }
+    world->Remove(2);
+    world->Remove(3);
+    EXPECT_THROW(controller->DeviceChange(), std::runtime_error);
+    // The removal walks from the last entry: 103 went, the scan stopped before 102.
+    EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101, 102}));
+    ExpectInvariants(*controller);
+    EXPECT_EQ(controller->NumCheckedOutDevices(), 0);
+    controller->SetOnDeviceUnplug({});
+    controller->SetOnRemoval({});
+    controller->DeviceChange();
+    EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101}));
+    ExpectInvariants(*controller);
+    controller.reset();  // before the handler above goes
+  }
+}
+
 TEST_F(ControllerTest, EnumerateHandlerErrorStillClosesTheDevice) {
   StartScanned(TSimWorld::LoadWorld("three-devices.json"));
   struct TFailing {
