@@ -143,7 +143,9 @@ std::unique_ptr<THidDevice> THidDeviceController::CreateDevice(
 
 THidDeviceController::TDeviceList THidDeviceController::ScanHidInterfaces() {
   TDeviceList fresh;
-  if (!platform::HidBound()) {
+  // The device-installation library may be missing while another owner holds
+  // the HID library: then no device set can be had either.
+  if (!platform::HidBound() || platform::SetupDiGetClassDevsSlot() == nullptr) {
     return fresh;
   }
   const TDeviceInfoSet set(platform::SetupDiGetClassDevsSlot()(

@@ -517,11 +517,22 @@ TEST_F(ControllerTest, HidrawUeventRescansWhenPumped) {
   EXPECT_FALSE(Readable(controller->MessageFd()));
 }
 
+// Platform modules looked for in an empty folder, so that none can be bound.
+class ControllerWithoutLibrariesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    platform::SetModuleDirectoryForTest(folder);
+  }
+  void TearDown() override {
+    platform::SetModuleDirectoryForTest("");
+    ::rmdir(folder);
+  }
+  char folder[32] = "/tmp/quorvel-no-modules-XXXXXX";
+};
+
 // Without the platform libraries: the fixed GUID, no channel, empty scans.
-TEST(ControllerWithoutLibrariesTest, WorksWithNothingBound) {
-  char folder[] = "/tmp/quorvel-no-modules-XXXXXX";
-  ASSERT_NE(::mkdtemp(folder), nullptr);
-  platform::SetModuleDirectoryForTest(folder);
+TEST_F(ControllerWithoutLibrariesTest, WorksWithNothingBound) {
   {
     TRecorder recorder;
     THidDeviceController controller(nullptr, {}, recorder.OnChange());
@@ -543,8 +554,28 @@ TEST(ControllerWithoutLibrariesTest, WorksWithNothingBound) {
     EXPECT_EQ(platform::HidBindCount(), 0);
   }
   EXPECT_EQ(platform::SetupApiBindCount(), 0);
+}
+
+// The HID library bound by another owner, the device-installation library
+// missing: the controller has its channel but finds no device set to scan.
+TEST_F(ControllerWithoutLibrariesTest, HidBoundElsewhereWithoutDeviceInstallationScansNothing) {
   platform::SetModuleDirectoryForTest("");
-  ::rmdir(folder);
+  ASSERT_TRUE(platform::BindHid());  // the other owner, from the simulated modules
+  platform::SetModuleDirectoryForTest(folder);
+  {
+    TRecorder recorder;
+    THidDeviceController controller(nullptr, {}, recorder.OnChange());
+    EXPECT_EQ(platform::SetupApiBindCount(), 0);
+    EXPECT_EQ(platform::HidBindCount(), 1) << "HID is bound only after the device installation";
+    EXPECT_NE(controller.Notifier(), nullptr);
+    EXPECT_EQ(controller.DeviceCount(), 0);
+    EXPECT_TRUE(recorder.Take().empty());
+    controller.ProcessMessages();  // the posted message forces the change event
+    EXPECT_EQ(recorder.Take(), Events{"Change"});
+    EXPECT_EQ(controller.Enumerate(), 0);
+  }
+  EXPECT_EQ(platform::HidBindCount(), 1);
+  platform::UnbindHid();
 }
 
 }  // namespace
