@@ -102,6 +102,10 @@ bool THidDeviceController::CheckOutByClass(THidDevice*& HidDev, const TString& C
 
 bool THidDeviceController::CheckOutByCallback(THidDevice*& HidDev, THidCheckCallback Check) {
   HidDev = nullptr;
+  // Without a check no device is the one wanted.
+  if (Check == nullptr) {
+    return false;
+  }
   const std::size_t count = FList.size();
   for (std::size_t i = 0; i < count && i < FList.size(); ++i) {
     THidDevice* entry = FList[i].get();
@@ -161,6 +165,9 @@ int32_t THidDeviceController::CountByClass(const TString& ClassName) {
 
 int32_t THidDeviceController::CountByCallback(THidCheckCallback Check) {
   int32_t result = 0;
+  if (Check == nullptr) {
+    return result;
+  }
   const std::size_t count = FList.size();
   for (std::size_t i = 0; i < count && i < FList.size(); ++i) {
     THidDevice* entry = FList[i].get();

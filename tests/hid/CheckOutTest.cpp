@@ -179,6 +179,14 @@ TEST_F(CheckOutTest, CallbackSkipsCheckedOutEntriesAndClosesWhatItOpened) {
   EXPECT_NE(device->HidFileHandle(), INVALID_HANDLE_VALUE);
 }
 
+TEST_F(CheckOutTest, NoCallbackFitsNoDevice) {
+  THidDevice* device = controller->Devices(0);
+  EXPECT_FALSE(controller->CheckOutByCallback(device, nullptr));
+  EXPECT_EQ(device, nullptr);
+  EXPECT_EQ(controller->CountByCallback(nullptr), 0);
+  ExpectInvariants(*controller);
+}
+
 TEST_F(CheckOutTest, CountByCallbackClosesHandlesOfFreeDevicesOnly) {
   THidDevice* held = Take(0);
   ASSERT_TRUE(held->OpenFile());
