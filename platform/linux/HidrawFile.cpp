@@ -18,11 +18,19 @@ namespace {
 
 class THidrawFile final : public posix::TDescriptorFile {
  public:
-  THidrawFile(std::u16string path, DWORD access, int fd, TInputShape shape)
+  THidrawFile(std::u16string path, DWORD access, int fd, TReportShape shape)
       : TDescriptorFile(std::move(path), access, fd), Shape_(shape) {}
 
   // A report goes out as given (byte 0 is its ID, 0 for a device without IDs, as hidraw
-  // and the platform both expect); only reads are shaped.
+  // and the platform both expect), at the one length the platform accepts.
+  DWORD Write(const void* buffer, DWORD size, DWORD& done) override {
+    if (Shape_.OutputLength != 0 && size != Shape_.OutputLength) {
+      done = 0;
+      return ERROR_INVALID_USER_BUFFER;
+    }
+    return TDescriptorFile::Write(buffer, size, done);
+  }
+
   DWORD TryRead(void* buffer, DWORD size, DWORD& done) override {
     done = 0;
     if (Shape_.Length != 0 && size < Shape_.Length) {
@@ -58,10 +66,10 @@ class THidrawFile final : public posix::TDescriptorFile {
   }
 
  private:
-  const TInputShape Shape_;
+  const TReportShape Shape_;
 };
 
-TInputShape InputShape(int fd, const std::u16string& path) {
+TReportShape ReportShape(int fd, const std::u16string& path) {
   DWORD ignored = ERROR_SUCCESS;
   const auto descriptor =
       THidrawHandle::FromDescriptor(fd, path).ReportDescriptor(ModuleSysfs(), ignored);
@@ -70,8 +78,9 @@ TInputShape InputShape(int fd, const std::u16string& path) {
   if (!parsed || parsed.Descriptor->Collections.empty()) {
     return {};
   }
-  return {parsed.Descriptor->UsesReportIds,
-          parsed.Descriptor->Collections.front().ByteLength(hidparse::TReportKind::Input)};
+  const auto& collection = parsed.Descriptor->Collections.front();
+  return {parsed.Descriptor->UsesReportIds, collection.ByteLength(hidparse::TReportKind::Input),
+          collection.ByteLength(hidparse::TReportKind::Output)};
 }
 
 }  // namespace
@@ -89,7 +98,7 @@ bool THidrawProvider::Claims(std::u16string_view path) const {
 std::shared_ptr<posix::TFileObject> THidrawProvider::Open(std::u16string_view path,
                                                           DWORD desiredAccess, DWORD /*shareMode*/,
                                                           DWORD flagsAndAttributes, DWORD& error) {
-  const bool read = (desiredAccess & (GENERIC_READ | GENERIC_ALL)) != 0;
+  const bool transfers = (desiredAccess & (GENERIC_READ | GENERIC_WRITE | GENERIC_ALL)) != 0;
   const int flags = posix::OpenFlags(desiredAccess, flagsAndAttributes);
   const std::string file = platform::Utf16ToUtf8(path);
   const int fd = posix::OpenDescriptor(file, flags);
@@ -98,7 +107,7 @@ std::shared_ptr<posix::TFileObject> THidrawProvider::Open(std::u16string_view pa
     return nullptr;
   }
   std::u16string owned(path);
-  const TInputShape shape = read ? InputShape(fd, owned) : TInputShape{};
+  const TReportShape shape = transfers ? ReportShape(fd, owned) : TReportShape{};
   return std::make_shared<THidrawFile>(std::move(owned), desiredAccess, fd, shape);
 }
 

@@ -237,6 +237,7 @@ TEST(ReportLengths, TheCollectionsLongestReportOfTheKindIsRequired) {
       {hidparse::TReportKind::Input, 3, 5, 5},
       {hidparse::TReportKind::Feature, 3, 0, 0},  // an input report's ID
       {hidparse::TReportKind::Feature, 0, 0, 0},  // the device numbers its reports
+      {hidparse::TReportKind::Output, 6, 4, 2},
       {hidparse::TReportKind::Output, 1, 0, 0},
   };
   for (const auto& c : cases) {

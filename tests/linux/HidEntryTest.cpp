@@ -215,6 +215,53 @@ TEST_P(InputReportTest, ReadFileGivesIdByteAndFullLength) {
   ::close(device);
 }
 
+// Output reports as the platform's WriteFile takes them: exactly the collection's output
+// report length (the longest output report, ID byte included), whatever the report.
+TEST(OutputReports, WriteFileTakesOnlyTheOutputReportLength) {
+  TSysfsFixture fixture({"uhid-feature-lengths.tree"});
+  SetModuleRoot(fixture.Root());
+  const std::string node = fixture.Path("/dev/hidraw3");
+  ASSERT_EQ(::unlink(node.c_str()), 0);
+  ASSERT_EQ(::mkfifo(node.c_str(), 0600), 0);
+  const int device = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);  // the kernel's side
+  ASSERT_GE(device, 0);
+  const std::u16string path = platform::Utf8ToUtf16(node);
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  const struct {
+    std::vector<unsigned char> Report;
+    bool Written;
+  } cases[] = {
+      {{0x06, 0x01}, false},             // report 6's own length is too short
+      {{0x06, 0x01, 0x00, 0x00}, true},  // padded to the output report length
+      {{0x05, 0x01, 0x02, 0x03}, true},
+      {{0x05, 0x01, 0x02, 0x03, 0x04}, false},  // longer
+  };
+  for (const auto& c : cases) {
+    DWORD done = 77;
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(WriteFile(handle, c.Report.data(), static_cast<DWORD>(c.Report.size()), &done,
+                        nullptr) != FALSE,
+              c.Written)
+        << c.Report.size();
+    std::array<unsigned char, 16> wire{};
+    const ssize_t got = ::read(device, wire.data(), wire.size());
+    if (c.Written) {
+      EXPECT_EQ(done, c.Report.size());
+      ASSERT_EQ(got, static_cast<ssize_t>(c.Report.size()));
+      EXPECT_EQ(std::vector<unsigned char>(wire.begin(), wire.begin() + got), c.Report);
+    } else {
+      EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
+      EXPECT_EQ(done, 0u);
+      EXPECT_EQ(got, -1);  // nothing reached the device
+    }
+  }
+  EXPECT_TRUE(CloseHandle(handle));
+  ::close(device);
+  SetModuleRoot("");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Devices, InputReportTest,
     ::testing::Values(
