@@ -14,6 +14,18 @@ void AppendHex4(std::u16string& text, std::uint16_t value) {
   }
 }
 
+// A device names itself: control characters in a name could move the cursor,
+// restyle the terminal or start a line of their own in the listing.
+std::u16string Printable(const std::u16string& name) {
+  std::u16string text = name;
+  for (char16_t& c : text) {
+    if (c < u' ' || (c >= u'\x7F' && c <= u'\x9F')) {
+      c = u'\uFFFD';
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 std::unique_ptr<hid::THidDeviceController> HidController;
@@ -31,7 +43,7 @@ std::u16string DeviceLine(const std::u16string& ProductName, std::uint16_t Vendo
   }
   // The marker shows any name that mentions the boards; only IsRelayBoard decides.
   const bool marked = ProductName.find(kBoardPrefix) != std::u16string::npos;
-  return (marked ? u"  * " : u"    ") + ProductName;
+  return (marked ? u"  * " : u"    ") + Printable(ProductName);
 }
 
 bool IsRelayBoard(const std::u16string& ProductName) {

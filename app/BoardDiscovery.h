@@ -28,7 +28,7 @@ void FreeController() noexcept;
 bool OnHidEnumerate(void* Target, hid::THidDevice* HidDev, std::int32_t Idx);
 void OnHidDeviceChange(void* Target, hid::TLayerComponent* Sender);
 
-// A device's line in the listing.
+// A device's line in the listing; control characters of the name show as U+FFFD.
 std::u16string DeviceLine(const std::u16string& ProductName, std::uint16_t VendorID,
                           std::uint16_t ProductID);
 // Relay boards are the devices whose product name begins with this.

@@ -173,7 +173,11 @@ TEST(SimulatedBoards, ListsEveryDeviceAndMarksTheBoardNames) {
                            "  * USBRelay8\n"
                            "    VID=1A2B, PID=000C\n"
                            "    USB Keyboard\n"
-                           "    Rel\xC3\xA9 \xC3\x9Cmlaut \xE2\x9C\x93\n")));
+                           "    Rel\xC3\xA9 \xC3\x9Cmlaut \xE2\x9C\x93\n"
+                           // Control characters of a name neither act nor break the line.
+                           "  * Evil\xEF\xBF\xBD[2J\xEF\xBF\xBD\xEF\xBF\xBD  * USBRelay"
+                           "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+                           "end\n")));
 }
 
 TEST(SimulatedBoards, NumbersOnlyNamesBeginningWithTheBoardPrefix) {
