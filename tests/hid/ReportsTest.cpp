@@ -7,6 +7,7 @@
 
 #include "hid/PlatformKernel.h"
 #include "platform/Hid.h"
+#include "platform/PlatformVersion.h"
 #include "sim/SimControl.h"
 #include "tests/hid/HidTestSupport.h"
 
@@ -321,6 +322,42 @@ TEST_F(ReportsTest, OverlappedWriteReportsItsByteCount) {
   EXPECT_EQ(TCompletions::count, 1);
   EXPECT_EQ(device->HidOverlappedWriteResult(), 3u);
   EXPECT_EQ(world->Device(1)["generic"]["outputs"], TJson::array({"02 55 66"}));
+}
+
+// NT 4.0 offers neither the extended attributes and report initialisation nor
+// input and output reports: the device answers for them without the platform.
+class ReportsOnAnOlderPlatformTest : public SimulatedTest {
+ protected:
+  void SetUp() override {
+    platform::SetPlatformVersionForTest(platform::TPlatformVersion{VER_PLATFORM_WIN32_NT, 4, 0});
+    StartScanned(TSimWorld::LoadWorld("gamepad.json"));
+  }
+  void TearDown() override {
+    controller.reset();
+    world.reset();  // the last unbind, so the next bind asks the real version
+    platform::SetPlatformVersionForTest(std::nullopt);
+  }
+};
+
+TEST_F(ReportsOnAnOlderPlatformTest, MissingOptionalFunctionsAreNotCalled) {
+  ASSERT_EQ(platform::HidP_InitializeReportForID, nullptr);
+  ASSERT_EQ(platform::HidD_GetInputReport, nullptr);
+  THidDevice* device = Take(0);
+  ASSERT_NE(device->PreparsedData(), nullptr);
+  HIDP_EXTENDED_ATTRIBUTES attributes{};
+  ULONG length = sizeof attributes;
+  char report[kInputLength] = {1, 0, 0};
+  EXPECT_EQ(
+      static_cast<uint32_t>(device->GetExtendedAttributes(HidP_Input, 0, &attributes, length)),
+      0xC0110020u);
+  EXPECT_EQ(
+      static_cast<uint32_t>(device->InitializeReportForID(HidP_Input, 1, report, kInputLength)),
+      0xC0110020u);
+  world->ClearLog();
+  EXPECT_FALSE(device->GetInputReport(report, kInputLength));
+  EXPECT_FALSE(device->SetOutputReport(report, kInputLength));
+  EXPECT_EQ(world->Log().size(), 0u) << world->Log().dump();
+  EXPECT_EQ(device->HidFileHandle(), INVALID_HANDLE_VALUE);
 }
 
 }  // namespace
