@@ -358,11 +358,28 @@ TEST_F(DeviceTest, FreeingACheckedOutDeviceReplacesItInPlace) {
 }
 
 TEST_F(DeviceTest, FreeingADeviceThatCanNoLongerBeIdentifiedRemovesItsEntry) {
-  StartScanned(World({Generic(1), Generic(2)}));
+  StartScanned(World({Generic(1), Generic(2), Generic(3)}));
   THidDevice* device = Take(0);
   world->Change(1, {{"faults", {{"attributesError", 31}}}});
+  world->Change(2, {{"faults", {{"attributesError", 31}}}});
   delete device;
-  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{102}));
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{102, 103}));
+  ExpectInvariants(*controller);
+  // A free entry leaves the list the same way, from the checked-in count.
+  delete controller->Devices(0);
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{103}));
+  EXPECT_EQ(controller->NumCheckedInDevices(), 1);
+  ExpectInvariants(*controller);
+}
+
+TEST_F(DeviceTest, FreeingAFreeDeviceReplacesItWithoutMovingCounters) {
+  StartScanned(World({Generic(1), Generic(2)}));
+  THidDevice* device = controller->Devices(0);
+  THidPnPInfo* pnp = device->PnPInfo();
+  delete device;
+  ASSERT_EQ(controller->DeviceCount(), 2);
+  EXPECT_EQ(controller->Devices(0)->PnPInfo(), pnp);
+  EXPECT_EQ(controller->NumCheckedInDevices(), 2);
   ExpectInvariants(*controller);
 }
 
