@@ -114,7 +114,11 @@ bool THidDeviceController::CheckOutByCallback(THidDevice*& HidDev, THidCheckCall
     }
     // The device taken keeps whatever handles Check opened; the others are closed.
     TDeviceCallbackScope scope(*entry, entry->FIsEnumerated, /*closeFree=*/true);
-    if (TryCheckOutAt(HidDev, static_cast<int32_t>(i), Check(entry))) {
+    const bool fits = Check(entry);
+    // Check may have changed the list (a check-in frees an unplugged device):
+    // the entry it approved is taken where it now stands.
+    const int32_t index = IndexOf(entry);
+    if (index >= 0 && TryCheckOutAt(HidDev, index, fits)) {
       return true;
     }
   }

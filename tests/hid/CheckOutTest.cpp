@@ -179,6 +179,29 @@ TEST_F(CheckOutTest, CallbackSkipsCheckedOutEntriesAndClosesWhatItOpened) {
   EXPECT_NE(device->HidFileHandle(), INVALID_HANDLE_VALUE);
 }
 
+// A check that checks another device in shortens the list under the walk.
+THidDeviceController* gController = nullptr;
+THidDevice* gHeld = nullptr;
+
+TEST_F(CheckOutTest, CallbackThatChecksAnotherDeviceInTakesTheDeviceItApproved) {
+  gController = controller.get();
+  gHeld = Take(0);
+  world->Remove(1);
+  controller->DeviceChange();  // 101 stays listed, unplugged, until checked in
+  THidDevice* device = nullptr;
+  ASSERT_TRUE(controller->CheckOutByCallback(device, [](THidDevice* HidDev) {
+    if (HidDev->PnPInfo()->DeviceID() != 103) {
+      return false;
+    }
+    gController->CheckIn(gHeld);
+    return true;
+  }));
+  EXPECT_EQ(Id(device), 103u);
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{102, 103, 104}));
+  EXPECT_FALSE(controller->Devices(2)->IsCheckedOut());
+  ExpectInvariants(*controller);
+}
+
 TEST_F(CheckOutTest, NoCallbackFitsNoDevice) {
   THidDevice* device = controller->Devices(0);
   EXPECT_FALSE(controller->CheckOutByCallback(device, nullptr));
