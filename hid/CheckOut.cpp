@@ -112,13 +112,25 @@ bool THidDeviceController::CheckOutByCallback(THidDevice*& HidDev, THidCheckCall
     if (entry->FIsCheckedOut) {
       continue;
     }
-    // The device taken keeps whatever handles Check opened; the others are closed.
-    TDeviceCallbackScope scope(*entry, entry->FIsEnumerated, /*closeFree=*/true);
+    // The device taken keeps whatever handles Check opened; every other entry
+    // shown to Check is closed again, even one Check checked out itself.
+    bool taken = false;
+    struct TCloseUnlessTaken {
+      THidDevice* device;
+      const bool& taken;
+      ~TCloseUnlessTaken() {
+        if (!taken) {
+          device->CloseAll();
+        }
+      }
+    } closeUnlessTaken{entry, taken};
+    TFlagScope enumerated(entry->FIsEnumerated);
     const bool fits = Check(entry);
     // Check may have changed the list (a check-in frees an unplugged device):
     // the entry it approved is taken where it now stands.
     const int32_t index = IndexOf(entry);
-    if (index >= 0 && TryCheckOutAt(HidDev, index, fits)) {
+    taken = index >= 0 && TryCheckOutAt(HidDev, index, fits);
+    if (taken) {
       return true;
     }
   }

@@ -202,6 +202,20 @@ TEST_F(CheckOutTest, CallbackThatChecksAnotherDeviceInTakesTheDeviceItApproved) 
   ExpectInvariants(*controller);
 }
 
+TEST_F(CheckOutTest, CallbackThatChecksTheDeviceOutItselfStillHasItClosed) {
+  THidDevice* device = nullptr;
+  EXPECT_FALSE(controller->CheckOutByCallback(device, [](THidDevice* HidDev) {
+    EXPECT_TRUE(HidDev->OpenFile() || HidDev->Attributes().VendorID == 0);
+    return HidDev->CheckOut();  // taken already: the controller's check-out fails
+  }));
+  EXPECT_EQ(device, nullptr);
+  for (int id = 1; id <= 4; ++id) {
+    EXPECT_TRUE(controller->Devices(id - 1)->IsCheckedOut());
+    EXPECT_EQ(world->OpenHandles(id), 0) << "device " << id;
+  }
+  ExpectInvariants(*controller);
+}
+
 TEST_F(CheckOutTest, NoCallbackFitsNoDevice) {
   THidDevice* device = controller->Devices(0);
   EXPECT_FALSE(controller->CheckOutByCallback(device, nullptr));
