@@ -3,7 +3,6 @@
 #include <array>
 
 #include "hid/HidDevice.h"
-#include "hid/PlatformKernel.h"
 
 namespace quorvel::app {
 namespace {
@@ -32,7 +31,7 @@ class Exchange {
 
  private:
   bool Checked(bool ok) {
-    if (!ok && GetLastError() == ERROR_ACCESS_DENIED && !board_.HasReadWriteAccess()) {
+    if (!ok && hid::PlatformLastError() == ERROR_ACCESS_DENIED && !board_.HasReadWriteAccess()) {
       result_.AccessDenied = true;
     }
     return ok;

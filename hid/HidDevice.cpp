@@ -23,6 +23,10 @@ bool InRange(int32_t value, int32_t low, int32_t high) {
 
 }  // namespace
 
+uint32_t PlatformLastError() {
+  return ::GetLastError();
+}
+
 void TDeviceHandle::Reset(HANDLE handle) {
   if (handle_ != INVALID_HANDLE_VALUE) {
     ::CloseHandle(handle_);

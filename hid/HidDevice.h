@@ -38,6 +38,10 @@ class TDeviceHandle {
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
+// The platform's last error on the calling thread (ERROR_ACCESS_DENIED, …), for a
+// program after a device operation returned false.
+uint32_t PlatformLastError();
+
 class THidDevice {
  public:
   // Devices are made only by their controller: this constructor always throws
