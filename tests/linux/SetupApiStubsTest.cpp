@@ -4,21 +4,16 @@
 
 #include <string>
 
-#include "platform/PlatformTypes.h"
-#include "platform/posix/Kernel.h"
+#include "platform/SetupApiStubs.h"
 
 #define QUORVEL_SETUPAPI_STUB(name, failure) extern "C" LONG_PTR name();
-#include "platform/linux/SetupApiStubs.def"
+#include "platform/SetupApiStubs.def"
 #undef QUORVEL_SETUPAPI_STUB
 
 namespace quorvel::hidraw::test {
 namespace {
 
-constexpr LONG_PTR kFailFalse = 0;
-constexpr LONG_PTR kFailInvalidHandle = -1;
-constexpr LONG_PTR kFailErrorCode = ERROR_CALL_NOT_IMPLEMENTED;
-constexpr LONG_PTR kFailMinusOne = -1;
-constexpr LONG_PTR kFailPromptCancel = 1;
+using namespace platform::stubs;
 
 struct TStub {
   const char* Name;
@@ -28,7 +23,7 @@ struct TStub {
 
 #define QUORVEL_SETUPAPI_STUB(name, failure) TStub{#name, &name, failure},
 constexpr TStub kStubs[] = {
-#include "platform/linux/SetupApiStubs.def"
+#include "platform/SetupApiStubs.def"
 };
 #undef QUORVEL_SETUPAPI_STUB
 
