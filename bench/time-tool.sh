@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole-process timing of the built tool over the simulated boards of
 # docs/examples/world.json: the listing road (no arguments: the help and every device)
-# and a switch (ID=1 ON=1), each run N times; prints the mean and median wall time of a run.
+# and a switch (ID=1 ON=1), each run N times, and the listing over an empty world as a
+# baseline; prints the mean and median wall time of a run.
 #   bash bench/time-tool.sh [BUILD_DIR] [N]        (build/bench, 200)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -56,3 +57,9 @@ printf '%d runs each over docs/examples/world.json, copied to %s\n' "$runs" "$fo
 printf '%-22s %9s %9s\n' "road" "mean ms" "median ms"
 time_road "listing (no args)"
 time_road "switch (ID=1 ON=1)" ID=1 ON=1
+# The same process over an empty world without a world file: start-up, bindings and an
+# empty scan, without the simulation's reading and writing of the file.
+(
+  unset QUORVEL_SIM_WORLD
+  time_road "listing, empty world"
+)
