@@ -43,7 +43,7 @@ time_road() {
       exit 1
     fi
     end=$EPOCHREALTIME
-    times+=("$(((${end/./} - ${start/./})))")  # microseconds
+    times+=("$((${end/./} - ${start/./}))")  # microseconds
   done
   printf '%s\n' "${times[@]}" | sort -n | awk -v label="$label" '
     { t[NR] = $1; sum += $1 }
