@@ -114,23 +114,14 @@ bool THidDeviceController::CheckOutByCallback(THidDevice*& HidDev, THidCheckCall
     }
     // The device taken keeps whatever handles Check opened; every other entry
     // shown to Check is closed again, even one Check checked out itself.
-    bool taken = false;
-    struct TCloseUnlessTaken {
-      THidDevice* device;
-      const bool& taken;
-      ~TCloseUnlessTaken() {
-        if (!taken) {
-          device->CloseAll();
-        }
-      }
-    } closeUnlessTaken{entry, taken};
-    TFlagScope enumerated(entry->FIsEnumerated);
+    TDeviceCallbackScope scope(*this, *entry, entry->FIsEnumerated,
+                               TDeviceCallbackScope::TAfter::CloseUnlessKept);
     const bool fits = Check(entry);
     // Check may have changed the list (a check-in frees an unplugged device):
     // the entry it approved is taken where it now stands.
     const int32_t index = IndexOf(entry);
-    taken = index >= 0 && TryCheckOutAt(HidDev, index, fits);
-    if (taken) {
+    if (index >= 0 && TryCheckOutAt(HidDev, index, fits)) {
+      scope.Keep();
       return true;
     }
   }
@@ -190,7 +181,8 @@ int32_t THidDeviceController::CountByCallback(THidCheckCallback Check) {
     if (!entry->FIsPluggedIn) {
       continue;
     }
-    TDeviceCallbackScope scope(*entry, entry->FIsEnumerated, /*closeFree=*/true);
+    TDeviceCallbackScope scope(*this, *entry, entry->FIsEnumerated,
+                               TDeviceCallbackScope::TAfter::CloseUnlessCheckedOut);
     if (Check(entry)) {
       ++result;
     }

@@ -2,7 +2,10 @@
 // error must not leave a device usable, a handle open or a re-entry guard closed.
 #pragma once
 
+#include <atomic>
+
 #include "hid/HidDevice.h"
+#include "hid/HidDeviceHost.h"
 
 namespace quorvel::hid {
 
@@ -20,24 +23,43 @@ class TFlagScope {
 };
 
 // Hands a device to a callback: usable through its enumeration flag while the
-// callback runs; afterwards, when `closeFree`, a device that was not checked out
-// in the callback has its handles closed again.
+// callback runs, and its handles closed again afterwards as `after` says. The
+// callback may free the device (an application gives a device back by deleting
+// it): a device no longer listed is left alone.
 class TDeviceCallbackScope {
  public:
-  TDeviceCallbackScope(THidDevice& device, std::atomic<bool>& enumerated, bool closeFree)
-      : device_(device), enumerated_(enumerated), closeFree_(closeFree) {}
+  enum class TAfter {
+    KeepHandles,
+    CloseUnlessCheckedOut,
+    CloseUnlessKept,  // unless Keep() was called, even when checked out meanwhile
+  };
+
+  TDeviceCallbackScope(const THidDeviceHost& host, THidDevice& device,
+                       std::atomic<bool>& enumerated, TAfter after)
+      : host_(host), device_(device), enumerated_(enumerated), after_(after) {
+    enumerated_ = true;
+  }
   ~TDeviceCallbackScope() {
-    if (closeFree_ && !device_.IsCheckedOut()) {
+    if (host_.IndexOf(&device_) < 0) {
+      return;
+    }
+    enumerated_ = false;
+    if ((after_ == TAfter::CloseUnlessCheckedOut && !device_.IsCheckedOut()) ||
+        (after_ == TAfter::CloseUnlessKept && !kept_)) {
       device_.CloseAll();
     }
   }
   TDeviceCallbackScope(const TDeviceCallbackScope&) = delete;
   TDeviceCallbackScope& operator=(const TDeviceCallbackScope&) = delete;
 
+  void Keep() { kept_ = true; }
+
  private:
+  const THidDeviceHost& host_;
   THidDevice& device_;
-  TFlagScope<std::atomic<bool>> enumerated_;
-  bool closeFree_;
+  std::atomic<bool>& enumerated_;
+  TAfter after_;
+  bool kept_ = false;
 };
 
 }  // namespace quorvel::hid

@@ -299,14 +299,16 @@ void THidDeviceController::DropIfUnpluggedAndFree(THidDevice* entry) {
 
 void THidDeviceController::NotifyArrival(THidDevice* HidDev) {
   if (FOnArrival.Assigned()) {
-    TDeviceCallbackScope scope(*HidDev, HidDev->FIsEnumerated, /*closeFree=*/false);
+    TDeviceCallbackScope scope(*this, *HidDev, HidDev->FIsEnumerated,
+                               TDeviceCallbackScope::TAfter::KeepHandles);
     FOnArrival(HidDev);
   }
 }
 
 void THidDeviceController::NotifyRemoval(THidDevice* HidDev) {
   if (FOnRemoval.Assigned()) {
-    TDeviceCallbackScope scope(*HidDev, HidDev->FIsEnumerated, /*closeFree=*/false);
+    TDeviceCallbackScope scope(*this, *HidDev, HidDev->FIsEnumerated,
+                               TDeviceCallbackScope::TAfter::KeepHandles);
     FOnRemoval(HidDev);
   }
 }
@@ -322,7 +324,8 @@ bool THidDeviceController::NotifyEnumerate(THidDevice* HidDev, int32_t Idx) {
     return false;
   }
   // A device checked out in the handler keeps its handles.
-  TDeviceCallbackScope scope(*HidDev, HidDev->FIsEnumerated, /*closeFree=*/true);
+  TDeviceCallbackScope scope(*this, *HidDev, HidDev->FIsEnumerated,
+                             TDeviceCallbackScope::TAfter::CloseUnlessCheckedOut);
   return FOnEnumerate(HidDev, Idx);
 }
 

@@ -40,6 +40,7 @@ class THidDeviceHost {
 
   friend class THidDevice;
   friend class THidDeviceController;
+  friend class TDeviceCallbackScope;
 };
 
 }  // namespace quorvel::hid

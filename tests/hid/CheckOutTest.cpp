@@ -433,5 +433,38 @@ TEST(CheckOutSequenceTest, CountersAndListFollowTheModel) {
   }
 }
 
+// A check may give the device it is shown back by deleting it: that entry is not
+// taken, its replacement stays free, and the search goes on.
+TEST_F(CheckOutTest, CheckThatFreesItsDeviceLeavesTheReplacementFree) {
+  const std::vector<uint32_t> before = ListedIds(*controller);
+  static int calls;
+  calls = 0;
+  THidDevice* device = nullptr;
+  ASSERT_TRUE(controller->CheckOutByCallback(device, [](THidDevice* HidDev) {
+    if (++calls == 1) {
+      delete HidDev;
+    }
+    return true;
+  }));
+  EXPECT_EQ(device, controller->Devices(1));
+  EXPECT_FALSE(controller->Devices(0)->IsCheckedOut());
+  EXPECT_EQ(ListedIds(*controller), before);
+  ExpectInvariants(*controller);
+
+  calls = 0;
+  const int32_t plugged = controller->NumCheckedInDevices() + controller->NumCheckedOutDevices();
+  EXPECT_EQ(controller->CountByCallback([](THidDevice* HidDev) {
+    ++calls;
+    if (!HidDev->IsCheckedOut()) {
+      delete HidDev;
+    }
+    return true;
+  }),
+            plugged);
+  EXPECT_EQ(calls, plugged);
+  EXPECT_EQ(ListedIds(*controller), before);
+  ExpectInvariants(*controller);
+}
+
 }  // namespace
 }  // namespace quorvel::hid::test

@@ -269,6 +269,68 @@ TEST_F(ControllerTest, EnumerateSkipsUnpluggedEntriesAndPassesListIndexes) {
   }
 }
 
+// An application gives a device back by deleting it, also inside a handler; the
+// controller then neither touches the freed object nor loses the entry.
+struct TFreeing {
+  std::vector<uint32_t> freed;
+  bool onlyCheckedOut = false;
+  void Free(THidDevice* HidDev) {
+    if (onlyCheckedOut && !HidDev->IsCheckedOut()) {
+      return;
+    }
+    freed.push_back(HidDev->PnPInfo()->DeviceID());
+    delete HidDev;
+  }
+  bool FreeAndGoOn(THidDevice* HidDev, int32_t) {
+    Free(HidDev);
+    return true;
+  }
+  THidEnumerateEvent OnEnumerate() { return THidEnumerateEvent::Of<&TFreeing::FreeAndGoOn>(this); }
+  THidPlugEvent OnPlug() { return THidPlugEvent::Of<&TFreeing::Free>(this); }
+};
+
+TEST_F(ControllerTest, HandlersMayFreeTheDeviceTheyAreGiven) {
+  const std::vector<uint32_t> all{101, 102, 103};
+  {
+    SCOPED_TRACE("enumerate: each device freed is replaced in place");
+    StartScanned(TSimWorld::LoadWorld("three-devices.json"));
+    TFreeing freeing;
+    controller->SetOnEnumerate(freeing.OnEnumerate());
+    EXPECT_EQ(controller->Enumerate(), 3);
+    EXPECT_EQ(freeing.freed, all);
+    EXPECT_EQ(ListedIds(*controller), all);
+    for (int32_t i = 0; i < 3; ++i) {
+      EXPECT_FALSE(controller->Devices(i)->IsUsable());
+      EXPECT_EQ(world->OpenHandles(i + 1), 0);
+    }
+    ExpectInvariants(*controller);
+  }
+  {
+    SCOPED_TRACE("arrival: the new device freed is replaced in place");
+    TFreeing freeing;
+    Start(TSimWorld::LoadWorld("three-devices.json"));
+    controller->SetOnArrival(freeing.OnPlug());
+    controller->DeviceChange();
+    EXPECT_EQ(freeing.freed, all);
+    EXPECT_EQ(ListedIds(*controller), all);
+    ExpectInvariants(*controller);
+  }
+  {
+    SCOPED_TRACE("removal: a vanished checked-out device freed leaves the list");
+    TFreeing freeing;
+    freeing.onlyCheckedOut = true;
+    StartScanned(TSimWorld::LoadWorld("three-devices.json"));
+    Take(1);
+    controller->SetOnRemoval(freeing.OnPlug());
+    world->Remove(2);
+    controller->DeviceChange();
+    EXPECT_EQ(freeing.freed, (std::vector<uint32_t>{102}));
+    EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101, 103}));
+    EXPECT_EQ(controller->NumUnpluggedDevices(), 0);
+    ExpectInvariants(*controller);
+  }
+}
+
 TEST_F(ControllerTest, EnumerateWithoutPluggedEntriesVisitsNothing) {
   StartScanned({{"devices", TJson::array()}});
   EXPECT_EQ(controller->Enumerate(), 0);
