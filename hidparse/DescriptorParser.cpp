@@ -168,6 +168,9 @@ void TParser::Finish() {
   for (std::size_t c = 0; c < Out.Collections.size(); ++c) {
     auto& collection = Out.Collections[c];
     for (std::size_t kind = 0; kind < kReportKinds; ++kind) {
+      if (Used[c][kind].none()) {
+        continue;  // most collections use one or two of the three kinds
+      }
       for (uint32_t id = 0; id < 256; ++id) {
         if (Used[c][kind].test(id)) {
           const uint32_t bytes = (8 + ReportBits[kind][id] + 7) / 8;
