@@ -1,7 +1,5 @@
 #include "platform/linux/HidrawFile.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -39,30 +37,24 @@ class THidrawFile final : public posix::TDescriptorFile {
     auto* bytes = static_cast<unsigned char*>(buffer);
     // hidraw leaves out the ID byte of a device without report IDs.
     const DWORD offset = Shape_.Length != 0 && !Shape_.Numbered ? 1 : 0;
-    for (;;) {
-      const ssize_t got = ::read(NativeFd(), bytes + offset, size - offset);
-      if (got > 0 || (got == 0 && size == 0)) {
-        DWORD length = static_cast<DWORD>(got) + offset;
-        if (offset != 0) {
-          bytes[0] = 0;
-        }
-        if (length < Shape_.Length) {
-          std::memset(bytes + length, 0, Shape_.Length - length);
-          length = Shape_.Length;
-        }
-        done = length;
-        return ERROR_SUCCESS;
-      }
-      if (got == 0) {
-        return ERROR_HANDLE_EOF;
-      }
-      if (errno == EAGAIN) {
-        return ERROR_IO_PENDING;
-      }
-      if (errno != EINTR) {
-        return posix::ErrorFromErrno(errno);
-      }
+    if (offset != 0 && size == offset) {
+      return ERROR_HANDLE_EOF;  // only the ID byte fits: no data can be read
     }
+    DWORD got = 0;
+    const DWORD error = TDescriptorFile::TryRead(bytes + offset, size - offset, got);
+    if (error != ERROR_SUCCESS) {
+      return error;
+    }
+    DWORD length = got + offset;
+    if (offset != 0) {
+      bytes[0] = 0;
+    }
+    if (length < Shape_.Length) {
+      std::memset(bytes + length, 0, Shape_.Length - length);
+      length = Shape_.Length;
+    }
+    done = length;
+    return ERROR_SUCCESS;
   }
 
  private:
