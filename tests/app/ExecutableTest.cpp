@@ -10,17 +10,9 @@
 namespace quorvel::app {
 namespace {
 
+using test::Native;
 using test::ReadFixture;
 using test::RunProcess;
-
-// Expectations are written with LF; Windows ends lines in CR LF.
-std::string Native(const std::string& lfText) {
-#ifdef _WIN32
-  return test::WithCrLf(lfText);
-#else
-  return lfText;
-#endif
-}
 
 test::ProcessResult RunTool(const std::vector<std::string>& arguments,
                             const std::string& argument0 = "/opt/relays/Quorvel") {

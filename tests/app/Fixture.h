@@ -36,4 +36,13 @@ inline std::string WithCrLf(std::string_view lfText) {
   return out;
 }
 
+// Expectations are written with LF; the tool ends lines in CR LF on Windows.
+inline std::string Native(const std::string& lfText) {
+#ifdef _WIN32
+  return WithCrLf(lfText);
+#else
+  return lfText;
+#endif
+}
+
 }  // namespace quorvel::app::test

@@ -28,14 +28,7 @@ namespace {
 
 using nlohmann::json;
 namespace fs = std::filesystem;
-
-std::string Native(const std::string& lfText) {
-#ifdef _WIN32
-  return test::WithCrLf(lfText);
-#else
-  return lfText;
-#endif
-}
+using test::Native;
 
 void SetWorldVariable(const fs::path& file) {
 #ifdef _WIN32
