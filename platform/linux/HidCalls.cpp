@@ -1,6 +1,5 @@
 #include "platform/linux/HidCalls.h"
 
-#include <fcntl.h>
 #include <linux/hidraw.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -60,23 +59,14 @@ TReportRequest RequestOf(TReportCall call) {
 
 DWORD GetAttributes(const THidrawHandle& hid, const TSysfs& sysfs, HIDD_ATTRIBUTES& attributes) {
   const auto node = hid.Node(sysfs);
-  HIDD_ATTRIBUTES result{};
-  result.Size = sizeof(HIDD_ATTRIBUTES);
-  if (hid.CanTransfer()) {
-    hidraw_devinfo info{};
-    if (::ioctl(hid.Fd(), HIDIOCGRAWINFO, &info) < 0) {
-      return ErrorFromHidrawIoctlErrno(errno);
-    }
-    // The kernel's record has signed 16-bit fields.
-    result.VendorID = static_cast<USHORT>(info.vendor);
-    result.ProductID = static_cast<USHORT>(info.product);
-  } else if (node) {
-    result.VendorID = node->Vendor;
-    result.ProductID = node->Product;
-  } else {
+  if (!node) {
     return ERROR_DEVICE_NOT_CONNECTED;
   }
-  result.VersionNumber = node ? VersionNumber(*node) : 0;
+  HIDD_ATTRIBUTES result{};
+  result.Size = sizeof(HIDD_ATTRIBUTES);
+  result.VendorID = node->Vendor;
+  result.ProductID = node->Product;
+  result.VersionNumber = VersionNumber(*node);
   attributes = result;
   return ERROR_SUCCESS;
 }
@@ -137,10 +127,14 @@ DWORD TransferReport(const THidrawHandle& hid, const TSysfs& sysfs, TReportCall 
     }
   }
   sent = std::min(sent, kMaxIoctlLength);
+  int fd = -1;
+  if (const DWORD error = hid.Descriptor(fd); error != ERROR_SUCCESS) {
+    return error;
+  }
   const unsigned long code = _IOC(_IOC_WRITE | _IOC_READ, 'H', request.Number, sent);
   int result = -1;
   do {
-    result = ::ioctl(hid.Fd(), code, bytes);
+    result = ::ioctl(fd, code, bytes);
   } while (result < 0 && errno == EINTR);
   if (result < 0) {
     return ErrorFromHidrawIoctlErrno(errno);
@@ -166,12 +160,16 @@ DWORD GetPreparsedData(const THidrawHandle& hid, const TSysfs& sysfs, PHIDP_PREP
 }
 
 DWORD FlushQueue(const THidrawHandle& hid) {
-  if (!hid.CanTransfer() || (::fcntl(hid.Fd(), F_GETFL) & O_ACCMODE) == O_WRONLY) {
+  if (!hid.CanRead()) {
     return ERROR_SUCCESS;
+  }
+  int fd = -1;
+  if (const DWORD error = hid.Descriptor(fd); error != ERROR_SUCCESS) {
+    return error;
   }
   std::vector<unsigned char> sink(kMaxReport);
   for (int reads = 0; reads < kMaxFlushReads; ++reads) {
-    pollfd ready{hid.Fd(), POLLIN, 0};
+    pollfd ready{fd, POLLIN, 0};
     const int polled = ::poll(&ready, 1, 0);
     if (polled < 0 && errno == EINTR) {
       continue;
@@ -182,7 +180,7 @@ DWORD FlushQueue(const THidrawHandle& hid) {
     if ((ready.revents & POLLIN) == 0) {
       return ERROR_DEVICE_NOT_CONNECTED;  // POLLHUP or POLLERR: the device is gone
     }
-    if (::read(hid.Fd(), sink.data(), sink.size()) < 0 && errno != EINTR && errno != EAGAIN) {
+    if (::read(fd, sink.data(), sink.size()) < 0 && errno != EINTR && errno != EAGAIN) {
       return ErrorFromHidrawErrno(errno);
     }
   }

@@ -1,7 +1,8 @@
 // What each HidD_ entry point does once its handle is resolved: every call returns
 // ERROR_SUCCESS or the Windows error code the entry point reports. Identity calls work on
-// a handle opened with access 0 (from sysfs); report calls need one opened for reading or
-// writing and go through the hidraw ioctls with the report ID in byte 0, as on Windows.
+// a handle opened with access 0, and no call but a report call opens the node: identity
+// comes from sysfs. Report calls need a handle made for reading or writing and go through
+// the hidraw ioctls with the report ID in byte 0, as on Windows.
 #pragma once
 
 #include <cstdint>
@@ -21,9 +22,9 @@ inline constexpr ULONG kInputBuffers = 64;
 inline constexpr ULONG kMinInputBuffers = 2;
 inline constexpr ULONG kMaxInputBuffers = 512;
 
-// Vendor and product from the kernel (HIDIOCGRAWINFO) when the handle can ask it, else from
-// sysfs, so that a node the user may not open is still identified; the version is the USB
-// device's bcdDevice (0 for other transports, whose version the kernel does not show).
+// Vendor and product from sysfs, so that no node is opened to identify a device, and one
+// the user may not open is still identified; the version is the USB device's bcdDevice (0
+// for other transports, whose version the kernel does not show).
 DWORD GetAttributes(const THidrawHandle& hid, const TSysfs& sysfs, HIDD_ATTRIBUTES& attributes);
 
 // Zero-terminated UTF-16 text, written only when all of it fits; the buffer past the

@@ -1,70 +1,23 @@
 #include "platform/linux/HidrawFile.h"
 
-#include <algorithm>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
 #include "hidparse/HidParse.h"
 #include "platform/Utf.h"
-#include "platform/linux/HidrawHandle.h"
 #include "platform/linux/ModuleRoot.h"
-#include "platform/posix/DescriptorFile.h"
 
 namespace quorvel::hidraw {
 
 namespace {
 
-class THidrawFile final : public posix::TDescriptorFile {
- public:
-  THidrawFile(std::u16string path, DWORD access, int fd, TReportShape shape)
-      : TDescriptorFile(std::move(path), access, fd), Shape_(shape) {}
-
-  // A report goes out as given (byte 0 is its ID, 0 for a device without IDs, as hidraw
-  // and the platform both expect), at the one length the platform accepts.
-  DWORD Write(const void* buffer, DWORD size, DWORD& done) override {
-    if (Shape_.OutputLength != 0 && size != Shape_.OutputLength) {
-      done = 0;
-      return ERROR_INVALID_USER_BUFFER;
-    }
-    return TDescriptorFile::Write(buffer, size, done);
-  }
-
-  DWORD TryRead(void* buffer, DWORD size, DWORD& done) override {
-    done = 0;
-    if (Shape_.Length != 0 && size < Shape_.Length) {
-      return ERROR_INVALID_USER_BUFFER;
-    }
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    // hidraw leaves out the ID byte of a device without report IDs.
-    const DWORD offset = Shape_.Length != 0 && !Shape_.Numbered ? 1 : 0;
-    if (offset != 0 && size == offset) {
-      return ERROR_HANDLE_EOF;  // only the ID byte fits: no data can be read
-    }
-    DWORD got = 0;
-    const DWORD error = TDescriptorFile::TryRead(bytes + offset, size - offset, got);
-    if (error != ERROR_SUCCESS) {
-      return error;
-    }
-    DWORD length = got + offset;
-    if (offset != 0) {
-      bytes[0] = 0;
-    }
-    if (length < Shape_.Length) {
-      std::memset(bytes + length, 0, Shape_.Length - length);
-      length = Shape_.Length;
-    }
-    done = length;
-    return ERROR_SUCCESS;
-  }
-
- private:
-  const TReportShape Shape_;
-};
-
-TReportShape ReportShape(int fd, const std::u16string& path) {
-  DWORD ignored = ERROR_SUCCESS;
-  const auto descriptor =
-      THidrawHandle::FromDescriptor(fd, path).ReportDescriptor(ModuleSysfs(), ignored);
+TReportShape ReportShape(const THidrawNode& node) {
+  const auto descriptor = ReportDescriptorFromSysfs(node);
   const auto parsed =
       descriptor ? hidparse::ParseReportDescriptor(*descriptor) : hidparse::TParseResult{};
   if (!parsed || parsed.Descriptor->Collections.empty()) {
@@ -75,7 +28,190 @@ TReportShape ReportShape(int fd, const std::u16string& path) {
           collection.ByteLength(hidparse::TReportKind::Output)};
 }
 
+TNodeIdentity IdentityOf(const struct stat& info) {
+  TNodeIdentity identity;
+  identity.CharDevice = S_ISCHR(info.st_mode);
+  if (identity.CharDevice) {
+    identity.Major = major(info.st_rdev);
+    identity.Minor = minor(info.st_rdev);
+  }
+  identity.FileSystem = info.st_dev;
+  identity.Inode = info.st_ino;
+  return identity;
+}
+
+// The node a path names, by its device number, else (a stand-in) by its name in /dev.
+std::optional<THidrawNode> NodeAt(const TSysfs& sysfs, const std::string& file,
+                                  const TNodeIdentity& identity) {
+  if (identity.CharDevice) {
+    const auto name = NodeNameFromDevice(sysfs, identity.Major, identity.Minor);
+    return name ? DescribeNode(sysfs, *name) : std::nullopt;
+  }
+  const auto resolved = TSysfs::Resolve(file);
+  if (!resolved || ParentOf(*resolved) != sysfs.Rooted("/dev")) {
+    return std::nullopt;
+  }
+  return DescribeNode(sysfs, BaseName(*resolved));
+}
+
+// A node that went away under a handle: the device is gone, whatever open(2) says.
+DWORD ErrorFromFirstOpen(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return ERROR_DEVICE_NOT_CONNECTED;
+    default:
+      return posix::ErrorFromErrno(err);
+  }
+}
+
 }  // namespace
+
+std::optional<THidrawNode> NodeOf(const TSysfs& sysfs, const TNodeIdentity& identity) {
+  auto node =
+      identity.CharDevice ? NodeAt(sysfs, {}, identity) : DescribeNode(sysfs, identity.Name);
+  if (!node || node->Instance != identity.Instance) {
+    return std::nullopt;
+  }
+  return node;
+}
+
+THidrawFile::THidrawFile(std::u16string path, DWORD access, int openFlags, TNodeIdentity identity,
+                         TReportShape shape)
+    : Path_(std::move(path)),
+      Access_(access),
+      OpenFlags_(openFlags),
+      Identity_(std::move(identity)),
+      Shape_(shape) {}
+
+bool THidrawFile::CanRead() const {
+  return (Access_ & (GENERIC_READ | GENERIC_ALL)) != 0;
+}
+
+bool THidrawFile::CanWrite() const {
+  return (Access_ & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+}
+
+int THidrawFile::NativeFd() const {
+  const posix::TDescriptorFile* file = Ready_.load(std::memory_order_acquire);
+  return file != nullptr ? file->NativeFd() : -1;
+}
+
+int THidrawFile::ReadyFd() const {
+  posix::TDescriptorFile* file = nullptr;
+  return Opened(file) == ERROR_SUCCESS ? file->NativeFd() : -1;
+}
+
+DWORD THidrawFile::Descriptor(int& fd) const {
+  posix::TDescriptorFile* file = nullptr;
+  const DWORD error = Opened(file);
+  fd = error == ERROR_SUCCESS ? file->NativeFd() : -1;
+  return error;
+}
+
+DWORD THidrawFile::Opened(posix::TDescriptorFile*& file) const {
+  file = Ready_.load(std::memory_order_acquire);
+  if (file != nullptr) {
+    return ERROR_SUCCESS;
+  }
+  if (!CanRead() && !CanWrite()) {
+    return ERROR_ACCESS_DENIED;
+  }
+  // One open for every thread that uses the handle first.
+  std::lock_guard lock(OpenLock_);
+  file = Ready_.load(std::memory_order_relaxed);
+  if (file != nullptr) {
+    return ERROR_SUCCESS;
+  }
+  const int fd = posix::OpenDescriptor(platform::Utf16ToUtf8(Path_), OpenFlags_);
+  if (fd < 0) {
+    return ErrorFromFirstOpen(errno);
+  }
+  // The path may name another node by now (the board replugged, its number reused): only
+  // the node of the device the handle was made for will do.
+  struct stat info {};
+  const bool same = ::fstat(fd, &info) == 0 && [&] {
+    const TNodeIdentity now = IdentityOf(info);
+    return now.CharDevice == Identity_.CharDevice && now.Major == Identity_.Major &&
+           now.Minor == Identity_.Minor && now.FileSystem == Identity_.FileSystem &&
+           now.Inode == Identity_.Inode && NodeOf(ModuleSysfs(), Identity_).has_value();
+  }();
+  if (!same) {
+    ::close(fd);
+    return ERROR_DEVICE_NOT_CONNECTED;
+  }
+  Open_ = std::make_unique<posix::TDescriptorFile>(Path_, Access_, fd);
+  file = Open_.get();
+  Ready_.store(file, std::memory_order_release);
+  return ERROR_SUCCESS;
+}
+
+// Blocks, also on a descriptor opened non-blocking for overlapped use.
+DWORD THidrawFile::Read(void* buffer, DWORD size, DWORD& done) {
+  for (;;) {
+    const DWORD error = TryRead(buffer, size, done);
+    if (error != ERROR_IO_PENDING) {
+      return error;
+    }
+    pollfd ready{NativeFd(), POLLIN, 0};
+    if (::poll(&ready, 1, -1) < 0 && errno != EINTR) {
+      return posix::ErrorFromErrno(errno);
+    }
+  }
+}
+
+// A report goes out as given (byte 0 is its ID, 0 for a device without IDs, as hidraw
+// and the platform both expect), at the one length the platform accepts.
+DWORD THidrawFile::Write(const void* buffer, DWORD size, DWORD& done) {
+  done = 0;
+  if (Shape_.OutputLength != 0 && size != Shape_.OutputLength) {
+    return ERROR_INVALID_USER_BUFFER;
+  }
+  posix::TDescriptorFile* file = nullptr;
+  if (const DWORD error = Opened(file); error != ERROR_SUCCESS) {
+    return error;
+  }
+  return file->Write(buffer, size, done);
+}
+
+// hidraw has no Windows IOCTLs; the module's calls use the descriptor.
+DWORD THidrawFile::IoControl(DWORD, const void*, DWORD, void*, DWORD, DWORD& returned) {
+  returned = 0;
+  return ERROR_INVALID_FUNCTION;
+}
+
+DWORD THidrawFile::TryRead(void* buffer, DWORD size, DWORD& done) {
+  done = 0;
+  if (Shape_.Length != 0 && size < Shape_.Length) {
+    return ERROR_INVALID_USER_BUFFER;
+  }
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  // hidraw leaves out the ID byte of a device without report IDs.
+  const DWORD offset = Shape_.Length != 0 && !Shape_.Numbered ? 1 : 0;
+  if (offset != 0 && size == offset) {
+    return ERROR_HANDLE_EOF;  // only the ID byte fits: no data can be read
+  }
+  posix::TDescriptorFile* file = nullptr;
+  if (const DWORD error = Opened(file); error != ERROR_SUCCESS) {
+    return error;
+  }
+  DWORD got = 0;
+  const DWORD error = file->TryRead(bytes + offset, size - offset, got);
+  if (error != ERROR_SUCCESS) {
+    return error;
+  }
+  DWORD length = got + offset;
+  if (offset != 0) {
+    bytes[0] = 0;
+  }
+  if (length < Shape_.Length) {
+    std::memset(bytes + length, 0, Shape_.Length - length);
+    length = Shape_.Length;
+  }
+  done = length;
+  return ERROR_SUCCESS;
+}
 
 bool THidrawProvider::Claims(std::u16string_view path) const {
   const std::string file = platform::Utf16ToUtf8(path);
@@ -90,17 +226,38 @@ bool THidrawProvider::Claims(std::u16string_view path) const {
 std::shared_ptr<posix::TFileObject> THidrawProvider::Open(std::u16string_view path,
                                                           DWORD desiredAccess, DWORD /*shareMode*/,
                                                           DWORD flagsAndAttributes, DWORD& error) {
-  const bool transfers = (desiredAccess & (GENERIC_READ | GENERIC_WRITE | GENERIC_ALL)) != 0;
-  const int flags = posix::OpenFlags(desiredAccess, flagsAndAttributes);
+  const bool reads = (desiredAccess & (GENERIC_READ | GENERIC_ALL)) != 0;
+  const bool writes = (desiredAccess & (GENERIC_WRITE | GENERIC_ALL)) != 0;
   const std::string file = platform::Utf16ToUtf8(path);
-  const int fd = posix::OpenDescriptor(file, flags);
-  if (fd < 0) {
+  struct stat info {};
+  if (file.find('\0') != std::string::npos) {
+    error = ERROR_INVALID_NAME;
+    return nullptr;
+  }
+  if (::stat(file.c_str(), &info) != 0) {
     error = posix::ErrorFromErrno(errno);
     return nullptr;
   }
-  std::u16string owned(path);
-  const TReportShape shape = transfers ? ReportShape(fd, owned) : TReportShape{};
-  return std::make_shared<THidrawFile>(std::move(owned), desiredAccess, fd, shape);
+  // The node must still be the one sysfs shows for a HID device, as opening it would find.
+  const TSysfs& sysfs = ModuleSysfs();
+  TNodeIdentity identity = IdentityOf(info);
+  const auto node = NodeAt(sysfs, file, identity);
+  if (!node) {
+    error = ERROR_DEVICE_NOT_CONNECTED;
+    return nullptr;
+  }
+  identity.Name = node->Name;
+  identity.Instance = node->Instance;
+  // The kernel's own decision for the access asked, without opening the node.
+  const int mode = (reads ? R_OK : 0) | (writes ? W_OK : 0);
+  if (mode != 0 && ::faccessat(AT_FDCWD, file.c_str(), mode, AT_EACCESS) != 0) {
+    error = posix::ErrorFromErrno(errno);
+    return nullptr;
+  }
+  const TReportShape shape = reads || writes ? ReportShape(*node) : TReportShape{};
+  return std::make_shared<THidrawFile>(std::u16string(path), desiredAccess,
+                                       posix::OpenFlags(desiredAccess, flagsAndAttributes),
+                                       std::move(identity), shape);
 }
 
 }  // namespace quorvel::hidraw

@@ -1,12 +1,9 @@
 #include "platform/linux/HidrawHandle.h"
 
 #include <fcntl.h>
-#include <linux/hidraw.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include <algorithm>
 #include <cerrno>
 
 #include "platform/Utf.h"
@@ -18,7 +15,13 @@ std::optional<THidrawHandle> THidrawHandle::From(HANDLE handle) {
   if (!file) {
     return std::nullopt;
   }
-  THidrawHandle result = FromDescriptor(file->NativeFd(), file->Path());
+  THidrawHandle result;
+  if (const auto* hidraw = dynamic_cast<const THidrawFile*>(file.get())) {
+    result.Hidraw_ = hidraw;
+    result.Path_ = hidraw->Path();
+  } else {
+    result = FromDescriptor(file->NativeFd(), file->Path());
+  }
   result.File_ = std::move(file);
   return result;
 }
@@ -40,7 +43,32 @@ THidrawHandle THidrawHandle::FromDescriptor(int fd, std::u16string path) {
   return result;
 }
 
+bool THidrawHandle::CanTransfer() const {
+  if (Hidraw_ != nullptr) {
+    return Hidraw_->CanRead() || Hidraw_->CanWrite();
+  }
+  return Fd_ >= 0 && !PathOnly_ && CharDevice_;
+}
+
+bool THidrawHandle::CanRead() const {
+  if (Hidraw_ != nullptr) {
+    return Hidraw_->CanRead();
+  }
+  return CanTransfer() && (::fcntl(Fd_, F_GETFL) & O_ACCMODE) != O_WRONLY;
+}
+
+DWORD THidrawHandle::Descriptor(int& fd) const {
+  if (Hidraw_ != nullptr) {
+    return Hidraw_->Descriptor(fd);
+  }
+  fd = Fd_;
+  return CanTransfer() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
 std::optional<THidrawNode> THidrawHandle::Node(const TSysfs& sysfs) const {
+  if (Hidraw_ != nullptr) {
+    return NodeOf(sysfs, Hidraw_->Identity());
+  }
   if (CharDevice_) {
     const auto name = NodeNameFromDevice(sysfs, Major_, Minor_);
     return name ? DescribeNode(sysfs, *name) : std::nullopt;
@@ -55,20 +83,6 @@ std::optional<THidrawNode> THidrawHandle::Node(const TSysfs& sysfs) const {
 
 std::optional<std::vector<uint8_t>> THidrawHandle::ReportDescriptor(const TSysfs& sysfs,
                                                                     DWORD& error) const {
-  if (CanTransfer()) {
-    int size = 0;
-    if (::ioctl(Fd_, HIDIOCGRDESCSIZE, &size) < 0) {
-      error = ErrorFromHidrawIoctlErrno(errno);
-      return std::nullopt;
-    }
-    auto descriptor = std::make_unique<hidraw_report_descriptor>();
-    descriptor->size = static_cast<uint32_t>(std::clamp(size, 0, HID_MAX_DESCRIPTOR_SIZE));
-    if (::ioctl(Fd_, HIDIOCGRDESC, descriptor.get()) < 0) {
-      error = ErrorFromHidrawIoctlErrno(errno);
-      return std::nullopt;
-    }
-    return std::vector<uint8_t>(descriptor->value, descriptor->value + descriptor->size);
-  }
   const auto node = Node(sysfs);
   auto descriptor = node ? ReportDescriptorFromSysfs(*node) : std::nullopt;
   if (!descriptor) {

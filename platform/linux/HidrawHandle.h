@@ -1,5 +1,6 @@
-// A caller's HANDLE as the HID module sees it: the file object of the POSIX handle table,
-// its descriptor, and the hidraw node it was opened on.
+// A caller's HANDLE as the HID module sees it: the file object of the POSIX handle table
+// and the hidraw node it was made for. A handle of the module's own provider opens its node
+// on the first report call; any other handle is a descriptor already open.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "platform/PlatformTypes.h"
+#include "platform/linux/HidrawFile.h"
 #include "platform/linux/HidrawNode.h"
 #include "platform/linux/Sysfs.h"
 #include "platform/posix/FileProvider.h"
@@ -23,21 +25,24 @@ class THidrawHandle {
   // opened by.
   static THidrawHandle FromDescriptor(int fd, std::u16string path);
 
-  // True when the descriptor can carry reports: a device node opened for reading or
-  // writing. A handle opened with access 0 (O_PATH) can only be identified.
-  bool CanTransfer() const { return Fd_ >= 0 && !PathOnly_ && CharDevice_; }
-  int Fd() const { return Fd_; }
+  // True when the handle may carry reports: made for reading or writing a device node. A
+  // handle of access 0 can only be identified. Nothing is opened to tell.
+  bool CanTransfer() const;
+  bool CanRead() const;
+  // The descriptor for a report call, opening the node on first use; a Windows error when
+  // it cannot be had.
+  DWORD Descriptor(int& fd) const;
 
   // The node in sysfs: by device number for a real node (so a udev link name does not
   // matter), else by the name of the path.
   std::optional<THidrawNode> Node(const TSysfs& sysfs) const;
 
-  // The report descriptor: from the kernel through the descriptor when it can transfer,
-  // else from sysfs. Error is a Windows code.
+  // The report descriptor as sysfs shows it. Error is a Windows code.
   std::optional<std::vector<uint8_t>> ReportDescriptor(const TSysfs& sysfs, DWORD& error) const;
 
  private:
-  std::shared_ptr<posix::TFileObject> File_;  // keeps the descriptor open
+  std::shared_ptr<posix::TFileObject> File_;  // keeps the file open
+  const THidrawFile* Hidraw_ = nullptr;       // File_ when the module's provider made it
   std::u16string Path_;
   int Fd_ = -1;
   bool PathOnly_ = false;
