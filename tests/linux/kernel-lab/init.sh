@@ -59,6 +59,12 @@ if [ -x /opt/quorvel/quorvel ]; then
   kill $pid
 fi
 
+# Open counts of the tool's calls (open-counts.sh).
+if [ -x /opt/quorvel/quorvel ] && [ -e /init-open-counts.sh ]; then
+  . /init-open-counts.sh
+  open_counts_lab
+fi
+
 echo "QUORVEL-LAB: $passed passed, $failed failed"
 echo QUORVEL-LAB-END
 poweroff -f

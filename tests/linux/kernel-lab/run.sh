@@ -6,6 +6,8 @@
 # With --with-tool the guest also runs the tool (BIN-DIR/quorvel) against a board.
 #
 # Usage: run.sh BIN-DIR WORK-DIR [--with-tool]
+# With QUORVEL_LAB_BENCH=N in the environment the guest also times the tool's calls over N runs
+# each (printed, never checked).
 #   BIN-DIR   the build's bin folder (modules, libquorvel-posix.so, the lab's programs)
 #   WORK-DIR  a folder for the downloaded kernel (kept between runs) and the initramfs
 # Exit status: 0 when every check passed, 1 when one failed, 77 (skipped) when qemu,
@@ -76,6 +78,11 @@ cp "$bin"/libquorvel-setupapi.so "$bin"/libquorvel-hid.so "$bin"/libquorvel-posi
 if [[ $with_tool == --with-tool ]]; then
   cp "$bin/quorvel" "$root/opt/quorvel/"
 fi
+# The open counts of the tool's calls: a HID device that is no board, and the checks.
+if [[ $with_tool == --with-tool && -e $bin/quorvel_uhid_sensor ]]; then
+  cp "$bin/quorvel_uhid_sensor" "$root/opt/quorvel/"
+  cp "$(dirname "$0")/open-counts.sh" "$root/init-open-counts.sh"
+fi
 for program in "$root"/opt/quorvel/*; do
   ldd "$program" | awk '/=> \// { print $3 } /^\t\// { print $1 }'
 done | sort -u | while read -r library; do
@@ -95,7 +102,7 @@ console=$run/console.log
 status=0
 timeout "$timeout_s" qemu-system-x86_64 -accel tcg -m 512 -smp 1 -nographic -no-reboot \
   -nic none -kernel "$kernel/boot/vmlinuz-$version" -initrd "$run/initramfs.cpio.gz" \
-  -append "console=ttyS0 quiet panic=-1" </dev/null >"$console" 2>&1 || status=$?
+  -append "console=ttyS0 quiet panic=-1${QUORVEL_LAB_BENCH:+ QUORVEL_LAB_BENCH=$QUORVEL_LAB_BENCH}" </dev/null >"$console" 2>&1 || status=$?
 tr -d '\r' <"$console" | sed -n '/QUORVEL-LAB-BEGIN/,/QUORVEL-LAB-END/p'
 if ((status == 124)); then
   echo "the guest did not finish within ${timeout_s} s (console: $console)" >&2
