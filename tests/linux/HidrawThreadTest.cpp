@@ -16,37 +16,42 @@
 namespace quorvel::hidraw::test {
 namespace {
 
+// Many rounds, each with a fresh handle, so that first uses overlap now and then even on
+// few cores.
 TEST(HidrawThreads, ThreadsThatUseAHandleFirstTogetherOpenItOnce) {
   TSysfsFixture fixture({"usb-relay-board.tree"});
   SetModuleRoot(fixture.Root());
   const std::string node = fixture.Path("/dev/hidraw2");
-
-  const HANDLE handle = Open(node, GENERIC_READ | GENERIC_WRITE);
-  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-  std::atomic<bool> go{false};
-  std::atomic<int> refused{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&] {
-      while (!go.load()) {
-        std::this_thread::yield();
-      }
-      std::array<unsigned char, 9> report{};
-      for (int call = 0; call < 20; ++call) {
+  constexpr int kRounds = 200;
+  constexpr int kThreads = 4;
+  int reached = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    const HANDLE handle = Open(node, GENERIC_READ | GENERIC_WRITE);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    std::atomic<int> waiting{kThreads};
+    std::atomic<int> refused{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&] {
+        --waiting;
+        while (waiting.load() > 0) {
+        }
+        std::array<unsigned char, 9> report{};
+        // The stand-in is a plain file: the ioctl fails once the node is open.
         if (!HidD_GetFeature(handle, report.data(), report.size()) &&
             GetLastError() == ERROR_INVALID_FUNCTION) {
           ++refused;
         }
-      }
-    });
+      });
+    }
+    for (auto& thread : threads) {
+      thread.join();
+    }
+    reached += refused.load();
+    ASSERT_EQ(OpenCount(node), 1) << "round " << round;
+    EXPECT_TRUE(CloseHandle(handle));
   }
-  go = true;
-  for (auto& thread : threads) {
-    thread.join();
-  }
-  EXPECT_EQ(refused.load(), 8 * 20);  // every call reached the (stand-in) device
-  EXPECT_EQ(OpenCount(node), 1);
-  EXPECT_TRUE(CloseHandle(handle));
+  EXPECT_EQ(reached, kRounds * kThreads);  // every call reached the device
   SetModuleRoot("");
 }
 
