@@ -31,7 +31,9 @@ class Exchange {
 
  private:
   bool Checked(bool ok) {
-    if (!ok && hid::PlatformLastError() == ERROR_ACCESS_DENIED && !board_.HasReadWriteAccess()) {
+    // Not tied to HasReadWriteAccess: a platform may grant the open and refuse the first
+    // report call (Linux opens the node only then).
+    if (!ok && hid::PlatformLastError() == ERROR_ACCESS_DENIED) {
       result_.AccessDenied = true;
     }
     return ok;
