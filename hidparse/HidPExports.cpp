@@ -133,6 +133,27 @@ USAGE ArrayUsage(const TCap& cap, int64_t value) {
   return static_cast<USAGE>(cap.UsageMin + position);
 }
 
+// The value an array field holds to carry `usage` of this cap: the usage's place in the
+// item's list plus Logical Minimum. None when the logical range or the field's bits cannot
+// hold it, or for usage 0 (no event): such a usage could never be read back.
+std::optional<uint32_t> ArrayRawOf(const TCap& cap, USAGE usage) {
+  if (!HasUsage(cap, usage)) {
+    return std::nullopt;
+  }
+  const int64_t value = int64_t{cap.LogicalMin} + cap.ArrayFirst + (usage - cap.UsageMin);
+  const auto raw = static_cast<uint32_t>(value);
+  if (usage == 0 || FieldNumber(raw, cap.BitSize, cap.LogicalMin < 0) != value ||
+      ArrayUsage(cap, value) != usage) {
+    return std::nullopt;
+  }
+  return raw;
+}
+
+// Whether a press of `usage` on this button cap can be stored and read back.
+bool CanPress(const TCap& cap, USAGE usage) {
+  return cap.IsArray ? ArrayRawOf(cap, usage).has_value() : HasUsage(cap, usage);
+}
+
 bool SameArrayItem(const TCap& a, const TCap& b) {
   return a.IsArray && b.IsArray && a.ReportId == b.ReportId && a.BitOffset == b.BitOffset;
 }
@@ -190,16 +211,18 @@ NTSTATUS SetButton(TReport& report, const TCap& cap, USAGE usage) {
     WriteBits(report.Bytes, FieldBit(cap, field), 1, 1);
     return HIDP_STATUS_SUCCESS;
   }
-  const auto raw =
-      static_cast<uint32_t>(int64_t{cap.LogicalMin} + cap.ArrayFirst + (usage - cap.UsageMin));
+  const std::optional<uint32_t> raw = ArrayRawOf(cap, usage);
+  if (!raw) {
+    return HIDP_STATUS_USAGE_NOT_FOUND;  // callers pick caps that can carry it
+  }
   for (uint32_t field = 0; field < cap.Fields; ++field) {
-    if (FieldValue(report, cap, field) == FieldNumber(raw, cap.BitSize, cap.LogicalMin < 0)) {
+    if (ArrayUsage(cap, FieldValue(report, cap, field)) == usage) {
       return HIDP_STATUS_SUCCESS;  // already pressed
     }
   }
   for (uint32_t field = 0; field < cap.Fields; ++field) {
     if (!ArrayFieldTaken(report, cap, field)) {
-      WriteBits(report.Bytes, FieldBit(cap, field), cap.BitSize, raw);
+      WriteBits(report.Bytes, FieldBit(cap, field), cap.BitSize, *raw);
       return HIDP_STATUS_SUCCESS;
     }
   }
@@ -302,12 +325,13 @@ NTSTATUS ChangeUsages(const HIDP_REPORT_TYPE& type, USAGE page, USHORT linkColle
   for (ULONG i = 0; i < *length; ++i) {
     const USAGE usage = list[i];
     const TCap* cap = nullptr;
-    // Only a press claims a zeroed report; a release finds nothing pressed there.
+    // Only a press claims a zeroed report; a release finds nothing pressed there. A press
+    // looks only at controls that can carry the usage, so that none is claimed for nothing.
     NTSTATUS status = FindControl(
         r, /*setter=*/press,
         [&](const TCap& c) {
           return c.IsButton && c.UsagePage == page && LinkMatches(c, linkCollection) &&
-                 HasUsage(c, usage);
+                 (press ? CanPress(c, usage) : HasUsage(c, usage));
         },
         cap);
     if (status == HIDP_STATUS_SUCCESS && press) {
@@ -637,21 +661,24 @@ NTSTATUS NTAPI HidP_SetData(HIDP_REPORT_TYPE ReportType, PHIDP_DATA DataList, PU
     std::memcpy(&on, reinterpret_cast<const unsigned char*>(&entry) + offsetof(HIDP_DATA, On), 1);
     // As with HidP_UnsetUsages, only a press or a value claims a zeroed report.
     const bool release = cap != nullptr && cap->IsButton && on == 0;
+    const uint32_t offset = cap != nullptr ? uint32_t{entry.DataIndex} - cap->DataIndexMin : 0;
+    const auto usage = static_cast<USAGE>(cap != nullptr ? cap->UsageMin + offset : 0);
     NTSTATUS status = HIDP_STATUS_SUCCESS;
     if (cap == nullptr) {
       status = HIDP_STATUS_DATA_INDEX_NOT_FOUND;
     } else if (cap->IsValueArray()) {
       status = HIDP_STATUS_IS_VALUE_ARRAY;
+    } else if (cap->IsButton && on != 0 && !CanPress(*cap, usage)) {
+      // An array index its field cannot hold: no report can carry it, as GetData shows.
+      status = HIDP_STATUS_DATA_INDEX_NOT_FOUND;
     } else if (cap->ReportId != r.Id() && (r.Id() != 0 || release)) {
       status = HIDP_STATUS_INCOMPATIBLE_REPORT_ID;
     }
     if (status == HIDP_STATUS_SUCCESS) {
       r.Bytes[0] = cap->ReportId;
-      const uint32_t offset = uint32_t{entry.DataIndex} - cap->DataIndexMin;
       if (!cap->IsButton) {
         WriteBits(r.Bytes, FieldBit(*cap, offset), cap->BitSize, entry.RawValue);
       } else {
-        const auto usage = static_cast<USAGE>(cap->UsageMin + offset);
         if (on != 0) {
           status = SetButton(r, *cap, usage);
         } else if (!UnsetButton(r, *cap, usage)) {
@@ -860,7 +887,12 @@ NTSTATUS NTAPI HidP_SetScaledUsageValue(HIDP_REPORT_TYPE ReportType, USAGE Usage
                               static_cast<uint64_t>(int64_t{cap->LogicalMax} - cap->LogicalMin),
                               static_cast<uint64_t>(int64_t{high} - low)));
   }
-  WriteBits(r.Bytes, bit, cap->BitSize, static_cast<uint32_t>(logical));
+  const auto raw = static_cast<uint32_t>(logical);
+  if (FieldNumber(raw, cap->BitSize, cap->LogicalMin < 0) != logical) {
+    // A logical range wider than the field: the value would read back as another one.
+    return HIDP_STATUS_VALUE_OUT_OF_RANGE;
+  }
+  WriteBits(r.Bytes, bit, cap->BitSize, raw);
   return HIDP_STATUS_SUCCESS;
 }
 
