@@ -149,7 +149,7 @@ std::optional<uint32_t> ArrayRawOf(const TCap& cap, USAGE usage) {
   return raw;
 }
 
-// Whether a press of `usage` on this button cap can be stored and read back.
+// Whether `usage` of this button cap can be stored in the report and read back.
 bool CanPress(const TCap& cap, USAGE usage) {
   return cap.IsArray ? ArrayRawOf(cap, usage).has_value() : HasUsage(cap, usage);
 }
@@ -232,12 +232,18 @@ NTSTATUS SetButton(TReport& report, const TCap& cap, USAGE usage) {
 // Clears the button; false when it was not pressed.
 bool UnsetButton(TReport& report, const TCap& cap, USAGE usage) {
   if (!cap.IsArray) {
-    const uint32_t bit = FieldBit(cap, FieldOf(cap, usage));
-    if (ReadBits(report.Bytes, bit, 1) == 0) {
-      return false;
+    // One usage over several fields reads as pressed while any of them is set.
+    const uint32_t first = FieldOf(cap, usage);
+    const uint32_t end = cap.IsRange ? first + 1 : cap.Fields;
+    bool cleared = false;
+    for (uint32_t field = first; field < end; ++field) {
+      const uint32_t bit = FieldBit(cap, field);
+      if (ReadBits(report.Bytes, bit, 1) != 0) {
+        WriteBits(report.Bytes, bit, 1, 0);
+        cleared = true;
+      }
     }
-    WriteBits(report.Bytes, bit, 1, 0);
-    return true;
+    return cleared;
   }
   bool cleared = false;
   for (uint32_t field = 0; field < cap.Fields; ++field) {
@@ -325,13 +331,14 @@ NTSTATUS ChangeUsages(const HIDP_REPORT_TYPE& type, USAGE page, USHORT linkColle
   for (ULONG i = 0; i < *length; ++i) {
     const USAGE usage = list[i];
     const TCap* cap = nullptr;
-    // Only a press claims a zeroed report; a release finds nothing pressed there. A press
-    // looks only at controls that can carry the usage, so that none is claimed for nothing.
+    // Only a press claims a zeroed report; a release finds nothing pressed there. Controls
+    // that cannot carry the usage are passed over: none is claimed for nothing, and a
+    // release goes to the control a press went to.
     NTSTATUS status = FindControl(
         r, /*setter=*/press,
         [&](const TCap& c) {
           return c.IsButton && c.UsagePage == page && LinkMatches(c, linkCollection) &&
-                 (press ? CanPress(c, usage) : HasUsage(c, usage));
+                 CanPress(c, usage);
         },
         cap);
     if (status == HIDP_STATUS_SUCCESS && press) {

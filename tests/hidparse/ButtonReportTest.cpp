@@ -175,6 +175,34 @@ TEST(ButtonReport, SetAndUnsetVariableButtons) {
   EXPECT_EQ(leds, (Bytes{0, 0x10}));
 }
 
+TEST(ButtonReport, UnsetClearsAUsageRepeatedOverSeveralFields) {
+  // Button 1 over four 1-bit fields, then padding: any set field reads as button 1.
+  const Bytes repeated = {0x05, 0x09, 0x09, 0x01, 0xA1, 0x01, 0x09, 0x01, 0x75,
+                          0x01, 0x95, 0x04, 0x81, 0x02, 0x81, 0x03, 0xC0};
+  TPreparsed pp(MakePreparsedData(repeated));
+  ASSERT_NE(pp, nullptr);
+  auto pressed = [&](Bytes& report) {
+    USAGE list[4] = {};
+    ULONG length = 4;
+    EXPECT_EQ(
+        HidP_GetUsages(HidP_Input, 9, 0, list, &length, pp.get(), Chars(report), Length(report)),
+        HIDP_STATUS_SUCCESS);
+    return Usages(list, list + length);
+  };
+  for (const uint8_t fields : {uint8_t{0x04}, uint8_t{0x0A}, uint8_t{0x01}}) {
+    SCOPED_TRACE(int{fields});
+    Bytes report = {0, fields};
+    EXPECT_EQ(pressed(report), Usages{1});
+    Usages release = {1};
+    ULONG count = 1;
+    EXPECT_EQ(HidP_UnsetUsages(HidP_Input, 9, 0, release.data(), &count, pp.get(), Chars(report),
+                               Length(report)),
+              HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(report, (Bytes{0, 0}));
+    EXPECT_EQ(pressed(report), Usages{});
+  }
+}
+
 TEST(ButtonReport, SetAndUnsetArrayButtons) {
   const TPreparsed pp = FixturePreparsed("boot-keyboard.desc");
   Bytes report(9, 0);
@@ -329,6 +357,18 @@ TEST(ButtonReport, SetUsagesRefusesAUsageTheArrayCannotHold) {
     pressed.resize(length);
     std::sort(pressed.begin(), pressed.end());
     EXPECT_EQ(pressed, c.Pressed);
+    if (c.Status != HIDP_STATUS_SUCCESS) {
+      continue;
+    }
+    // The release goes to the field the press went to, not to one that cannot hold it.
+    ASSERT_EQ(HidP_UnsetUsages(HidP_Input, c.Page, 0, set.data(), &count, pp.get(), Chars(report),
+                               Length(report)),
+              HIDP_STATUS_SUCCESS);
+    length = 16;
+    ASSERT_EQ(HidP_GetUsages(HidP_Input, c.Page, 0, pressed.data(), &length, pp.get(),
+                             Chars(report), Length(report)),
+              HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(std::count(pressed.begin(), pressed.begin() + length, c.Set.back()), 0);
   }
 
   // Nothing to press: a zeroed report is not claimed for report 1.
