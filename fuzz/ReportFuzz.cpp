@@ -327,6 +327,46 @@ void CheckDataRoundTrip(const TType& t, const TReport& report) {
         "SetData(GetData) keeps every entry", t.Type, static_cast<long>(again.size()));
 }
 
+// One entry set through SetData reads back through GetData: a button index as on, a value
+// index as the low bits of the raw value.
+void CheckDataSetters(const TType& t, const TReport& report, TStream& in) {
+  auto setOne = [&](USHORT index, ULONG raw, bool isButton) {
+    TReport copy = report;
+    HIDP_DATA entry{};
+    entry.DataIndex = index;
+    if (isButton) {
+      entry.On = 1;
+    } else {
+      entry.RawValue = raw;
+    }
+    ULONG count = 1;
+    if (HidP_SetData(t.Type, &entry, &count, t.Pp, copy.data(), Length(copy)) !=
+        HIDP_STATUS_SUCCESS) {
+      Check(count == 0, "a failed SetData names the entry", t.Type, index);
+      return;
+    }
+    NTSTATUS status = 0;
+    const std::vector<HIDP_DATA> list = DataOf(t, copy, status);
+    const bool found = std::any_of(list.begin(), list.end(), [&](const HIDP_DATA& e) {
+      return e.DataIndex == index && (isButton || e.RawValue == raw);
+    });
+    Check(status == HIDP_STATUS_SUCCESS && found, "an entry set reads back", t.Type, index);
+  };
+  for (const HIDP_BUTTON_CAPS& cap : Checked(t.Buttons)) {
+    const uint32_t span = uint32_t{IndexMaxOf(cap)} - cap.Range.DataIndexMin + 1;
+    setOne(cap.Range.DataIndexMin, 0, true);
+    setOne(static_cast<USHORT>(cap.Range.DataIndexMin + in.Byte() % span), 0, true);
+  }
+  for (const HIDP_VALUE_CAPS& cap : Checked(t.Values)) {
+    if (cap.ReportCount > 1 && !cap.IsRange) {
+      continue;  // a value array has no entry of its own
+    }
+    const uint32_t raw = in.U32();
+    setOne(cap.Range.DataIndexMin, cap.BitSize >= 32 ? raw : raw & ((1u << cap.BitSize) - 1u),
+           false);
+  }
+}
+
 // A button set reads back as pressed; a variable button that no other cap of the report
 // carries reads back as released once unset.
 void CheckButtons(const TType& t, const TReport& report, TStream& in) {
@@ -489,6 +529,7 @@ void CheckType(const TType& t, TStream& in) {
     }
     CheckGetters(t, report);
     CheckDataRoundTrip(t, report);
+    CheckDataSetters(t, report, in);
     CheckButtons(t, report, in);
     CheckValues(t, report, in);
   }
