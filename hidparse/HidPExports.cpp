@@ -166,11 +166,20 @@ bool ArrayFieldTaken(const TReport& report, const TCap& cap, uint32_t field) {
   });
 }
 
-// A raw value that no cap of the array item reads as a usage, for clearing a field.
-uint32_t EmptyArrayRaw(const TReport& report, const TCap& cap) {
+// A raw value that no cap of the array item reads as a usage, for clearing a field: 0, a
+// value just outside the logical range, or the first one past the item's usages. None when
+// every value the field can hold selects a usage.
+std::optional<uint32_t> EmptyArrayRaw(const TReport& report, const TCap& cap) {
   const uint32_t bits = std::min<uint32_t>(cap.BitSize, 32);
   const bool isSigned = cap.LogicalMin < 0;
-  const int64_t candidates[] = {0, int64_t{cap.LogicalMin} - 1, int64_t{cap.LogicalMax} + 1};
+  uint32_t listed = 0;  // usages of the whole item
+  for (const TCap& other : report.Caps) {
+    if (SameArrayItem(cap, other)) {
+      listed = std::max(listed, other.ArrayFirst + other.UsageCount());
+    }
+  }
+  const int64_t candidates[] = {0, int64_t{cap.LogicalMin} - 1, int64_t{cap.LogicalMax} + 1,
+                                int64_t{cap.LogicalMin} + listed};
   for (const int64_t candidate : candidates) {
     const auto raw = static_cast<uint32_t>(candidate);
     if (FieldNumber(raw, bits, isSigned) != candidate) {
@@ -183,7 +192,7 @@ uint32_t EmptyArrayRaw(const TReport& report, const TCap& cap) {
       return raw;
     }
   }
-  return 0;
+  return std::nullopt;
 }
 
 // The raw value that reads back outside the logical range, for a field with a null state;
@@ -229,30 +238,40 @@ NTSTATUS SetButton(TReport& report, const TCap& cap, USAGE usage) {
   return HIDP_STATUS_BUFFER_TOO_SMALL;
 }
 
-// Clears the button; false when it was not pressed.
-bool UnsetButton(TReport& report, const TCap& cap, USAGE usage) {
+// Clears the button: HIDP_STATUS_BUTTON_NOT_PRESSED when it was not pressed, and
+// HIDP_STATUS_VALUE_OUT_OF_RANGE, with nothing written, for an array field that has no value
+// meaning "no button".
+NTSTATUS UnsetButton(TReport& report, const TCap& cap, USAGE usage) {
+  bool pressed = false;
   if (!cap.IsArray) {
     // One usage over several fields reads as pressed while any of them is set.
     const uint32_t first = FieldOf(cap, usage);
     const uint32_t end = cap.IsRange ? first + 1 : cap.Fields;
-    bool cleared = false;
     for (uint32_t field = first; field < end; ++field) {
       const uint32_t bit = FieldBit(cap, field);
       if (ReadBits(report.Bytes, bit, 1) != 0) {
         WriteBits(report.Bytes, bit, 1, 0);
-        cleared = true;
+        pressed = true;
       }
     }
-    return cleared;
+    return pressed ? HIDP_STATUS_SUCCESS : HIDP_STATUS_BUTTON_NOT_PRESSED;
   }
-  bool cleared = false;
+  for (uint32_t field = 0; field < cap.Fields; ++field) {
+    pressed |= ArrayUsage(cap, FieldValue(report, cap, field)) == usage;
+  }
+  if (!pressed) {
+    return HIDP_STATUS_BUTTON_NOT_PRESSED;
+  }
+  const std::optional<uint32_t> empty = EmptyArrayRaw(report, cap);
+  if (!empty) {
+    return HIDP_STATUS_VALUE_OUT_OF_RANGE;  // whatever it held, the field would press a button
+  }
   for (uint32_t field = 0; field < cap.Fields; ++field) {
     if (ArrayUsage(cap, FieldValue(report, cap, field)) == usage) {
-      WriteBits(report.Bytes, FieldBit(cap, field), cap.BitSize, EmptyArrayRaw(report, cap));
-      cleared = true;
+      WriteBits(report.Bytes, FieldBit(cap, field), cap.BitSize, *empty);
     }
   }
-  return cleared;
+  return HIDP_STATUS_SUCCESS;
 }
 
 // Calls emit(page, usage) for every pressed button of the report byte 0 names, in caps
@@ -344,7 +363,11 @@ NTSTATUS ChangeUsages(const HIDP_REPORT_TYPE& type, USAGE page, USHORT linkColle
     if (status == HIDP_STATUS_SUCCESS && press) {
       status = SetButton(r, *cap, usage);
     } else if (status == HIDP_STATUS_SUCCESS) {
-      anyReleased |= UnsetButton(r, *cap, usage);
+      status = UnsetButton(r, *cap, usage);
+      anyReleased |= status == HIDP_STATUS_SUCCESS;
+      if (status == HIDP_STATUS_BUTTON_NOT_PRESSED) {
+        status = HIDP_STATUS_SUCCESS;  // answered below, for the list as a whole
+      }
     }
     if (status != HIDP_STATUS_SUCCESS) {
       *length = i;
@@ -686,11 +709,7 @@ NTSTATUS NTAPI HidP_SetData(HIDP_REPORT_TYPE ReportType, PHIDP_DATA DataList, PU
       if (!cap->IsButton) {
         WriteBits(r.Bytes, FieldBit(*cap, offset), cap->BitSize, entry.RawValue);
       } else {
-        if (on != 0) {
-          status = SetButton(r, *cap, usage);
-        } else if (!UnsetButton(r, *cap, usage)) {
-          status = HIDP_STATUS_BUTTON_NOT_PRESSED;
-        }
+        status = on != 0 ? SetButton(r, *cap, usage) : UnsetButton(r, *cap, usage);
       }
     }
     if (status != HIDP_STATUS_SUCCESS) {

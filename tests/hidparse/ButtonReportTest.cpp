@@ -231,6 +231,55 @@ TEST(ButtonReport, SetAndUnsetArrayButtons) {
   EXPECT_EQ(report, (Bytes{0, 0x02, 0, 0x04, 0x0A, 0x06, 0x07, 0x08, 0x09}));
 }
 
+TEST(ButtonReport, UnsetNeedsAValueForNoButton) {
+  // Buttons 1..2 in a 1-bit field (logical 0..1): every value presses one. Consumer 1..2 in
+  // a 2-bit field (logical 0..3): 2 and 3 select no usage.
+  const Bytes noEmpty = {0x05, 0x09, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x25, 0x01, 0x19,
+                         0x01, 0x29, 0x02, 0x75, 0x01, 0x95, 0x01, 0x81, 0x00, 0x05, 0x0C,
+                         0x15, 0x00, 0x25, 0x03, 0x19, 0x01, 0x29, 0x02, 0x75, 0x02, 0x95,
+                         0x01, 0x81, 0x00, 0x75, 0x05, 0x81, 0x03, 0xC0};
+  TPreparsed pp(MakePreparsedData(noEmpty));
+  ASSERT_NE(pp, nullptr);
+  struct TCase {
+    const char* Name;
+    USAGE Page;
+    NTSTATUS Status;
+    ULONG Done;
+    Bytes After;
+    Usages Pressed;  // on that page, afterwards
+  };
+  const TCase cases[] = {
+      {"no value means no button: refused, nothing written", 9, HIDP_STATUS_VALUE_OUT_OF_RANGE, 0,
+       Bytes{0, 0}, Usages{1}},
+      {"a value past the item's usages clears the field", 0x0C, HIDP_STATUS_SUCCESS, 1,
+       Bytes{0, 0x04}, Usages{}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Bytes report(2, 0);  // a zeroed report presses usage 1 of both fields
+    Usages release = {1};
+    ULONG count = 1;
+    EXPECT_EQ(HidP_UnsetUsages(HidP_Input, c.Page, 0, release.data(), &count, pp.get(),
+                               Chars(report), Length(report)),
+              c.Status);
+    EXPECT_EQ(count, c.Done);
+    EXPECT_EQ(report, c.After);
+    USAGE list[4] = {};
+    ULONG length = 4;
+    ASSERT_EQ(HidP_GetUsages(HidP_Input, c.Page, 0, list, &length, pp.get(), Chars(report),
+                             Length(report)),
+              HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(Usages(list, list + length), c.Pressed);
+  }
+  Bytes report(2, 0);
+  HIDP_DATA entry{};  // button 1, data index 0, released
+  ULONG count = 1;
+  EXPECT_EQ(HidP_SetData(HidP_Input, &entry, &count, pp.get(), Chars(report), Length(report)),
+            HIDP_STATUS_VALUE_OUT_OF_RANGE);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(report, Bytes(2, 0));
+}
+
 TEST(ButtonReport, ArrayWithLogicalMinimumOne) {
   // System keys: 2-bit field, 1..3 select 0x81..0x83, 0 is empty.
   const TPreparsed pp = FixturePreparsed("consumer-and-system.desc", 1);
