@@ -25,8 +25,8 @@ using quorvel::hidparse::TReportKind;
 
 // Work per input stays bounded on descriptors with many caps or long ranges.
 constexpr std::size_t kMaxCollections = 4;
-constexpr std::size_t kMaxCapsChecked = 32;
-constexpr int kReportsPerType = 3;
+constexpr std::size_t kMaxCapsChecked = 16;
+constexpr int kReportsPerType = 2;
 
 [[noreturn]] void Violated(const char* property, HIDP_REPORT_TYPE type, long detail) {
   std::fprintf(stderr, "property violated: %s (report type %d, %ld)\n", property,
@@ -201,8 +201,10 @@ bool Contains(const std::vector<USAGE_AND_PAGE>& list, USAGE page, USAGE usage) 
 }
 
 // GetData with the announced maximum as capacity; every entry names a data index of the
-// type, a button entry is on, a value entry fits its field.
-std::vector<HIDP_DATA> DataOf(const TType& t, TReport& report, NTSTATUS& status) {
+// type, a button entry is on, a value entry fits its field. With oneShort, a list one entry
+// too short gets the count needed and nothing past its end.
+std::vector<HIDP_DATA> DataOf(const TType& t, TReport& report, NTSTATUS& status,
+                              bool oneShort = false) {
   const ULONG capacity = HidP_MaxDataListLength(t.Type, t.Pp);
   std::vector<HIDP_DATA> list(capacity + 1);
   list[capacity].DataIndex = 0xBEEF;
@@ -214,7 +216,8 @@ std::vector<HIDP_DATA> DataOf(const TType& t, TReport& report, NTSTATUS& status)
     return {};
   }
   Check(count <= capacity, "GetData count within capacity", t.Type, count);
-  if (count > 0) {
+  if (oneShort && count > 0) {
+    // One short: the count needed comes back and nothing lands past the capacity.
     const ULONG needed = count;
     std::vector<HIDP_DATA> small(needed);
     small[needed - 1].DataIndex = 0xBEEF;
@@ -265,7 +268,7 @@ void CheckGetters(const TType& t, TReport& report) {
     });
     Check(declared, "a pressed usage is a declared one", t.Type, u.Usage);
   }
-  DataOf(t, report, status);
+  DataOf(t, report, status, /*oneShort=*/true);
   for (const HIDP_BUTTON_CAPS& cap : Checked(t.Buttons)) {
     const ULONG capacity = HidP_MaxUsageListLength(t.Type, cap.UsagePage, t.Pp);
     std::vector<USAGE> list(capacity + 1, 0xBEEF);
