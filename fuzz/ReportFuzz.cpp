@@ -21,7 +21,6 @@ using quorvel::hidparse::FreePreparsedData;
 using quorvel::hidparse::MakePreparsedData;
 using quorvel::hidparse::ParseReportDescriptor;
 using quorvel::hidparse::TCollectionModel;
-using quorvel::hidparse::TReportKind;
 
 // Work per input stays bounded on descriptors with many caps or long ranges.
 constexpr std::size_t kMaxCollections = 4;
