@@ -133,6 +133,27 @@ USAGE ArrayUsage(const TCap& cap, int64_t value) {
   return static_cast<USAGE>(cap.UsageMin + position);
 }
 
+// The value an array field holds to carry `usage` of this cap: the usage's place in the
+// item's list plus Logical Minimum. None when the logical range or the field's bits cannot
+// hold it, or for usage 0 (no event): such a usage could never be read back.
+std::optional<uint32_t> ArrayRawOf(const TCap& cap, USAGE usage) {
+  if (!HasUsage(cap, usage)) {
+    return std::nullopt;
+  }
+  const int64_t value = int64_t{cap.LogicalMin} + cap.ArrayFirst + (usage - cap.UsageMin);
+  const auto raw = static_cast<uint32_t>(value);
+  if (usage == 0 || FieldNumber(raw, cap.BitSize, cap.LogicalMin < 0) != value ||
+      ArrayUsage(cap, value) != usage) {
+    return std::nullopt;
+  }
+  return raw;
+}
+
+// Whether `usage` of this button cap can be stored in the report and read back.
+bool CanPress(const TCap& cap, USAGE usage) {
+  return cap.IsArray ? ArrayRawOf(cap, usage).has_value() : HasUsage(cap, usage);
+}
+
 bool SameArrayItem(const TCap& a, const TCap& b) {
   return a.IsArray && b.IsArray && a.ReportId == b.ReportId && a.BitOffset == b.BitOffset;
 }
@@ -145,11 +166,20 @@ bool ArrayFieldTaken(const TReport& report, const TCap& cap, uint32_t field) {
   });
 }
 
-// A raw value that no cap of the array item reads as a usage, for clearing a field.
-uint32_t EmptyArrayRaw(const TReport& report, const TCap& cap) {
+// A raw value that no cap of the array item reads as a usage, for clearing a field: 0, a
+// value just outside the logical range, or the first one past the item's usages. None when
+// every value the field can hold selects a usage.
+std::optional<uint32_t> EmptyArrayRaw(const TReport& report, const TCap& cap) {
   const uint32_t bits = std::min<uint32_t>(cap.BitSize, 32);
   const bool isSigned = cap.LogicalMin < 0;
-  const int64_t candidates[] = {0, int64_t{cap.LogicalMin} - 1, int64_t{cap.LogicalMax} + 1};
+  uint32_t listed = 0;  // usages of the whole item
+  for (const TCap& other : report.Caps) {
+    if (SameArrayItem(cap, other)) {
+      listed = std::max(listed, other.ArrayFirst + other.UsageCount());
+    }
+  }
+  const int64_t candidates[] = {0, int64_t{cap.LogicalMin} - 1, int64_t{cap.LogicalMax} + 1,
+                                int64_t{cap.LogicalMin} + listed};
   for (const int64_t candidate : candidates) {
     const auto raw = static_cast<uint32_t>(candidate);
     if (FieldNumber(raw, bits, isSigned) != candidate) {
@@ -162,7 +192,7 @@ uint32_t EmptyArrayRaw(const TReport& report, const TCap& cap) {
       return raw;
     }
   }
-  return 0;
+  return std::nullopt;
 }
 
 // The raw value that reads back outside the logical range, for a field with a null state;
@@ -190,40 +220,58 @@ NTSTATUS SetButton(TReport& report, const TCap& cap, USAGE usage) {
     WriteBits(report.Bytes, FieldBit(cap, field), 1, 1);
     return HIDP_STATUS_SUCCESS;
   }
-  const auto raw =
-      static_cast<uint32_t>(int64_t{cap.LogicalMin} + cap.ArrayFirst + (usage - cap.UsageMin));
+  const std::optional<uint32_t> raw = ArrayRawOf(cap, usage);
+  if (!raw) {
+    return HIDP_STATUS_USAGE_NOT_FOUND;  // callers pick caps that can carry it
+  }
   for (uint32_t field = 0; field < cap.Fields; ++field) {
-    if (FieldValue(report, cap, field) == FieldNumber(raw, cap.BitSize, cap.LogicalMin < 0)) {
+    if (ArrayUsage(cap, FieldValue(report, cap, field)) == usage) {
       return HIDP_STATUS_SUCCESS;  // already pressed
     }
   }
   for (uint32_t field = 0; field < cap.Fields; ++field) {
     if (!ArrayFieldTaken(report, cap, field)) {
-      WriteBits(report.Bytes, FieldBit(cap, field), cap.BitSize, raw);
+      WriteBits(report.Bytes, FieldBit(cap, field), cap.BitSize, *raw);
       return HIDP_STATUS_SUCCESS;
     }
   }
   return HIDP_STATUS_BUFFER_TOO_SMALL;
 }
 
-// Clears the button; false when it was not pressed.
-bool UnsetButton(TReport& report, const TCap& cap, USAGE usage) {
+// Clears the button: HIDP_STATUS_BUTTON_NOT_PRESSED when it was not pressed, and
+// HIDP_STATUS_VALUE_OUT_OF_RANGE, with nothing written, for an array field that has no value
+// meaning "no button".
+NTSTATUS UnsetButton(TReport& report, const TCap& cap, USAGE usage) {
+  bool pressed = false;
   if (!cap.IsArray) {
-    const uint32_t bit = FieldBit(cap, FieldOf(cap, usage));
-    if (ReadBits(report.Bytes, bit, 1) == 0) {
-      return false;
+    // One usage over several fields reads as pressed while any of them is set.
+    const uint32_t first = FieldOf(cap, usage);
+    const uint32_t end = cap.IsRange ? first + 1 : cap.Fields;
+    for (uint32_t field = first; field < end; ++field) {
+      const uint32_t bit = FieldBit(cap, field);
+      if (ReadBits(report.Bytes, bit, 1) != 0) {
+        WriteBits(report.Bytes, bit, 1, 0);
+        pressed = true;
+      }
     }
-    WriteBits(report.Bytes, bit, 1, 0);
-    return true;
+    return pressed ? HIDP_STATUS_SUCCESS : HIDP_STATUS_BUTTON_NOT_PRESSED;
   }
-  bool cleared = false;
+  for (uint32_t field = 0; field < cap.Fields; ++field) {
+    pressed |= ArrayUsage(cap, FieldValue(report, cap, field)) == usage;
+  }
+  if (!pressed) {
+    return HIDP_STATUS_BUTTON_NOT_PRESSED;
+  }
+  const std::optional<uint32_t> empty = EmptyArrayRaw(report, cap);
+  if (!empty) {
+    return HIDP_STATUS_VALUE_OUT_OF_RANGE;  // whatever it held, the field would press a button
+  }
   for (uint32_t field = 0; field < cap.Fields; ++field) {
     if (ArrayUsage(cap, FieldValue(report, cap, field)) == usage) {
-      WriteBits(report.Bytes, FieldBit(cap, field), cap.BitSize, EmptyArrayRaw(report, cap));
-      cleared = true;
+      WriteBits(report.Bytes, FieldBit(cap, field), cap.BitSize, *empty);
     }
   }
-  return cleared;
+  return HIDP_STATUS_SUCCESS;
 }
 
 // Calls emit(page, usage) for every pressed button of the report byte 0 names, in caps
@@ -302,18 +350,24 @@ NTSTATUS ChangeUsages(const HIDP_REPORT_TYPE& type, USAGE page, USHORT linkColle
   for (ULONG i = 0; i < *length; ++i) {
     const USAGE usage = list[i];
     const TCap* cap = nullptr;
-    // Only a press claims a zeroed report; a release finds nothing pressed there.
+    // Only a press claims a zeroed report; a release finds nothing pressed there. Controls
+    // that cannot carry the usage are passed over: none is claimed for nothing, and a
+    // release goes to the control a press went to.
     NTSTATUS status = FindControl(
         r, /*setter=*/press,
         [&](const TCap& c) {
           return c.IsButton && c.UsagePage == page && LinkMatches(c, linkCollection) &&
-                 HasUsage(c, usage);
+                 CanPress(c, usage);
         },
         cap);
     if (status == HIDP_STATUS_SUCCESS && press) {
       status = SetButton(r, *cap, usage);
     } else if (status == HIDP_STATUS_SUCCESS) {
-      anyReleased |= UnsetButton(r, *cap, usage);
+      status = UnsetButton(r, *cap, usage);
+      anyReleased |= status == HIDP_STATUS_SUCCESS;
+      if (status == HIDP_STATUS_BUTTON_NOT_PRESSED) {
+        status = HIDP_STATUS_SUCCESS;  // answered below, for the list as a whole
+      }
     }
     if (status != HIDP_STATUS_SUCCESS) {
       *length = i;
@@ -637,26 +691,25 @@ NTSTATUS NTAPI HidP_SetData(HIDP_REPORT_TYPE ReportType, PHIDP_DATA DataList, PU
     std::memcpy(&on, reinterpret_cast<const unsigned char*>(&entry) + offsetof(HIDP_DATA, On), 1);
     // As with HidP_UnsetUsages, only a press or a value claims a zeroed report.
     const bool release = cap != nullptr && cap->IsButton && on == 0;
+    const uint32_t offset = cap != nullptr ? uint32_t{entry.DataIndex} - cap->DataIndexMin : 0;
+    const auto usage = static_cast<USAGE>(cap != nullptr ? cap->UsageMin + offset : 0);
     NTSTATUS status = HIDP_STATUS_SUCCESS;
     if (cap == nullptr) {
       status = HIDP_STATUS_DATA_INDEX_NOT_FOUND;
     } else if (cap->IsValueArray()) {
       status = HIDP_STATUS_IS_VALUE_ARRAY;
+    } else if (cap->IsButton && on != 0 && !CanPress(*cap, usage)) {
+      // An array index its field cannot hold: no report can carry it, as GetData shows.
+      status = HIDP_STATUS_DATA_INDEX_NOT_FOUND;
     } else if (cap->ReportId != r.Id() && (r.Id() != 0 || release)) {
       status = HIDP_STATUS_INCOMPATIBLE_REPORT_ID;
     }
     if (status == HIDP_STATUS_SUCCESS) {
       r.Bytes[0] = cap->ReportId;
-      const uint32_t offset = uint32_t{entry.DataIndex} - cap->DataIndexMin;
       if (!cap->IsButton) {
         WriteBits(r.Bytes, FieldBit(*cap, offset), cap->BitSize, entry.RawValue);
       } else {
-        const auto usage = static_cast<USAGE>(cap->UsageMin + offset);
-        if (on != 0) {
-          status = SetButton(r, *cap, usage);
-        } else if (!UnsetButton(r, *cap, usage)) {
-          status = HIDP_STATUS_BUTTON_NOT_PRESSED;
-        }
+        status = on != 0 ? SetButton(r, *cap, usage) : UnsetButton(r, *cap, usage);
       }
     }
     if (status != HIDP_STATUS_SUCCESS) {
@@ -860,7 +913,12 @@ NTSTATUS NTAPI HidP_SetScaledUsageValue(HIDP_REPORT_TYPE ReportType, USAGE Usage
                               static_cast<uint64_t>(int64_t{cap->LogicalMax} - cap->LogicalMin),
                               static_cast<uint64_t>(int64_t{high} - low)));
   }
-  WriteBits(r.Bytes, bit, cap->BitSize, static_cast<uint32_t>(logical));
+  const auto raw = static_cast<uint32_t>(logical);
+  if (FieldNumber(raw, cap->BitSize, cap->LogicalMin < 0) != logical) {
+    // A logical range wider than the field: the value would read back as another one.
+    return HIDP_STATUS_VALUE_OUT_OF_RANGE;
+  }
+  WriteBits(r.Bytes, bit, cap->BitSize, raw);
   return HIDP_STATUS_SUCCESS;
 }
 

@@ -2,6 +2,7 @@
 // UsageListDifference, and the checks every report function makes first.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "tests/hidparse/Preparsed.h"
@@ -174,6 +175,34 @@ TEST(ButtonReport, SetAndUnsetVariableButtons) {
   EXPECT_EQ(leds, (Bytes{0, 0x10}));
 }
 
+TEST(ButtonReport, UnsetClearsAUsageRepeatedOverSeveralFields) {
+  // Button 1 over four 1-bit fields, then padding: any set field reads as button 1.
+  const Bytes repeated = {0x05, 0x09, 0x09, 0x01, 0xA1, 0x01, 0x09, 0x01, 0x75,
+                          0x01, 0x95, 0x04, 0x81, 0x02, 0x81, 0x03, 0xC0};
+  TPreparsed pp(MakePreparsedData(repeated));
+  ASSERT_NE(pp, nullptr);
+  auto pressed = [&](Bytes& report) {
+    USAGE list[4] = {};
+    ULONG length = 4;
+    EXPECT_EQ(
+        HidP_GetUsages(HidP_Input, 9, 0, list, &length, pp.get(), Chars(report), Length(report)),
+        HIDP_STATUS_SUCCESS);
+    return Usages(list, list + length);
+  };
+  for (const uint8_t fields : {uint8_t{0x04}, uint8_t{0x0A}, uint8_t{0x01}}) {
+    SCOPED_TRACE(int{fields});
+    Bytes report = {0, fields};
+    EXPECT_EQ(pressed(report), Usages{1});
+    Usages release = {1};
+    ULONG count = 1;
+    EXPECT_EQ(HidP_UnsetUsages(HidP_Input, 9, 0, release.data(), &count, pp.get(), Chars(report),
+                               Length(report)),
+              HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(report, (Bytes{0, 0}));
+    EXPECT_EQ(pressed(report), Usages{});
+  }
+}
+
 TEST(ButtonReport, SetAndUnsetArrayButtons) {
   const TPreparsed pp = FixturePreparsed("boot-keyboard.desc");
   Bytes report(9, 0);
@@ -202,6 +231,55 @@ TEST(ButtonReport, SetAndUnsetArrayButtons) {
   EXPECT_EQ(report, (Bytes{0, 0x02, 0, 0x04, 0x0A, 0x06, 0x07, 0x08, 0x09}));
 }
 
+TEST(ButtonReport, UnsetNeedsAValueForNoButton) {
+  // Buttons 1..2 in a 1-bit field (logical 0..1): every value presses one. Consumer 1..2 in
+  // a 2-bit field (logical 0..3): 2 and 3 select no usage.
+  const Bytes noEmpty = {0x05, 0x09, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x25, 0x01, 0x19,
+                         0x01, 0x29, 0x02, 0x75, 0x01, 0x95, 0x01, 0x81, 0x00, 0x05, 0x0C,
+                         0x15, 0x00, 0x25, 0x03, 0x19, 0x01, 0x29, 0x02, 0x75, 0x02, 0x95,
+                         0x01, 0x81, 0x00, 0x75, 0x05, 0x81, 0x03, 0xC0};
+  TPreparsed pp(MakePreparsedData(noEmpty));
+  ASSERT_NE(pp, nullptr);
+  struct TCase {
+    const char* Name;
+    USAGE Page;
+    NTSTATUS Status;
+    ULONG Done;
+    Bytes After;
+    Usages Pressed;  // on that page, afterwards
+  };
+  const TCase cases[] = {
+      {"no value means no button: refused, nothing written", 9, HIDP_STATUS_VALUE_OUT_OF_RANGE, 0,
+       Bytes{0, 0}, Usages{1}},
+      {"a value past the item's usages clears the field", 0x0C, HIDP_STATUS_SUCCESS, 1,
+       Bytes{0, 0x04}, Usages{}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Bytes report(2, 0);  // a zeroed report presses usage 1 of both fields
+    Usages release = {1};
+    ULONG count = 1;
+    EXPECT_EQ(HidP_UnsetUsages(HidP_Input, c.Page, 0, release.data(), &count, pp.get(),
+                               Chars(report), Length(report)),
+              c.Status);
+    EXPECT_EQ(count, c.Done);
+    EXPECT_EQ(report, c.After);
+    USAGE list[4] = {};
+    ULONG length = 4;
+    ASSERT_EQ(HidP_GetUsages(HidP_Input, c.Page, 0, list, &length, pp.get(), Chars(report),
+                             Length(report)),
+              HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(Usages(list, list + length), c.Pressed);
+  }
+  Bytes report(2, 0);
+  HIDP_DATA entry{};  // button 1, data index 0, released
+  ULONG count = 1;
+  EXPECT_EQ(HidP_SetData(HidP_Input, &entry, &count, pp.get(), Chars(report), Length(report)),
+            HIDP_STATUS_VALUE_OUT_OF_RANGE);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(report, Bytes(2, 0));
+}
+
 TEST(ButtonReport, ArrayWithLogicalMinimumOne) {
   // System keys: 2-bit field, 1..3 select 0x81..0x83, 0 is empty.
   const TPreparsed pp = FixturePreparsed("consumer-and-system.desc", 1);
@@ -222,6 +300,135 @@ TEST(ButtonReport, ArrayWithLogicalMinimumOne) {
                              Length(report)),
             HIDP_STATUS_SUCCESS);
   EXPECT_EQ(report, (Bytes{2, 0x00}));
+}
+
+// Array items whose fields cannot hold every usage they declare.
+// Report 1, keyboard page: six 8-bit fields, logical 0..101, usages 0..255.
+const Bytes kShortKeyboard = {0x05, 0x07, 0x09, 0x06, 0xA1, 0x01, 0x85, 0x01,
+                              0x95, 0x06, 0x75, 0x08, 0x15, 0x00, 0x25, 0x65,
+                              0x19, 0x00, 0x2A, 0xFF, 0x00, 0x81, 0x00, 0xC0};
+// One report: a 1-bit field over buttons 1..12 (logical 0..1); a 2-bit signed field over
+// buttons 1..7 (logical -1..5, the bits hold -2..1); two fields over consumer usages 1..4
+// with Logical Minimum 5 above Maximum 1; then a field that holds buttons 1..255.
+const Bytes kNarrowArrays = {
+    0x05, 0x09, 0x09, 0x01, 0xA1, 0x01,                                                  //
+    0x15, 0x00, 0x25, 0x01, 0x19, 0x01, 0x29, 0x0C, 0x75, 0x01, 0x95, 0x01, 0x81, 0x00,  //
+    0x15, 0xFF, 0x25, 0x05, 0x19, 0x01, 0x29, 0x07, 0x75, 0x02, 0x81, 0x00,              //
+    0x75, 0x05, 0x81, 0x03,                                                              //
+    0x05, 0x0C, 0x15, 0x05, 0x25, 0x01, 0x19, 0x01, 0x29, 0x04, 0x75, 0x08, 0x95, 0x02,  //
+    0x81, 0x00,                                                                          //
+    0x05, 0x09, 0x15, 0x01, 0x26, 0xFF, 0x00, 0x19, 0x01, 0x29, 0xFF, 0x95, 0x01, 0x81,  //
+    0x00, 0xC0,
+};
+
+TEST(ButtonReport, SetUsagesRefusesAUsageTheArrayCannotHold) {
+  struct TCase {
+    const char* Name;
+    const Bytes* Descriptor;
+    uint8_t Id;  // of the report
+    USAGE Page;
+    Usages Set;
+    NTSTATUS Status;
+    ULONG Done;      // *UsageLength after the call
+    Usages Pressed;  // what GetUsages then reports
+  };
+  const TCase cases[] = {
+      {"index 200 above Logical Maximum 101",
+       &kShortKeyboard,
+       1,
+       7,
+       {200},
+       HIDP_STATUS_USAGE_NOT_FOUND,
+       0,
+       {}},
+      {"stops there, keeps what came before",
+       &kShortKeyboard,
+       1,
+       7,
+       {0x04, 200, 0x05},
+       HIDP_STATUS_USAGE_NOT_FOUND,
+       1,
+       {0x04}},
+      {"the last usage the range holds",
+       &kShortKeyboard,
+       1,
+       7,
+       {101},
+       HIDP_STATUS_SUCCESS,
+       1,
+       {101}},
+      {"usage 0 is no event", &kShortKeyboard, 1, 7, {0}, HIDP_STATUS_USAGE_NOT_FOUND, 0, {}},
+      // A zeroed report holds button 1 in the 1-bit field and 2 in the 2-bit one.
+      {"1-bit field: button 6 goes to the field that holds it",
+       &kNarrowArrays,
+       0,
+       9,
+       {6},
+       HIDP_STATUS_SUCCESS,
+       1,
+       {1, 2, 6}},
+      {"2-bit signed field: button 4 would read back as -2",
+       &kNarrowArrays,
+       0,
+       9,
+       {4},
+       HIDP_STATUS_SUCCESS,
+       1,
+       {1, 2, 4}},
+      {"Logical Minimum above Maximum holds nothing",
+       &kNarrowArrays,
+       0,
+       0x0C,
+       {1},
+       HIDP_STATUS_USAGE_NOT_FOUND,
+       0,
+       {}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TPreparsed pp(MakePreparsedData(*c.Descriptor));
+    ASSERT_NE(pp, nullptr);
+    HIDP_CAPS caps{};
+    ASSERT_EQ(HidP_GetCaps(pp.get(), &caps), HIDP_STATUS_SUCCESS);
+    Bytes report = {c.Id};
+    report.resize(caps.InputReportByteLength, 0);
+    Usages set = c.Set;
+    ULONG count = static_cast<ULONG>(set.size());
+    EXPECT_EQ(HidP_SetUsages(HidP_Input, c.Page, 0, set.data(), &count, pp.get(), Chars(report),
+                             Length(report)),
+              c.Status);
+    EXPECT_EQ(count, c.Done);
+    Usages pressed(16, 0);
+    ULONG length = static_cast<ULONG>(pressed.size());
+    ASSERT_EQ(HidP_GetUsages(HidP_Input, c.Page, 0, pressed.data(), &length, pp.get(),
+                             Chars(report), Length(report)),
+              HIDP_STATUS_SUCCESS);
+    pressed.resize(length);
+    std::sort(pressed.begin(), pressed.end());
+    EXPECT_EQ(pressed, c.Pressed);
+    if (c.Status != HIDP_STATUS_SUCCESS) {
+      continue;
+    }
+    // The release goes to the field the press went to, not to one that cannot hold it.
+    ASSERT_EQ(HidP_UnsetUsages(HidP_Input, c.Page, 0, set.data(), &count, pp.get(), Chars(report),
+                               Length(report)),
+              HIDP_STATUS_SUCCESS);
+    length = 16;
+    ASSERT_EQ(HidP_GetUsages(HidP_Input, c.Page, 0, pressed.data(), &length, pp.get(),
+                             Chars(report), Length(report)),
+              HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(std::count(pressed.begin(), pressed.begin() + length, c.Set.back()), 0);
+  }
+
+  // Nothing to press: a zeroed report is not claimed for report 1.
+  TPreparsed keyboard(MakePreparsedData(kShortKeyboard));
+  Bytes report(7, 0);
+  Usages set = {255};
+  ULONG count = 1;
+  EXPECT_EQ(HidP_SetUsages(HidP_Input, 7, 0, set.data(), &count, keyboard.get(), Chars(report),
+                           Length(report)),
+            HIDP_STATUS_USAGE_NOT_FOUND);
+  EXPECT_EQ(report, Bytes(7, 0));
 }
 
 TEST(ButtonReport, ReportIdSelectsTheControls) {

@@ -184,6 +184,51 @@ TEST(DataList, SetDataStopsAtTheFirstFailingEntry) {
   }
 }
 
+TEST(DataList, SetDataRefusesAnArrayIndexItsFieldCannotHold) {
+  // Report 1: six 8-bit key fields, logical 0..101, usages 0..255 (indices 0..255).
+  const Bytes shortKeyboard = {0x05, 0x07, 0x09, 0x06, 0xA1, 0x01, 0x85, 0x01,
+                               0x95, 0x06, 0x75, 0x08, 0x15, 0x00, 0x25, 0x65,
+                               0x19, 0x00, 0x2A, 0xFF, 0x00, 0x81, 0x00, 0xC0};
+  TPreparsed pp(MakePreparsedData(shortKeyboard));
+  ASSERT_NE(pp, nullptr);
+  struct TCase {
+    const char* Name;
+    std::vector<HIDP_DATA> List;
+    NTSTATUS Status;
+    ULONG Length;
+    Bytes After;
+  };
+  const TCase cases[] = {
+      {"index 200: nothing written, the report not claimed",
+       {Button(200, true)},
+       HIDP_STATUS_DATA_INDEX_NOT_FOUND,
+       0,
+       Bytes(7, 0)},
+      {"usage 0 is no event", {Button(0, true)}, HIDP_STATUS_DATA_INDEX_NOT_FOUND, 0, Bytes(7, 0)},
+      {"stops there",
+       {Button(4, true), Button(102, true)},
+       HIDP_STATUS_DATA_INDEX_NOT_FOUND,
+       1,
+       Bytes{1, 4, 0, 0, 0, 0, 0}},
+      {"the last index the range holds",
+       {Button(101, true)},
+       HIDP_STATUS_SUCCESS,
+       1,
+       Bytes{1, 101, 0, 0, 0, 0, 0}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Bytes report(7, 0);
+    std::vector<HIDP_DATA> list = c.List;
+    ULONG length = static_cast<ULONG>(list.size());
+    EXPECT_EQ(
+        HidP_SetData(HidP_Input, list.data(), &length, pp.get(), Chars(report), Length(report)),
+        c.Status);
+    EXPECT_EQ(length, c.Length);
+    EXPECT_EQ(report, c.After);
+  }
+}
+
 TEST(DataList, SetDataValuesAndReportIds) {
   const TPreparsed vendor = FixturePreparsed("vendor-report-ids.desc");
   Bytes feature(10, 0);

@@ -187,6 +187,49 @@ TEST(ValueReport, NullIsOnlyWrittenWhereTheFieldHasOne) {
             HIDP_STATUS_VALUE_OUT_OF_RANGE);
 }
 
+TEST(ValueReport, ScaledValuesTheFieldCannotHoldAreRefused) {
+  // X: logical 0..100 in 4 bits; Y: logical -10..10 in 4 signed bits (-8..7); Z: logical
+  // 0..100, physical 0..1000 in 4 bits.
+  const Bytes narrow = {0x05, 0x01, 0x09, 0x04, 0xA1, 0x01, 0x75, 0x04, 0x95, 0x01, 0x15,
+                        0x00, 0x25, 0x64, 0x09, 0x30, 0x81, 0x02, 0x15, 0xF6, 0x25, 0x0A,
+                        0x09, 0x31, 0x81, 0x02, 0x15, 0x00, 0x25, 0x64, 0x35, 0x00, 0x46,
+                        0xE8, 0x03, 0x09, 0x32, 0x81, 0x02, 0x81, 0x03, 0xC0};
+  TPreparsed pp(MakePreparsedData(narrow));
+  ASSERT_NE(pp, nullptr);
+  struct TCase {
+    USAGE Usage;
+    LONG Value;
+    NTSTATUS Status;
+  };
+  const TCase cases[] = {
+      {0x30, 15, HIDP_STATUS_SUCCESS},
+      {0x30, 16, HIDP_STATUS_VALUE_OUT_OF_RANGE},
+      {0x30, 100, HIDP_STATUS_VALUE_OUT_OF_RANGE},
+      {0x31, 7, HIDP_STATUS_SUCCESS},
+      {0x31, -8, HIDP_STATUS_SUCCESS},
+      {0x31, 8, HIDP_STATUS_VALUE_OUT_OF_RANGE},
+      {0x31, -9, HIDP_STATUS_VALUE_OUT_OF_RANGE},
+      {0x32, 150, HIDP_STATUS_SUCCESS},
+      {0x32, 160, HIDP_STATUS_VALUE_OUT_OF_RANGE},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Usage << " = " << c.Value);
+    Bytes report(3, 0);
+    EXPECT_EQ(HidP_SetScaledUsageValue(HidP_Input, 1, 0, c.Usage, c.Value, pp.get(), Chars(report),
+                                       Length(report)),
+              c.Status);
+    LONG value = 12345;
+    const NTSTATUS got = HidP_GetScaledUsageValue(HidP_Input, 1, 0, c.Usage, &value, pp.get(),
+                                                  Chars(report), Length(report));
+    if (c.Status == HIDP_STATUS_SUCCESS) {
+      EXPECT_EQ(got, HIDP_STATUS_SUCCESS);
+      EXPECT_EQ(value, c.Value);  // what was set reads back
+    } else {
+      EXPECT_EQ(report, Bytes(3, 0));
+    }
+  }
+}
+
 // Logical 10..5; physical 10..10; and a 12-bit value array of two.
 const Bytes kOddValues = {
     0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01,                                      //
