@@ -3,7 +3,9 @@
 # holding the project's Linux modules and the lab's programs, puts a relay board on the
 # guest kernel's HID stack through uhid and another through USB/IP (a real usbhid device),
 # and checks the modules against them (LabProbe.cpp).
-# With --with-tool the guest also runs the tool (BIN-DIR/quorvel) against a board.
+# With --with-tool the guest also runs the tool (BIN-DIR/quorvel): listing and switching,
+# without and with permission on the node, boards unplugged in the middle of a switching,
+# and a soak of alternating switches (init.sh).
 #
 # Usage: run.sh BIN-DIR WORK-DIR [--with-tool]
 #   BIN-DIR   the build's bin folder (modules, libquorvel-posix.so, the lab's programs)
@@ -11,6 +13,8 @@
 # Exit status: 0 when every check passed, 1 when one failed, 77 (skipped) when qemu,
 # busybox, cpio or the kernel package is not available. The kernel package is fetched with
 # `apt-get download` and unpacked here; it is never installed on the host.
+# Environment: QUORVEL_LAB_TIMEOUT, the seconds the guest may take (default 300);
+# QUORVEL_LAB_SOAK, the number of switches of the soak (default 1000).
 set -euo pipefail
 
 readonly SKIP=77
@@ -75,6 +79,11 @@ cp "$bin"/libquorvel-setupapi.so "$bin"/libquorvel-hid.so "$bin"/libquorvel-posi
   "$bin"/quorvel_usbip_relay_board "$root/opt/quorvel/"
 if [[ $with_tool == --with-tool ]]; then
   cp "$bin/quorvel" "$root/opt/quorvel/"
+  # The permission cases apply the rule the README gives users, as udev would.
+  mkdir -p "$root/etc/udev/rules.d"
+  grep -m 1 '^SUBSYSTEM=="hidraw"' "$(dirname "$0")/../../../README.md" \
+    >"$root/etc/udev/rules.d/70-quorvel-relay.rules" ||
+    { echo "the README shows no udev rule for hidraw" >&2; exit 1; }
 fi
 for program in "$root"/opt/quorvel/*; do
   ldd "$program" | awk '/=> \// { print $3 } /^\t\// { print $1 }'
@@ -86,6 +95,8 @@ done
 if ldd "$bin/quorvel_kernel_lab_probe" | grep -q libasan; then
   touch "$root/opt/quorvel/sanitized"
 fi
+# The tool's soak: alternating switches of the uhid board.
+echo "${QUORVEL_LAB_SOAK:-1000}" >"$root/opt/quorvel/soak-count"
 cp "$(dirname "$0")/init.sh" "$root/init"
 chmod +x "$root/init"
 (cd "$root" && find . -print0 | cpio --null -o -H newc --quiet | gzip -1) >"$run/initramfs.cpio.gz"
