@@ -82,7 +82,7 @@ uptime_s() {
 }
 
 tool_basics() {
-  plug $uhid_board USBRelay2 2 QTOOL /tmp/tool-board.log
+  plug $uhid_board USBRelay2 2 QTOOL /tmp/tool-board.log || return
   $tool >/tmp/listing.out 2>&1
   cat /tmp/listing.out
   grep -q 'USBRelay2' /tmp/listing.out
@@ -137,16 +137,19 @@ tool_permissions() {
   next_usb_port
   plug $usb_board QPERM /tmp/perm-board.log port=$usb_port || return
   node=$(stat -c '%a %U' /dev/hidraw0)
+  user=$(as_user id)
   as_user $tool >/tmp/perm.out 2>&1
   status=$?
   cat /tmp/perm.out
-  [ "$node" = "600 root" ] && [ $status = 0 ] && grep -q '^  \* USBRelay8' /tmp/perm.out
-  check $? "without permission: the tool lists the board (node $node)"
+  [ "$node" = "600 root" ] && [ "${user#uid=1000(lab) gid=1000(lab) groups=}" != "$user" ] &&
+    [ $status = 0 ] && grep -q '^  \* USBRelay8' /tmp/perm.out
+  check $? "without permission: the tool lists the board ($user; node $node)"
   as_user $tool ON=1 >/tmp/perm.out 2>&1
   status=$?
   cat /tmp/perm.out
-  [ $status = 3 ] && grep -q 'Could not read the state of relay board 1!' /tmp/perm.out &&
-    grep -q 'see the README on permissions' /tmp/perm.out && ! grep -q Status /tmp/perm.out &&
+  [ $status = 3 ] && [ "$(cat /tmp/perm.out)" = "
+ERROR: Could not read the state of relay board 1!
+    The device exists but could not be opened for writing; see the README on permissions." ] &&
     [ ! -s /tmp/perm-board.log ]
   check $? "without permission: switching prints the permission hint, status 3 ($status)"
   apply_rule hidraw0
@@ -154,8 +157,8 @@ tool_permissions() {
   as_user $tool ON=1 >/tmp/perm.out 2>&1
   status=$?
   cat /tmp/perm.out
-  [ $status = 0 ] && grep -q 'Status: 01' /tmp/perm.out &&
-    grep -q '^set 0300: ff 01' /tmp/perm-board.log
+  [ $status = 0 ] && [ "$(cat /tmp/perm.out)" = "
+    Status: 01" ] && grep -q '^set 0300: ff 01' /tmp/perm-board.log
   check $? "with the rule applied the same user switches the board ($status)"
   unplug
 }
@@ -183,18 +186,20 @@ unplug_case() {
   wait "$board"
   gone
   requests=$(grep -c '^[gs]et ' /tmp/unplug.log)
-  [ $status = 3 ] && grep -q "$message relay board 1!" /tmp/unplug.out &&
-    ! grep -q Status /tmp/unplug.out && [ "$requests" = "$at" ] &&
+  # The message alone: no Status line, nothing else.
+  [ $status = 3 ] && [ "$(cat /tmp/unplug.out)" = "
+ERROR: $message relay board 1!" ] && [ "$requests" = "$at" ] &&
     grep -q '^unplugged' /tmp/unplug.log
   check $? "$kind board unplugged $what: '$message', status 3 ($status, request $requests, $took s)"
   $tool ON=1 >/tmp/unplug.out 2>&1
   status=$?
-  [ $status = 2 ] && grep -q 'greater than the number of relay boards' /tmp/unplug.out
+  [ $status = 2 ] && [ "$(cat /tmp/unplug.out)" = "
+ERROR: ID supplied is greater than the number of relay boards currently available!" ]
   check $? "$kind board unplugged $what: the next run finds no board ($status)"
 }
 
-# A USB/IP board detached with a request in flight holds that request until usbhid's 5 s
-# control timeout (the hidraw node cannot go while the request holds it): two moments only.
+# A USB/IP board detached with a request in flight: the kernel ends the request only after
+# about 5 s (usbhid's control timeout), so that board is unplugged at two moments only.
 tool_unplugged() {
   unplug_case uhid 1 'Could not read the state of' 'at the first read'
   unplug_case uhid 2 'Could not switch' 'after the first read, at the first command'
@@ -211,9 +216,9 @@ tool_unplugged() {
 # randomisation every run is translated afresh, some 15 times slower. It is off meanwhile.
 tool_soak() {
   count=$(cat /opt/quorvel/soak-count)
+  plug $uhid_board USBRelay2 2 QSOAK /dev/null state=/tmp/soak.state || return
   read -r randomize </proc/sys/kernel/randomize_va_space
   echo 0 >/proc/sys/kernel/randomize_va_space
-  plug $uhid_board USBRelay2 2 QSOAK /dev/null state=/tmp/soak.state || return
   started=$(uptime_s)
   switched=0
   failure=
@@ -228,14 +233,13 @@ tool_soak() {
     out=$($tool "$@" 2>&1)
     status=$?
     read -r state </tmp/soak.state
-    case "$status $state $out" in
-      "0 $want "*"Status: $want"*) ;;
-      *)
-        failure=" - switch $((switched + 1)) ($*): status $status, board $state: $out"
-        break
-        ;;
-    esac
+    if [ $status != 0 ] || [ "$state" != $want ] || [ "$out" != "
+    Status: $want" ]; then
+      failure=" - switch $((switched + 1)) ($*): status $status, board $state: $out"
+      break
+    fi
     switched=$((switched + 1))
+    [ $((switched % 100)) = 0 ] && echo "# soak: $switched switches, $(uptime_s) s since boot"
   done
   took=$(echo "$(uptime_s) $started" | awk '{ printf "%.1f", $1 - $2 }')
   [ $switched = "$count" ]
