@@ -3,10 +3,14 @@
 // Every report request is appended to a log as one line of hex bytes, so the lab can check
 // what reached the device byte for byte.
 //
-// Usage: uhid-relay-board NAME RELAYS BOARD-ID LOG-FILE [input]
+// Usage: uhid-relay-board NAME RELAYS BOARD-ID LOG-FILE [input] [state=FILE] [unplug-at=N]
 // Prints "ready" once the device exists and then serves it until killed. With "input" the
 // descriptor also declares an 8-byte input report, and the command 0xF0 (which the board
 // ignores) makes it send one: F0 01 02 03 04 05 06 07.
+// With state=FILE the board's relay state is in FILE as two hex digits and a newline,
+// rewritten before a set request is answered, so it is current when the request returns.
+// With unplug-at=N the board unplugs itself when the Nth feature request (get or set)
+// arrives: it leaves the request unanswered, destroys the device, logs "unplugged" and exits.
 #include <fcntl.h>
 #include <linux/uhid.h>
 #include <unistd.h>
@@ -14,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -58,6 +63,14 @@ void Log(const char* file, const char* what, unsigned rnum, const unsigned char*
   std::fclose(out);
 }
 
+void Note(const char* file, const char* what) {
+  FILE* out = std::fopen(file, "a");
+  if (out != nullptr) {
+    std::fprintf(out, "%s\n", what);
+    std::fclose(out);
+  }
+}
+
 // The board's commands, in data bytes after the report-ID byte.
 void Apply(TBoard& board, const unsigned char* data, unsigned size) {
   if (size < 2) {
@@ -96,17 +109,62 @@ bool Send(int fd, const uhid_event& event) {
   return write(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event);
 }
 
+void WriteState(int fd, unsigned char state) {
+  if (fd < 0) {
+    return;
+  }
+  char text[4];
+  std::snprintf(text, sizeof text, "%02x\n", state);
+  if (pwrite(fd, text, 3, 0) != 3) {
+    std::perror("state file");
+  }
+}
+
+struct TOptions {
+  bool WithInput = false;
+  const char* StateFile = nullptr;
+  unsigned UnplugAt = 0;  // 0: never
+};
+
+bool ParseOptions(int argc, char** argv, TOptions& options) {
+  for (int i = 5; i < argc; ++i) {
+    const std::string_view option = argv[i];
+    if (option == "input") {
+      options.WithInput = true;
+    } else if (option.starts_with("state=")) {
+      options.StateFile = argv[i] + 6;
+    } else if (option.starts_with("unplug-at=")) {
+      options.UnplugAt = static_cast<unsigned>(std::atoi(argv[i] + 10));
+      if (options.UnplugAt == 0) {
+        return false;
+      }
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if ((argc != 5 && argc != 6) || std::strlen(argv[3]) != 5) {
-    std::fprintf(stderr, "usage: %s NAME RELAYS BOARD-ID(5 chars) LOG-FILE [input]\n", argv[0]);
+  TOptions options;
+  if (argc < 5 || std::strlen(argv[3]) != 5 || !ParseOptions(argc, argv, options)) {
+    std::fprintf(stderr,
+                 "usage: %s NAME RELAYS BOARD-ID(5 chars) LOG-FILE [input] [state=FILE] "
+                 "[unplug-at=N]\n",
+                 argv[0]);
     return 2;
   }
-  const bool withInput = argc == 6 && std::strcmp(argv[5], "input") == 0;
+  const bool withInput = options.WithInput;
   TBoard board{static_cast<unsigned>(std::atoi(argv[2])), {}, 0};
   std::memcpy(board.Id, argv[3], 5);
   const char* log = argv[4];
+  const int state = options.StateFile == nullptr
+                        ? -1
+                        : open(options.StateFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  WriteState(state, board.State);
+  unsigned requests = 0;
 
   const int fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
   if (fd < 0) {
@@ -142,6 +200,22 @@ int main(int argc, char** argv) {
     }
     static uhid_event reply;
     std::memset(&reply, 0, sizeof reply);
+    if ((in.type == UHID_GET_REPORT || in.type == UHID_SET_REPORT) &&
+        ++requests == options.UnplugAt) {
+      // The request stays pending: the kernel ends it when the device goes.
+      if (in.type == UHID_GET_REPORT) {
+        Log(log, "get", in.u.get_report.rnum, nullptr, 0);
+      } else {
+        Log(log, "set", in.u.set_report.rnum, in.u.set_report.data, in.u.set_report.size);
+      }
+      reply.type = UHID_DESTROY;
+      if (!Send(fd, reply)) {
+        std::perror("UHID_DESTROY");
+        return 1;
+      }
+      Note(log, "unplugged");
+      return 0;
+    }
     if (in.type == UHID_GET_REPORT) {
       Log(log, "get", in.u.get_report.rnum, nullptr, 0);
       reply.type = UHID_GET_REPORT_REPLY;
@@ -164,6 +238,7 @@ int main(int argc, char** argv) {
       reply.u.set_report_reply.id = in.u.set_report.id;
       if (in.u.set_report.rtype == UHID_FEATURE_REPORT && size >= 1) {
         Apply(board, in.u.set_report.data + 1, size - 1);
+        WriteState(state, board.State);
         if (withInput && size >= 2 && in.u.set_report.data[1] == kInputCommand) {
           // Queued before the request completes: a reader finds it at once.
           static uhid_event input;

@@ -5,16 +5,22 @@
 // unlink of that transfer is answered, or closing the hidraw node would hang.
 // Every report request is appended to a log as one line of hex bytes as it was on the wire.
 //
-// Usage: usbip-relay-board BOARD-ID LOG-FILE
-// Prints "ready" once attached and serves the board until killed.
+// Usage: usbip-relay-board BOARD-ID LOG-FILE [port=N] [unplug-at=N]
+// Prints "ready" once attached (to vhci_hcd's port 0, or port=N) and serves the board until
+// killed. With unplug-at=N the board is detached when the Nth report request (get or set)
+// arrives: the request is logged and left unanswered, the port detached as `usbip detach`
+// does, and the board reads what still comes, answering nothing, until the kernel closes
+// the connection; then it logs "unplugged" and exits.
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -140,6 +146,31 @@ void Apply(TBoard& board, const TBytes& data) {
   }
 }
 
+bool IsReportRequest(const uint8_t* setup) {
+  return (setup[0] == 0xA1 && setup[1] == 0x01) || (setup[0] == 0x21 && setup[1] == 0x09);
+}
+
+void LogReportRequest(const uint8_t* setup, const TBytes& out, const char* log) {
+  char what[32];
+  std::snprintf(what, sizeof what, "%s %04x", setup[1] == 0x01 ? "get" : "set",
+                setup[2] | setup[3] << 8u);
+  Log(log, what, setup[1] == 0x01 ? TBytes{} : out);
+}
+
+// The cable pulled: the port detached, the connection drained until the kernel closes it.
+int Unplug(int fd, unsigned port, const char* log) {
+  FILE* detach = std::fopen("/sys/devices/platform/vhci_hcd.0/detach", "w");
+  if (detach == nullptr || std::fprintf(detach, "%u", port) < 0 || std::fclose(detach) != 0) {
+    std::perror("vhci_hcd detach");
+    return 1;
+  }
+  uint8_t ignored[512];
+  while (read(fd, ignored, sizeof ignored) > 0) {
+  }
+  Log(log, "unplugged", {});
+  return 0;
+}
+
 // A control transfer: status, and for IN transfers the answer.
 int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& in,
                 const char* log) {
@@ -179,10 +210,8 @@ int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& 
   if (type == 0x21 && request == 0x0A) {  // SET_IDLE
     return 0;
   }
-  char what[32];
   if (type == 0xA1 && request == 0x01) {  // GET_REPORT
-    std::snprintf(what, sizeof what, "get %04x", value);
-    Log(log, what, {});
+    LogReportRequest(setup, out, log);
     if (value != 0x0300) {
       return kStall;  // the board has one feature report, without an ID
     }
@@ -192,8 +221,7 @@ int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& 
     return answer(report);
   }
   if (type == 0x21 && request == 0x09) {  // SET_REPORT
-    std::snprintf(what, sizeof what, "set %04x", value);
-    Log(log, what, out);
+    LogReportRequest(setup, out, log);
     if (value != 0x0300) {
       return kStall;
     }
@@ -206,8 +234,22 @@ int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 || std::strlen(argv[1]) != 5) {
-    std::fprintf(stderr, "usage: %s BOARD-ID(5 chars) LOG-FILE\n", argv[0]);
+  unsigned port = 0;
+  unsigned unplugAt = 0;  // 0: never
+  bool usable = argc >= 3 && std::strlen(argv[1]) == 5;
+  for (int i = 3; usable && i < argc; ++i) {
+    const std::string_view option = argv[i];
+    if (option.starts_with("port=")) {
+      port = static_cast<unsigned>(std::atoi(argv[i] + 5));
+    } else if (option.starts_with("unplug-at=")) {
+      unplugAt = static_cast<unsigned>(std::atoi(argv[i] + 10));
+      usable = unplugAt > 0;
+    } else {
+      usable = false;
+    }
+  }
+  if (!usable) {
+    std::fprintf(stderr, "usage: %s BOARD-ID(5 chars) LOG-FILE [port=N] [unplug-at=N]\n", argv[0]);
     return 2;
   }
   TBoard board;
@@ -219,16 +261,18 @@ int main(int argc, char** argv) {
     std::perror("socketpair");
     return 1;
   }
-  // vhci_hcd takes the kernel's end: "port sockfd devid speed" (port 0 is on the USB 2 hub).
+  // vhci_hcd takes the kernel's end: "port sockfd devid speed" (ports 0 to 7 are on the
+  // USB 2 hub).
   FILE* attach = std::fopen("/sys/devices/platform/vhci_hcd.0/attach", "w");
   if (attach == nullptr ||
-      std::fprintf(attach, "0 %d %u %u", pair[1], (1u << 16) | 2u, kLowSpeed) < 0 ||
+      std::fprintf(attach, "%u %d %u %u", port, pair[1], (1u << 16) | 2u, kLowSpeed) < 0 ||
       std::fclose(attach) != 0) {
     std::perror("vhci_hcd attach");
     return 1;
   }
   close(pair[1]);
   const int fd = pair[0];
+  unsigned requests = 0;
   std::printf("ready\n");
   std::fflush(stdout);
 
@@ -263,6 +307,10 @@ int main(int argc, char** argv) {
     }
     if (endpoint != 0) {
       continue;  // interrupt IN: the board has nothing to say
+    }
+    if (IsReportRequest(header + 40) && ++requests == unplugAt) {
+      LogReportRequest(header + 40, out, log);
+      return Unplug(fd, port, log);
     }
     TBytes in;
     const int32_t status = Control(board, header + 40, out, in, log);

@@ -117,7 +117,8 @@ open_counts_lab() {
   # An unprivileged user for the permission check; nodes stay root's, mode 0600.
   open_counts_user=
   mkdir -p /etc
-  if echo 'lab:x:1000:1000::/tmp:/bin/sh' >>/etc/passwd && echo 'lab:x:1000:' >>/etc/group; then
+  if grep -q '^lab:' /etc/passwd 2>/dev/null ||
+    { echo 'lab:x:1000:1000::/tmp:/bin/sh' >>/etc/passwd && echo 'lab:x:1000:' >>/etc/group; }; then
     open_counts_user=lab
   fi
   : >"$open_counts_sensor_log"

@@ -3,7 +3,9 @@
 # holding the project's Linux modules and the lab's programs, puts a relay board on the
 # guest kernel's HID stack through uhid and another through USB/IP (a real usbhid device),
 # and checks the modules against them (LabProbe.cpp).
-# With --with-tool the guest also runs the tool (BIN-DIR/quorvel) against a board.
+# With --with-tool the guest also runs the tool (BIN-DIR/quorvel): listing and switching,
+# without and with permission on the node, boards unplugged in the middle of a switching,
+# and a soak of alternating switches (init.sh).
 #
 # Usage: run.sh BIN-DIR WORK-DIR [--with-tool]
 # With QUORVEL_LAB_BENCH=N in the environment the guest also times the tool's calls over N runs
@@ -13,13 +15,16 @@
 # Exit status: 0 when every check passed, 1 when one failed, 77 (skipped) when qemu,
 # busybox, cpio or the kernel package is not available. The kernel package is fetched with
 # `apt-get download` and unpacked here; it is never installed on the host.
+# Environment: QUORVEL_LAB_TIMEOUT, the seconds the guest may take (default 480);
+# QUORVEL_LAB_SOAK, the number of switches of the soak (default 1000, 100 in a sanitizer
+# build).
 set -euo pipefail
 
 readonly SKIP=77
 bin=$(realpath "${1:?BIN-DIR}")
 work=$(realpath -m "${2:?WORK-DIR}")
 with_tool=${3:-}
-timeout_s=${QUORVEL_LAB_TIMEOUT:-300}
+timeout_s=${QUORVEL_LAB_TIMEOUT:-480}
 
 skip() {
   echo "SKIP: $*"
@@ -77,6 +82,11 @@ cp "$bin"/libquorvel-setupapi.so "$bin"/libquorvel-hid.so "$bin"/libquorvel-posi
   "$bin"/quorvel_usbip_relay_board "$root/opt/quorvel/"
 if [[ $with_tool == --with-tool ]]; then
   cp "$bin/quorvel" "$root/opt/quorvel/"
+  # The permission cases apply the rule the README gives users, as udev would.
+  mkdir -p "$root/etc/udev/rules.d"
+  grep -m 1 '^SUBSYSTEM=="hidraw"' "$(dirname "$0")/../../../README.md" \
+    >"$root/etc/udev/rules.d/70-quorvel-relay.rules" ||
+    { echo "the README shows no udev rule for hidraw" >&2; exit 1; }
 fi
 # The open counts of the tool's calls: a HID device that is no board, and the checks.
 if [[ $with_tool == --with-tool && -e $bin/quorvel_uhid_sensor ]]; then
@@ -90,9 +100,15 @@ done | sort -u | while read -r library; do
 done
 # A sanitizer's dlopen interceptor hides the program's run path from dlopen: tell the
 # guest to name the modules' folder instead.
+# A sanitized run of the tool takes some 0.6 s in the guest (against 0.03 s): its soak is
+# a tenth as long.
+soak=1000
 if ldd "$bin/quorvel_kernel_lab_probe" | grep -q libasan; then
   touch "$root/opt/quorvel/sanitized"
+  soak=100
 fi
+# The tool's soak: alternating switches of the uhid board.
+echo "${QUORVEL_LAB_SOAK:-$soak}" >"$root/opt/quorvel/soak-count"
 cp "$(dirname "$0")/init.sh" "$root/init"
 chmod +x "$root/init"
 (cd "$root" && find . -print0 | cpio --null -o -H newc --quiet | gzip -1) >"$run/initramfs.cpio.gz"
