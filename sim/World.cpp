@@ -99,12 +99,12 @@ std::string TWorld::Number(const std::vector<std::shared_ptr<TSimDevice>>& devic
   std::uint32_t maxInstance = 0;
   for (std::size_t i = 0; i < devices.size(); ++i) {
     const auto& d = *devices[i];
-    const auto by = " is taken by device " + std::to_string(i + 1);
     if (device.Id != 0 && d.Id == device.Id) {
-      return "id: " + std::to_string(device.Id) + by;
+      return "id: " + std::to_string(device.Id) + " is taken by device " + std::to_string(i + 1);
     }
     if (device.Instance != 0 && d.Instance == device.Instance) {
-      return "instance: " + std::to_string(device.Instance) + by;
+      return "instance: " + std::to_string(device.Instance) + " is taken by device " +
+             std::to_string(i + 1);
     }
     maxId = std::max(maxId, d.Id);
     maxInstance = std::max(maxInstance, d.Instance);
