@@ -33,12 +33,7 @@ bool Parse(const char* text, TJson& json, std::string& error) {
     error = "no JSON text";
     return false;
   }
-  json = TJson::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (json.is_discarded()) {
-    error = "not valid JSON";
-    return false;
-  }
-  return true;
+  return ParseJson(text, json, error);
 }
 
 TJson WorldJson(const TWorld& world, const std::unique_lock<std::mutex>& lock) {
@@ -66,6 +61,7 @@ void Assign(TSimDevice& to, TSimDevice&& from) {
   to.Languages = std::move(from.Languages);
   to.Strings = std::move(from.Strings);
   to.Properties = std::move(from.Properties);
+  to.PropertyChanges = std::move(from.PropertyChanges);
   to.ReportDescriptor = std::move(from.ReportDescriptor);
   to.PhysicalDescriptor = std::move(from.PhysicalDescriptor);
   to.Relay = std::move(from.Relay);
@@ -91,7 +87,9 @@ const char* QuorvelSim_Reset(const char* world) {
   }
   auto& w = TWorld::Instance();
   auto lock = w.Lock();
-  w.Reset(lock, std::move(description.Devices), std::move(description.Log));
+  if (!w.Reset(lock, std::move(description.Devices), std::move(description.Log), error)) {
+    return Failure(error);
+  }
   return Reply(TJson{{"ok", true}});
 }
 
@@ -113,9 +111,9 @@ const char* QuorvelSim_AddDevice(const char* description) {
   }
   auto& w = TWorld::Instance();
   auto lock = w.Lock();
-  const int id = w.Add(lock, std::move(device));
+  const int id = w.Add(lock, std::move(device), error);
   if (id == 0) {
-    return Failure("the device's id or instance is taken");
+    return Failure(error);
   }
   return Reply(TJson{{"id", id}});
 }
@@ -205,5 +203,15 @@ const char* QuorvelSim_ClearLog() {
   auto& w = TWorld::Instance();
   auto lock = w.Lock();
   w.ClearLog(lock);
+  return Reply(TJson{{"ok", true}});
+}
+
+const char* QuorvelSim_Save() {
+  auto& w = TWorld::Instance();
+  const auto lock = w.Lock();
+  std::string error;
+  if (!w.Save(lock, error)) {
+    return Failure(error);
+  }
   return Reply(TJson{{"ok", true}});
 }

@@ -28,3 +28,6 @@ QUORVEL_SIM_CONTROL const char* QuorvelSim_PushInput(int id, const char* report)
 // The exchange log as a list, oldest first; and emptying it.
 QUORVEL_SIM_CONTROL const char* QuorvelSim_Log();
 QUORVEL_SIM_CONTROL const char* QuorvelSim_ClearLog();
+// Writes the world file now, when the world changed since it was read or last written
+// (it is otherwise written once, when the world core is unloaded or the process exits).
+QUORVEL_SIM_CONTROL const char* QuorvelSim_Save();

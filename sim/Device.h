@@ -67,6 +67,9 @@ struct TSimDevice {
   std::map<std::uint32_t, std::u16string> Strings;  // by string index
   // Present properties by SPDRP_ code; a code that is not here is absent.
   std::map<std::uint32_t, TPropertyValue> Properties;
+  // What the description changes in the default properties (nullopt: removed), kept
+  // to build the properties again once the device has its instance number.
+  std::map<std::uint32_t, std::optional<TPropertyValue>> PropertyChanges;
   TBytes ReportDescriptor;
   std::optional<TBytes> PhysicalDescriptor;
   std::optional<TRelayBoard> Relay;  // else the generic behaviour
@@ -79,6 +82,7 @@ struct TSimDevice {
   // Run-time only, never written to the world file.
   TReportLayout Layout;
   bool Removed = false;  // taken out of the world; open handles fail
+  std::u16string Path;   // the interface path, kept by the world
   int OpenHandles = 0;
   TReadyEvent InputReady;
 

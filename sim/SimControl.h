@@ -45,6 +45,7 @@ class TSimControl {
     Resolve(FPushInput, "QuorvelSim_PushInput", ok);
     Resolve(FLog, "QuorvelSim_Log", ok);
     Resolve(FClearLog, "QuorvelSim_ClearLog", ok);
+    Resolve(FSave, "QuorvelSim_Save", ok);
     if (!ok) {
       platform::CloseModule(FModule);
       throw std::runtime_error("the simulated world core lacks its control functions");
@@ -100,6 +101,10 @@ class TSimControl {
   void ClearLog() {
     Call(FClearLog());
   }
+  // Writes the world file now rather than when the process ends.
+  void Save() {
+    Call(FSave());
+  }
 
  private:
   template <typename TFunction>
@@ -128,6 +133,7 @@ class TSimControl {
   const char* (*FPushInput)(int, const char*) = nullptr;
   const char* (*FLog)() = nullptr;
   const char* (*FClearLog)() = nullptr;
+  const char* (*FSave)() = nullptr;
 };
 
 }  // namespace quorvel::sim

@@ -1,5 +1,8 @@
 // Brings the world up when the world core is loaded, that is when a process binds
-// the first simulated module, and takes the file provider down when it is unloaded.
+// the first simulated module; when it is unloaded (on POSIX it stays loaded until
+// the process exits; on Windows, DLL_PROCESS_DETACH runs this library's static
+// destructors, at FreeLibrary of its last user or at the process's end) the world is
+// written back to its file and the file provider taken down.
 #include "sim/World.h"
 #include "sim/WorldFile.h"
 
@@ -18,6 +21,7 @@ struct TStartup {
 #endif
   }
   ~TStartup() {
+    SaveWorldAtExit(TWorld::Instance());
 #ifndef _WIN32
     UnregisterSimFileProvider();
 #endif

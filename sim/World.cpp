@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
+#include <limits>
+#include <thread>
 
 #include "platform/PlatformTypes.h"
 
@@ -61,39 +64,88 @@ std::shared_ptr<TSimDevice> TWorld::Find(const std::unique_lock<std::mutex>&, in
   return nullptr;
 }
 
-void TWorld::Reset(std::unique_lock<std::mutex>& lock,
-                   std::vector<std::shared_ptr<TSimDevice>> devices, std::vector<TLogEntry> log) {
+bool TWorld::Reset(std::unique_lock<std::mutex>& lock,
+                   std::vector<std::shared_ptr<TSimDevice>> devices, std::vector<TLogEntry> log,
+                   std::string& error) {
+  std::vector<std::shared_ptr<TSimDevice>> numbered;
+  numbered.reserve(devices.size());
+  for (auto& device : devices) {
+    if (auto reason = Number(numbered, *device); !reason.empty()) {
+      error = "device " + std::to_string(numbered.size() + 1) + ": " + reason;
+      return false;
+    }
+    numbered.push_back(std::move(device));
+  }
   for (auto& device : FDevices) {
     device->Removed = true;
     UpdateReady(*device);
   }
-  FDevices.clear();
-  FLog = std::move(log);
-  for (auto& device : devices) {
-    Add(lock, std::move(device));
+  FDevices = std::move(numbered);
+  for (auto& device : FDevices) {
+    device->Removed = false;
   }
+  const auto kept = std::min(log.size(), kMaxLogEntries);
+  FLog.assign(std::make_move_iterator(log.end() - static_cast<std::ptrdiff_t>(kept)),
+              std::make_move_iterator(log.end()));
   Changed(lock);
+  return true;
 }
 
-int TWorld::Add(std::unique_lock<std::mutex>& lock, std::shared_ptr<TSimDevice> device) {
+std::string TWorld::Number(const std::vector<std::shared_ptr<TSimDevice>>& devices,
+                           TSimDevice& device) {
+  constexpr int kMaxId = std::numeric_limits<int>::max();
+  constexpr std::uint32_t kMaxInstance = std::numeric_limits<std::uint32_t>::max();
   int maxId = 0;
   std::uint32_t maxInstance = 0;
-  for (const auto& d : FDevices) {
-    maxId = std::max(maxId, d->Id);
-    maxInstance = std::max(maxInstance, d->Instance);
-    if ((device->Id != 0 && d->Id == device->Id) ||
-        (device->Instance != 0 && d->Instance == device->Instance)) {
-      return 0;
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const auto& d = *devices[i];
+    if (device.Id != 0 && d.Id == device.Id) {
+      return "id: " + std::to_string(device.Id) + " is taken by device " + std::to_string(i + 1);
     }
+    if (device.Instance != 0 && d.Instance == device.Instance) {
+      return "instance: " + std::to_string(device.Instance) + " is taken by device " +
+             std::to_string(i + 1);
+    }
+    maxId = std::max(maxId, d.Id);
+    maxInstance = std::max(maxInstance, d.Instance);
   }
-  if (device->Id == 0) {
-    device->Id = maxId + 1;
+  // After the largest number there is, the lowest free one: a device never gets a number
+  // that wraps round, which a later run would refuse or read as "none".
+  auto lowestFree = [&devices](auto member) {
+    std::vector<std::uint64_t> taken;
+    for (const auto& d : devices) {
+      taken.push_back(static_cast<std::uint64_t>((*d).*member));
+    }
+    std::sort(taken.begin(), taken.end());
+    std::uint64_t number = 1;
+    for (const auto value : taken) {
+      if (value == number) {
+        ++number;
+      } else if (value > number) {
+        break;
+      }
+    }
+    return number;
+  };
+  if (device.Id == 0) {
+    device.Id = maxId < kMaxId ? maxId + 1 : static_cast<int>(lowestFree(&TSimDevice::Id));
   }
-  if (device->Instance == 0) {
-    device->Instance = maxInstance + 1;
+  if (device.Instance == 0) {
+    device.Instance = maxInstance < kMaxInstance
+                          ? maxInstance + 1
+                          : static_cast<std::uint32_t>(lowestFree(&TSimDevice::Instance));
+    BuildProperties(device);
+  }
+  return {};
+}
+
+int TWorld::Add(std::unique_lock<std::mutex>& lock, std::shared_ptr<TSimDevice> device,
+                std::string& error) {
+  error = Number(FDevices, *device);
+  if (!error.empty()) {
+    return 0;
   }
   device->Removed = false;
-  UpdateReady(*device);
   FDevices.push_back(device);
   Changed(lock);
   return device->Id;
@@ -117,21 +169,43 @@ void TWorld::ClearLog(std::unique_lock<std::mutex>& lock) {
   Changed(lock);
 }
 
-void TWorld::Changed(std::unique_lock<std::mutex>& lock) {
+void TWorld::Changed(std::unique_lock<std::mutex>&) {
+  FByPath.clear();
   for (auto& device : FDevices) {
     UpdateReady(*device);
+    // The path follows the identity, which a change may have touched.
+    device->Path = DevicePath(*device);
+    FByPath[device->Path] = device;
   }
   PublishDevices(FDevices);
+  FVanishedSincePublished = false;
   FWake.notify_all();
-  if (FPersist) {
-    FPersist(*this, lock);
-  }
+  FUnsaved = true;
 }
 
-void TWorld::SetPersist(
-    std::function<void(const TWorld&, const std::unique_lock<std::mutex>&)> persist) {
+void TWorld::SetPersist(TPersist persist) {
   auto lock = Lock();
   FPersist = std::move(persist);
+  FUnsaved = false;  // the world is what was just read
+}
+
+bool TWorld::Save(const std::unique_lock<std::mutex>& lock, std::string& error) {
+  if (!FPersist || !FUnsaved) {
+    return true;
+  }
+  if (!FPersist(*this, lock, error)) {
+    return false;
+  }
+  FUnsaved = false;
+  return true;
+}
+
+std::unique_lock<std::mutex> TWorld::LockForExit() const {
+  std::unique_lock lock(FMutex, std::defer_lock);
+  for (int attempt = 0; attempt < 300 && !lock.try_lock(); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return lock;
 }
 
 std::vector<TInterfaceInfo> TWorld::Snapshot(bool presentOnly) const {
@@ -141,7 +215,7 @@ std::vector<TInterfaceInfo> TWorld::Snapshot(bool presentOnly) const {
     if (presentOnly && device->Vanished) {
       continue;
     }
-    set.push_back({device->Id, device->Instance, DevicePath(*device), device->Properties});
+    set.push_back({device->Id, device->Instance, device->Path, device->Properties});
   }
   return set;
 }
@@ -157,28 +231,33 @@ std::uint32_t TWorld::Enter(TSimDevice& device) {
   ++device.Counters.Calls;
   if (device.Faults.VanishAfter && device.Counters.Calls > *device.Faults.VanishAfter) {
     device.Vanished = true;
+    FVanishedSincePublished = true;
     UpdateReady(device);
     return ERROR_DEVICE_NOT_CONNECTED;
   }
   return ERROR_SUCCESS;
 }
 
-std::uint32_t TWorld::Finish(std::unique_lock<std::mutex>& lock, TLogEntry entry) {
+std::uint32_t TWorld::Finish(TSimDevice& device, TLogEntry entry) {
   const std::uint32_t error = entry.Error;
   FLog.push_back(std::move(entry));
-  Changed(lock);
+  while (FLog.size() > kMaxLogEntries) {
+    FLog.pop_front();
+  }
+  UpdateReady(device);
+  if (FVanishedSincePublished) {
+    PublishDevices(FDevices);
+    FVanishedSincePublished = false;
+  }
+  FWake.notify_all();
+  FUnsaved = true;
   return error;
 }
 
 std::uint32_t TWorld::Open(std::u16string_view path, std::uint32_t access, TSimHandle& handle) {
   auto lock = Lock();
-  std::shared_ptr<TSimDevice> device;
-  for (const auto& d : FDevices) {
-    if (DevicePath(*d) == path) {
-      device = d;
-      break;
-    }
-  }
+  const auto found = FByPath.find(std::u16string(path));
+  const auto device = found != FByPath.end() ? found->second : nullptr;
   if (!device) {
     return ERROR_FILE_NOT_FOUND;  // no such path: nothing reached a device
   }
@@ -197,7 +276,7 @@ std::uint32_t TWorld::Open(std::u16string_view path, std::uint32_t access, TSimH
     ++device->OpenHandles;
     handle = {device, access};
   }
-  return Finish(lock, std::move(entry));
+  return Finish(*device, std::move(entry));
 }
 
 void TWorld::Close(const TSimHandle& handle) {
@@ -205,7 +284,7 @@ void TWorld::Close(const TSimHandle& handle) {
   auto& device = *handle.Device;
   --device.OpenHandles;
   // Closing always works, on a vanished device too; it is logged but not counted.
-  Finish(lock, {device.Id, "CloseHandle", std::nullopt, {}, {}, ERROR_SUCCESS});
+  Finish(device, {device.Id, "CloseHandle", std::nullopt, {}, {}, ERROR_SUCCESS});
 }
 
 std::uint32_t TWorld::GetAttributes(const TSimHandle& handle, std::uint16_t& vendor,
@@ -221,7 +300,7 @@ std::uint32_t TWorld::GetAttributes(const TSimHandle& handle, std::uint16_t& ven
     product = device.ProductId;
     version = device.Version;
   }
-  return Finish(lock, std::move(entry));
+  return Finish(device, std::move(entry));
 }
 
 std::uint32_t TWorld::GetString(const TSimHandle& handle, TStringKind kind, std::uint32_t index,
@@ -263,7 +342,7 @@ std::uint32_t TWorld::GetString(const TSimHandle& handle, TStringKind kind, std:
       entry.Received = Copy(buffer.first((text->size() + 1) * 2));
     }
   }
-  return Finish(lock, std::move(entry));
+  return Finish(device, std::move(entry));
 }
 
 std::uint32_t TWorld::GetFeature(const TSimHandle& handle, std::span<std::uint8_t> report) {
@@ -297,7 +376,7 @@ std::uint32_t TWorld::GetFeature(const TSimHandle& handle, std::span<std::uint8_
     entry.Error = ERROR_GEN_FAILURE;  // declared but never stored: the device stalls
   }
   entry.Received = Copy(report);
-  return Finish(lock, std::move(entry));
+  return Finish(device, std::move(entry));
 }
 
 std::uint32_t TWorld::SetFeature(const TSimHandle& handle, std::span<const std::uint8_t> report) {
@@ -326,7 +405,7 @@ std::uint32_t TWorld::SetFeature(const TSimHandle& handle, std::span<const std::
       device.Generic.Features[sent[0]] = Copy(sent);
     }
   }
-  return Finish(lock, std::move(entry));
+  return Finish(device, std::move(entry));
 }
 
 std::uint32_t TWorld::GetInputReport(const TSimHandle& handle, std::span<std::uint8_t> report) {
@@ -347,7 +426,7 @@ std::uint32_t TWorld::GetInputReport(const TSimHandle& handle, std::span<std::ui
     entry.Error = ERROR_GEN_FAILURE;
   }
   entry.Received = Copy(report);
-  return Finish(lock, std::move(entry));
+  return Finish(device, std::move(entry));
 }
 
 std::uint32_t TWorld::SetOutputReport(const TSimHandle& handle,
@@ -364,7 +443,7 @@ std::uint32_t TWorld::SetOutputReport(const TSimHandle& handle,
   } else {
     device.Generic.Outputs.push_back(Copy(report.first(outputs.ByteLength)));
   }
-  return Finish(lock, std::move(entry));
+  return Finish(device, std::move(entry));
 }
 
 std::uint32_t TWorld::ReadInput(const TSimHandle& handle, std::span<std::uint8_t> buffer,
@@ -373,28 +452,28 @@ std::uint32_t TWorld::ReadInput(const TSimHandle& handle, std::span<std::uint8_t
   auto lock = Lock();
   auto& device = *handle.Device;
   if (device.Layout.Input.ByteLength == 0) {
-    return Finish(lock, {device.Id,
-                         "ReadFile",
-                         static_cast<std::uint32_t>(buffer.size()),
-                         {},
-                         {},
-                         ERROR_INVALID_FUNCTION});
+    return Finish(device, {device.Id,
+                           "ReadFile",
+                           static_cast<std::uint32_t>(buffer.size()),
+                           {},
+                           {},
+                           ERROR_INVALID_FUNCTION});
   }
   if ((handle.Access & kReadAccess) == 0) {
-    return Finish(lock, {device.Id,
-                         "ReadFile",
-                         static_cast<std::uint32_t>(buffer.size()),
-                         {},
-                         {},
-                         ERROR_ACCESS_DENIED});
+    return Finish(device, {device.Id,
+                           "ReadFile",
+                           static_cast<std::uint32_t>(buffer.size()),
+                           {},
+                           {},
+                           ERROR_ACCESS_DENIED});
   }
   if (buffer.size() < device.Layout.Input.ByteLength) {
-    return Finish(lock, {device.Id,
-                         "ReadFile",
-                         static_cast<std::uint32_t>(buffer.size()),
-                         {},
-                         {},
-                         ERROR_INVALID_USER_BUFFER});
+    return Finish(device, {device.Id,
+                           "ReadFile",
+                           static_cast<std::uint32_t>(buffer.size()),
+                           {},
+                           {},
+                           ERROR_INVALID_USER_BUFFER});
   }
   if (!wait && !device.Gone() && device.Generic.InputQueue.empty()) {
     return ERROR_IO_PENDING;  // not an exchange yet: nothing to log
@@ -410,7 +489,7 @@ std::uint32_t TWorld::ReadInput(const TSimHandle& handle, std::span<std::uint8_t
     done = static_cast<std::uint32_t>(n);
     entry.Received = Copy(buffer.first(n));
   }
-  return Finish(lock, std::move(entry));
+  return Finish(device, std::move(entry));
 }
 
 std::uint32_t TWorld::WriteOutput(const TSimHandle& handle, std::span<const std::uint8_t> report,
@@ -433,7 +512,7 @@ std::uint32_t TWorld::WriteOutput(const TSimHandle& handle, std::span<const std:
     device.Generic.Outputs.push_back(Copy(report));
     done = static_cast<std::uint32_t>(report.size());
   }
-  return Finish(lock, std::move(entry));
+  return Finish(device, std::move(entry));
 }
 
 std::uint32_t TWorld::FlushQueue(const TSimHandle& handle) {
@@ -443,7 +522,7 @@ std::uint32_t TWorld::FlushQueue(const TSimHandle& handle) {
   if (entry.Error == ERROR_SUCCESS) {
     device.Generic.InputQueue.clear();
   }
-  return Finish(lock, std::move(entry));
+  return Finish(device, std::move(entry));
 }
 
 std::uint32_t TWorld::GetNumInputBuffers(const TSimHandle& handle, std::uint32_t& count) {
@@ -453,7 +532,7 @@ std::uint32_t TWorld::GetNumInputBuffers(const TSimHandle& handle, std::uint32_t
   if (entry.Error == ERROR_SUCCESS) {
     count = device.NumInputBuffers;
   }
-  return Finish(lock, std::move(entry));
+  return Finish(device, std::move(entry));
 }
 
 std::uint32_t TWorld::SetNumInputBuffers(const TSimHandle& handle, std::uint32_t count) {
@@ -469,7 +548,7 @@ std::uint32_t TWorld::SetNumInputBuffers(const TSimHandle& handle, std::uint32_t
       device.Generic.InputQueue.pop_front();
     }
   }
-  return Finish(lock, std::move(entry));
+  return Finish(device, std::move(entry));
 }
 
 std::uint32_t TWorld::GetPhysicalDescriptor(const TSimHandle& handle,
@@ -488,7 +567,7 @@ std::uint32_t TWorld::GetPhysicalDescriptor(const TSimHandle& handle,
     std::copy(device.PhysicalDescriptor->begin(), device.PhysicalDescriptor->end(), buffer.begin());
     entry.Received = *device.PhysicalDescriptor;
   }
-  return Finish(lock, std::move(entry));
+  return Finish(device, std::move(entry));
 }
 
 std::uint32_t TWorld::GetReportDescriptor(const TSimHandle& handle, TBytes& descriptor) {
@@ -498,7 +577,7 @@ std::uint32_t TWorld::GetReportDescriptor(const TSimHandle& handle, TBytes& desc
   if (entry.Error == ERROR_SUCCESS) {
     descriptor = device.ReportDescriptor;
   }
-  return Finish(lock, std::move(entry));
+  return Finish(device, std::move(entry));
 }
 
 bool TWorld::PushInput(std::unique_lock<std::mutex>& lock, int id, TBytes report) {
@@ -536,6 +615,17 @@ std::map<std::uint32_t, TPropertyValue> DefaultProperties(const TSimDevice& devi
   properties[SPDRP_BUSTYPEGUID] = TBytes{0xd0, 0x37, 0xaf, 0xee, 0x63, 0x19, 0xc4, 0x47,
                                          0xaa, 0x48, 0x72, 0x47, 0x6d, 0xb7, 0xcf, 0x49};
   return properties;
+}
+
+void BuildProperties(TSimDevice& device) {
+  device.Properties = DefaultProperties(device);
+  for (const auto& [code, value] : device.PropertyChanges) {
+    if (value) {
+      device.Properties[code] = *value;
+    } else {
+      device.Properties.erase(code);
+    }
+  }
 }
 
 }  // namespace quorvel::sim

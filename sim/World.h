@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -13,11 +14,14 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "sim/Device.h"
 
 namespace quorvel::sim {
+
+class TWorld;
 
 struct TLogEntry {
   int Device = 0;
@@ -45,6 +49,14 @@ struct TInterfaceInfo {
 
 enum class TStringKind { Manufacturer, Product, Serial, Indexed };
 
+// The log keeps the newest entries up to this many; older ones are dropped first, so a
+// world file that every run writes back stops growing.
+inline constexpr std::size_t kMaxLogEntries = 1000;
+
+// Writes the world somewhere (the world file); false and a reason when it cannot.
+using TPersist =
+    std::function<bool(const TWorld&, const std::unique_lock<std::mutex>&, std::string&)>;
+
 class TWorld {
  public:
   static TWorld& Instance();
@@ -61,21 +73,35 @@ class TWorld {
     return FDevices;
   }
   std::shared_ptr<TSimDevice> Find(const std::unique_lock<std::mutex>&, int id) const;
-  const std::vector<TLogEntry>& Log(const std::unique_lock<std::mutex>&) const { return FLog; }
+  const std::deque<TLogEntry>& Log(const std::unique_lock<std::mutex>&) const { return FLog; }
 
-  // Replaces every device and clears the log. Devices still open elsewhere are gone.
-  void Reset(std::unique_lock<std::mutex>& lock, std::vector<std::shared_ptr<TSimDevice>> devices,
-             std::vector<TLogEntry> log);
-  // Gives the device an ID and instance number when it has none (0); returns the ID,
-  // or 0 when the ID is taken.
-  int Add(std::unique_lock<std::mutex>& lock, std::shared_ptr<TSimDevice> device);
+  // Replaces every device and the log (of which it keeps the newest kMaxLogEntries),
+  // numbering the devices in order as Add does. Devices still open elsewhere are gone.
+  // False, and a reason naming the device and its field, when an id or instance is
+  // taken; the world is then unchanged.
+  bool Reset(std::unique_lock<std::mutex>& lock, std::vector<std::shared_ptr<TSimDevice>> devices,
+             std::vector<TLogEntry> log, std::string& error);
+  // Gives the device an ID and instance number when it has none (0): one after the
+  // highest in use, or the lowest free one once the highest is the largest there is;
+  // then its default registry properties, which name the instance. Returns the ID, or 0
+  // and a reason naming the field when its ID or instance is taken.
+  int Add(std::unique_lock<std::mutex>& lock, std::shared_ptr<TSimDevice> device,
+          std::string& error);
   bool Remove(std::unique_lock<std::mutex>& lock, int id);
   void ClearLog(std::unique_lock<std::mutex>& lock);
-  // After a change made through Find/Devices: wakes readers, writes the world file.
+  // After a change made through Find/Devices: wakes readers, publishes the devices,
+  // and marks the world as changed since it was last saved.
   void Changed(std::unique_lock<std::mutex>& lock);
 
-  // Called with the lock held after every change, e.g. to write the world file.
-  void SetPersist(std::function<void(const TWorld&, const std::unique_lock<std::mutex>&)> persist);
+  // Where Save writes the world; nothing is written without one.
+  void SetPersist(TPersist persist);
+  // Writes the world through the persist function when it changed since it was read or
+  // last saved; true when nothing is left unsaved.
+  bool Save(const std::unique_lock<std::mutex>& lock, std::string& error);
+  // The lock for a save as the process ends, when the world can be taken within a few
+  // seconds: a thread stopped while it held the lock (Windows ends the other threads
+  // before it unloads a library) must not hang the exit.
+  std::unique_lock<std::mutex> LockForExit() const;
 
   // --- Device-installation view ------------------------------------------------
   std::vector<TInterfaceInfo> Snapshot(bool presentOnly) const;
@@ -108,14 +134,23 @@ class TWorld {
  private:
   // Counts the call and applies vanishing; 0 when the call may go on.
   std::uint32_t Enter(TSimDevice& device);
-  std::uint32_t Finish(std::unique_lock<std::mutex>& lock, TLogEntry entry);
+  // Logs an exchange with the device. An exchange changes only that device, so only
+  // that device's readiness, and the published devices when it vanished, are updated.
+  std::uint32_t Finish(TSimDevice& device, TLogEntry entry);
   void UpdateReady(TSimDevice& device);
+  // The ID, instance and default properties of a device about to join `devices`.
+  static std::string Number(const std::vector<std::shared_ptr<TSimDevice>>& devices,
+                            TSimDevice& device);
 
   mutable std::mutex FMutex;
   std::condition_variable FWake;
   std::vector<std::shared_ptr<TSimDevice>> FDevices;
-  std::vector<TLogEntry> FLog;
-  std::function<void(const TWorld&, const std::unique_lock<std::mutex>&)> FPersist;
+  // Every present device by its interface path, for the opens.
+  std::unordered_map<std::u16string, std::shared_ptr<TSimDevice>> FByPath;
+  std::deque<TLogEntry> FLog;
+  TPersist FPersist;
+  bool FUnsaved = false;
+  bool FVanishedSincePublished = false;
 };
 
 // The interface path of a device: a name of the simulation's own that the platform's
@@ -130,5 +165,9 @@ void PublishDevices(const std::vector<std::shared_ptr<TSimDevice>>& devices);
 
 // Registry properties every device has unless its description says otherwise.
 std::map<std::uint32_t, TPropertyValue> DefaultProperties(const TSimDevice& device);
+
+// The device's properties: the defaults for its identity and instance number with the
+// changes of its description applied.
+void BuildProperties(TSimDevice& device);
 
 }  // namespace quorvel::sim

@@ -3,7 +3,6 @@
 #include <array>
 #include <charconv>
 #include <initializer_list>
-#include <set>
 
 #include "platform/PlatformTypes.h"
 #include "platform/Utf.h"
@@ -465,20 +464,20 @@ std::shared_ptr<TSimDevice> ReadDevice(const TJson& json) {
   if (json.contains("physicalDescriptor") && !json["physicalDescriptor"].is_null()) {
     device->PhysicalDescriptor = Hex(json["physicalDescriptor"], "physicalDescriptor");
   }
-  device->Properties = DefaultProperties(*device);
   if (json.contains("properties")) {
     if (!json["properties"].is_object()) {
       Fail("properties", "must be an object of values by property name");
     }
     for (const auto& item : json["properties"].items()) {
       const auto code = PropertyCode(item.key());
-      if (item.value().is_null()) {
-        device->Properties.erase(code);
-      } else {
-        device->Properties[code] = PropertyValue(item.value(), "properties." + item.key());
-      }
+      device->PropertyChanges[code] =
+          item.value().is_null()
+              ? std::nullopt
+              : std::optional(PropertyValue(item.value(), "properties." + item.key()));
     }
   }
+  // Built again when the world numbers a device that has no instance number yet.
+  BuildProperties(*device);
   if (json.contains("faults")) {
     ReadFaults(json["faults"], *device);
   }
@@ -656,6 +655,41 @@ bool LogEntryFromJson(const TJson& json, TLogEntry& entry, std::string& error) {
   return false;
 }
 
+bool ParseJson(std::string_view text, TJson& json, std::string& error) {
+  // The JSON library copies, compares and prints a value recursively: the depth is
+  // checked on the text, in one pass that keeps only a count.
+  int depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (const char c : text) {
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxJsonDepth) {
+        error = "lists and objects nested deeper than " + std::to_string(kMaxJsonDepth) + " levels";
+        json = TJson(TJson::value_t::discarded);
+        return false;
+      }
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  json = TJson::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (json.is_discarded()) {
+    error = "not valid JSON";
+    return false;
+  }
+  return true;
+}
+
 bool WorldFromJson(const TJson& json, TWorldDescription& world, std::string& error) {
   if (!json.is_object()) {
     error = "the world must be a JSON object";
@@ -667,24 +701,19 @@ bool WorldFromJson(const TJson& json, TWorldDescription& world, std::string& err
       return false;
     }
   }
-  const auto devices = json.value("devices", TJson::array());
-  const auto log = json.value("log", TJson::array());
+  static const TJson kNone = TJson::array();
+  const auto& devices = json.contains("devices") ? json["devices"] : kNone;
+  const auto& log = json.contains("log") ? json["log"] : kNone;
   if (!devices.is_array() || !log.is_array()) {
     error = "\"devices\" and \"log\" must be lists";
     return false;
   }
-  std::set<int> ids;
-  std::set<std::uint32_t> instances;
+  // Ids and instances taken twice are the world's to refuse, as it numbers the devices.
   for (std::size_t i = 0; i < devices.size(); ++i) {
     std::string reason;
     auto device = DeviceFromJson(devices[i], reason);
     if (!device) {
       error = "device " + std::to_string(i + 1) + ": " + reason;
-      return false;
-    }
-    if ((device->Id != 0 && !ids.insert(device->Id).second) ||
-        (device->Instance != 0 && !instances.insert(device->Instance).second)) {
-      error = "device " + std::to_string(i + 1) + ": its id or instance is taken";
       return false;
     }
     world.Devices.push_back(std::move(device));

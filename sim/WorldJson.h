@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -13,6 +14,14 @@
 namespace quorvel::sim {
 
 using TJson = nlohmann::json;
+
+// The deepest nesting of lists and objects a world's JSON text may have: far more than
+// the format uses, far less than the JSON library's recursive copies can take.
+inline constexpr int kMaxJsonDepth = 64;
+
+// Parses JSON text; false and a reason when it is not valid JSON or is nested deeper
+// than kMaxJsonDepth, which is refused before anything recursive touches it.
+bool ParseJson(std::string_view text, TJson& json, std::string& error);
 
 // A device from its description; nullptr and a reason naming the field when the
 // description is not valid. Relay boards get the identity of the real boards for

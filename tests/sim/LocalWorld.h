@@ -24,7 +24,7 @@ class LocalWorld : public ::testing::Test {
       return nullptr;
     }
     auto lock = World.Lock();
-    EXPECT_NE(World.Add(lock, device), 0);
+    EXPECT_NE(World.Add(lock, device, error), 0) << error;
     return device;
   }
 
@@ -46,7 +46,8 @@ class LocalWorld : public ::testing::Test {
 
   std::vector<TLogEntry> Log() {
     auto lock = World.Lock();
-    return World.Log(lock);
+    const auto& log = World.Log(lock);
+    return {log.begin(), log.end()};
   }
 
   TWorld World;

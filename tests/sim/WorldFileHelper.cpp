@@ -1,12 +1,23 @@
 // A process of its own that binds the simulated modules, as the tool does, for the
 // world-file tests:
-//   helper switch <byte>...  sends one feature report (hexadecimal bytes) to the first device
-//   helper state             prints the world as the control functions give it
+//   helper switch <byte>...       sends one feature report (hexadecimal bytes) to the
+//                                 first device
+//   helper switch-kill <byte>...  the same, then the process kills itself (SIGKILL)
+//   helper switch-exit <byte>...  the same, then exit() without unbinding anything
+//   helper switch-save <byte>...  the same, then prints whether the world file is as
+//                                 it was before the run ("file unchanged"/"file changed"),
+//                                 asks the world to save, and prints it again
+//   helper state                  prints the world as the control functions give it
 // Exits 0 when the platform calls succeeded, 1 when one failed, 2 on bad usage.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "platform/Hid.h"
 #include "platform/PlatformTypes.h"
@@ -61,9 +72,18 @@ int Switch(std::vector<std::uint8_t> report) {
   return ok ? 0 : 1;
 }
 
+std::string WorldFileText() {
+  const char* path = std::getenv("QUORVEL_SIM_WORLD");
+  std::ifstream in(path != nullptr ? path : "", std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string before = WorldFileText();
   platform::SetModuleDirectoryForTest(QUORVEL_SIM_DIR);
   if (!platform::BindSetupApi() || !platform::BindHid()) {
     std::fprintf(stderr, "cannot bind the simulated modules\n");
@@ -71,12 +91,29 @@ int main(int argc, char** argv) {
   }
   int status = 2;
   const std::string command = argc > 1 ? argv[1] : "";
-  if (command == "switch" && argc > 2) {
+  if (command.rfind("switch", 0) == 0 && argc > 2) {
     std::vector<std::uint8_t> report;
     for (int i = 2; i < argc; ++i) {
       report.push_back(static_cast<std::uint8_t>(std::strtoul(argv[i], nullptr, 16)));
     }
     status = Switch(std::move(report));
+    auto printFile = [&before] {
+      std::printf("%s\n", WorldFileText() == before ? "file unchanged" : "file changed");
+      std::fflush(stdout);
+    };
+    if (command == "switch-kill") {
+      printFile();
+      kill(getpid(), SIGKILL);
+    } else if (command == "switch-exit") {
+      std::exit(status);
+    } else if (command == "switch-save") {
+      printFile();
+      sim::TSimControl control;
+      control.Save();
+      printFile();
+    } else if (command != "switch") {
+      status = 2;
+    }
   } else if (command == "state" && argc == 2) {
     sim::TSimControl control;
     std::printf("%s\n", control.World().dump().c_str());

@@ -1,14 +1,17 @@
 // The world file across processes: each run of a program over the simulated modules
-// sees the boards as the run before left them, with one continuing log; a bad world
-// file is reported, gives an empty world and is left as it was.
+// sees the boards as the run before left them, with one continuing log of bounded
+// length; the file is written once, as the process ends, so a killed run leaves it as
+// it was; a bad world file is reported, gives an empty world and is left as it was.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -123,6 +126,13 @@ const BadFileCase kBadFiles[] = {
     {"NotJson", "{ \"devices\": [", "not valid JSON"},
     {"BadDevice", R"({"devices": [{"relay": {"relays": 5}}]})", "device 1: relay.relays"},
     {"NotAnObject", "[1, 2]", "must be a JSON object"},
+    // Numbered 1, the first board would take the second's id, which would be lost.
+    {"IdOfANumberedDevice",
+     R"({"devices":[{"relay":{"boardId":"AAAAA"}},{"id":1,"relay":{"boardId":"BBBBB"}}]})",
+     "device 2: id: 1 is taken by device 1"},
+    {"InstanceOfANumberedDevice",
+     R"({"devices":[{"relay":{"boardId":"AAAAA"}},{"instance":1,"relay":{"boardId":"BBBBB"}}]})",
+     "device 2: instance: 1 is taken by device 1"},
 };
 
 class BadWorldFile : public WorldFile, public ::testing::WithParamInterface<BadFileCase> {};
@@ -139,6 +149,100 @@ TEST_P(BadWorldFile, IsReportedAndLeftAlone) {
 
 INSTANTIATE_TEST_SUITE_P(Simulation, BadWorldFile, ::testing::ValuesIn(kBadFiles),
                          [](const auto& named) { return std::string(named.param.Name); });
+
+TEST_F(WorldFile, DeepNestingIsRefusedWithoutACrash) {
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  for (const auto& text :
+       {R"({"devices": )" + deep + "}", R"({"devices": [], "log": )" + deep + "}"}) {
+    WriteWorld(text);
+    const auto world = State();
+    EXPECT_EQ(world["devices"], TJson::array());
+    const auto message = ReadText(Folder / "stderr.txt");
+    EXPECT_NE(message.find("nested deeper than 64 levels"), std::string::npos) << message;
+    EXPECT_TRUE(ReadText(Path) == text);
+  }
+}
+
+TEST_F(WorldFile, NumbersAfterTheLargestLeaveTheFileReadable) {
+  WriteWorld(R"({"devices": [{"id": 2147483647, "instance": 4294967295,
+                              "relay": {"boardId": "AAAAA"}},
+                             {"relay": {"boardId": "BBBBB"}}]})");
+  ASSERT_EQ(Run("switch 00 ff 01 00 00 00 00 00 00").Status, 0);
+  for (int run = 0; run < 2; ++run) {
+    const auto world = State();
+    EXPECT_EQ(ReadText(Folder / "stderr.txt"), "");
+    ASSERT_EQ(world["devices"].size(), 2u) << world;
+    EXPECT_EQ(world["devices"][0]["id"], 2147483647);
+    EXPECT_EQ(world["devices"][0]["instance"], 4294967295u);
+    EXPECT_EQ(world["devices"][0]["relay"]["state"], 1);
+    EXPECT_EQ(world["devices"][1]["id"], 1);
+    EXPECT_EQ(world["devices"][1]["instance"], 1);
+  }
+}
+
+TEST_F(WorldFile, WrittenOnceAsTheProcessEnds) {
+  const std::string original = ReadText(fs::path(QUORVEL_SIM_TEST_DATA) / "two-boards.json");
+  WriteWorld(original);
+  // A run that changes nothing leaves the file as it was written, layout and all.
+  ASSERT_EQ(State()["devices"].size(), 2u);
+  EXPECT_EQ(ReadText(Path), original);
+
+  // Not after the exchanges; when the world is asked to save; and at the end.
+  auto run = Run("switch-save 00 ff 01 00 00 00 00 00 00");
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out, "file unchanged\nfile changed\n");
+  EXPECT_EQ(Run("switch-exit 00 ff 02 00 00 00 00 00 00").Status, 0);  // exit() without unbinding
+  const auto world = State();
+  EXPECT_EQ(world["devices"][0]["relay"]["state"], 0x03);
+  EXPECT_EQ(world["log"].size(), 6u);
+}
+
+TEST_F(WorldFile, KilledRunLeavesTheFileAsItWas) {
+  const std::string original = ReadText(fs::path(QUORVEL_SIM_TEST_DATA) / "two-boards.json");
+  WriteWorld(original);
+  const auto run = Run("switch-kill 00 ff 01 00 00 00 00 00 00");
+  EXPECT_EQ(run.Status, 128 + SIGKILL);  // as the shell that ran it reports a kill
+  EXPECT_EQ(run.Out, "file unchanged\n");
+  EXPECT_EQ(ReadText(Path), original);
+  EXPECT_EQ(std::distance(fs::directory_iterator(Folder), fs::directory_iterator()), 2);
+}
+
+TEST_F(WorldFile, TemporariesOfEndedProcessesAreRemoved) {
+  WriteWorld(ReadText(fs::path(QUORVEL_SIM_TEST_DATA) / "two-boards.json"));
+  // A process that has ended, as one killed between writing and renaming would have.
+  const pid_t ended = fork();
+  if (ended == 0) {
+    _exit(0);
+  }
+  ASSERT_GT(ended, 0);
+  waitpid(ended, nullptr, 0);
+  const auto stale = Folder / ("world.json.tmp" + std::to_string(ended));
+  const auto running = Folder / ("world.json.tmp" + std::to_string(getpid()));
+  const auto other = Folder / "world.json.tmpnotes";
+  for (const auto& file : {stale, running, other}) {
+    std::ofstream(file) << "{}";
+  }
+  ASSERT_EQ(State()["devices"].size(), 2u);
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(running));  // this test's process runs: it may still rename it
+  EXPECT_TRUE(fs::exists(other));
+}
+
+TEST_F(WorldFile, LogKeepsItsNewestThousandEntries) {
+  std::string text = R"({"devices": [{"relay": {"boardId": "AAAAA"}}], "log": [)";
+  for (int i = 0; i < 1000; ++i) {
+    text += (i == 0 ? "" : ",") + std::string(R"({"device": 1, "call": "ReadFile", "arg": )") +
+            std::to_string(i) + "}";
+  }
+  WriteWorld(text + "]}");
+  ASSERT_EQ(Run("switch 00 ff 01 00 00 00 00 00 00").Status, 0);  // open, set, close
+  const auto log = State()["log"];
+  ASSERT_EQ(log.size(), 1000u);
+  EXPECT_EQ(log[0]["arg"], 3);
+  EXPECT_EQ(log[996]["call"], "ReadFile");
+  EXPECT_EQ(log[997]["call"], "CreateFileW");
+  EXPECT_EQ(log[999]["call"], "CloseHandle");
+}
 
 TEST_F(WorldFile, MissingFileIsReported) {
   const auto world = State();
