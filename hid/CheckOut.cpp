@@ -129,7 +129,10 @@ void THidDeviceController::CheckIn(THidDevice*& HidDev) {
     return;
   }
   THidDevice* device = HidDev;
-  device->StopReadThread();
+  HidDev = nullptr;
+  if (!device->StopReadThread()) {
+    return;  // a handler served during the stop freed the device
+  }
   device->CloseAll();
   if (device->FIsPluggedIn) {
     // A device that is not checked out is already in; the counters move only
@@ -146,7 +149,6 @@ void THidDeviceController::CheckIn(THidDevice*& HidDev) {
     // destructor takes it out of its controller's list and lowers the unplugged count.
     delete device;
   }
-  HidDev = nullptr;
 }
 
 int32_t THidDeviceController::CountByID(int32_t Vid, int32_t Pid) {

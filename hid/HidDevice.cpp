@@ -79,10 +79,7 @@ std::unique_ptr<THidDevice> THidDevice::CreateForController(std::unique_ptr<THid
 }
 
 THidDevice::~THidDevice() {
-  for (TDeviceWatch* watch = FWatches; watch != nullptr; watch = watch->next_) {
-    watch->device_ = nullptr;
-  }
-  FWatches = nullptr;
+  ForgetWatches();
   const THidDataEvent onData = FOnData;
   const THidPlugEvent onUnplug = FOnUnplug;
   SetOnData({});
@@ -96,6 +93,16 @@ THidDevice::~THidDevice() {
   if (FMyController != nullptr) {
     LeaveController(onData, onUnplug);
   }
+  // Watches made by handlers that ran during the destruction are gone already;
+  // this is for any left.
+  ForgetWatches();
+}
+
+void THidDevice::ForgetWatches() {
+  for (TDeviceWatch* watch = FWatches; watch != nullptr; watch = watch->next_) {
+    watch->device_ = nullptr;
+  }
+  FWatches = nullptr;
 }
 
 void THidDevice::LeaveController(const THidDataEvent& onData, const THidPlugEvent& onUnplug) {
@@ -337,8 +344,8 @@ void THidDevice::SetThreadSleepTime(int32_t Value) {
 }
 
 void THidDevice::SetOnData(THidDataEvent Value) {
-  if (!Value.Assigned()) {
-    StopReadThread();
+  if (!Value.Assigned() && !StopReadThread()) {
+    return;  // a handler served during the stop freed the device
   }
   FOnData = Value;
   StartReadThread();
@@ -350,16 +357,26 @@ void THidDevice::StartReadThread() {
     return;
   }
   FDataThread = THidDeviceReadThread::CreateForDevice(this);
+  ++FReadThreadGeneration;
 }
 
-void THidDevice::StopReadThread() {
-  if (FDataThread) {
-    FDataThread->Terminate();
+bool THidDevice::StopReadThread() {
+  // The wait serves deliveries, whose handlers may stop this thread themselves
+  // (check the device in, free it) or start another (check it out again).
+  const TDeviceWatch watch(this);
+  while (!watch.Gone() && FDataThread) {
     THidDeviceReadThread* thread = FDataThread.get();
-    TMainThreadQueue::Instance().ServeUntil([thread] { return thread->Finished(); });
-    FDataThread->WaitFor();
-    FDataThread.reset();
+    const uint32_t generation = FReadThreadGeneration;
+    thread->Terminate();
+    TMainThreadQueue::Instance().ServeUntil(
+        [&] { return watch.Gone() || FReadThreadGeneration != generation || thread->Finished(); });
+    if (!watch.Gone() && FReadThreadGeneration == generation) {
+      thread->WaitFor();
+      FDataThread.reset();
+      ++FReadThreadGeneration;
+    }
   }
+  return !watch.Gone();
 }
 
 bool THidDevice::MarkUnplugged() {

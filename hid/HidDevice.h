@@ -211,8 +211,9 @@ class THidDevice {
   // out and was opened with read-write access, and none runs yet.
   void StartReadThread();
   // Ends and frees the read thread, serving its main-thread deliveries while it
-  // waits. Never from the read thread or its handlers.
-  void StopReadThread();
+  // waits. Never from the read thread or its handlers. False when a handler
+  // served meanwhile freed the device.
+  bool StopReadThread();
   // The read thread, or nullptr; it stays after its body ended until stopped.
   const THidDeviceReadThread* ReadThread() const { return FDataThread.get(); }
   void UpdateListLengths();
@@ -229,6 +230,8 @@ class THidDevice {
   // Opens the interface path with read-write access, else with none, recording
   // which one it got.
   HANDLE OpenMainPath();
+  // Tells every watch of this device that it is gone.
+  void ForgetWatches();
   // Puts a fresh object for this interface at this device's list position, or
   // takes the entry out; keeps the controller's counters in step.
   void LeaveController(const THidDataEvent& onData, const THidPlugEvent& onUnplug);
@@ -273,6 +276,9 @@ class THidDevice {
   THidPlugEvent FOnUnplug;
   bool FHasReadWriteAccess = false;
   std::unique_ptr<THidDeviceReadThread> FDataThread;
+  // Changes whenever FDataThread does, so that a stop can tell that a handler
+  // stopped (or replaced) the thread while it waited.
+  uint32_t FReadThreadGeneration = 0;
   // The overlapped read handle, opened by the read thread and closed by the
   // main thread (on unplug, after a callback). Recursive: a read opens the
   // handle, and an unplug closes every handle, under it.

@@ -249,17 +249,24 @@ void THidDeviceController::DeviceChange() {
   };
 
   // Removal, from the last entry to the first. Handlers may change the list (a
-  // check-in frees an unplugged device, a nested scan removes entries), so each
-  // entry is looked up again.
-  std::deque<TDeviceWatch> entries;
-  for (const auto& entry : FList) {
-    entries.emplace_back(entry.get());
-  }
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    THidDevice* entry = it->Device();
-    if (entry == nullptr || IndexOf(entry) < 0 || (entry->FIsPluggedIn && foundAgain(entry))) {
-      continue;
+  // check-in frees an unplugged device, freeing a device puts a fresh object in
+  // its place, a nested scan removes entries), so the next entry is looked for
+  // afresh each time: the last one not yet seen by this scan that is gone.
+  std::deque<TDeviceWatch> seen;
+  auto nextGone = [&]() -> THidDevice* {
+    for (auto it = FList.rbegin(); it != FList.rend(); ++it) {
+      THidDevice* entry = it->get();
+      const bool wasSeen = std::any_of(seen.begin(), seen.end(), [&](const TDeviceWatch& watch) {
+        return watch.Device() == entry;
+      });
+      if (!wasSeen && !(entry->FIsPluggedIn && foundAgain(entry))) {
+        return entry;
+      }
     }
+    return nullptr;
+  };
+  while (THidDevice* entry = nextGone()) {
+    const TDeviceWatch& watch = seen.emplace_back(entry);
     changed = true;
     // A free entry leaves the list once unplugged, also when its unplug or
     // removal handler fails: listed, it could be handed out or counted twice.
@@ -271,7 +278,7 @@ void THidDeviceController::DeviceChange() {
           self->DropIfUnpluggedAndFree(watch.Device());
         }
       }
-    } drop{this, *it};
+    } drop{this, watch};
     // The unplug handler may free its device (a check-in does).
     if (entry->MarkUnplugged()) {
       NotifyRemoval(entry);

@@ -109,6 +109,11 @@ void TMainThreadQueue::RemoveWaker(TWaker waker, void* context) {
   std::erase(wakers_, std::pair{waker, context});
 }
 
+std::size_t TMainThreadQueue::Waiting() {
+  std::lock_guard guard(lock_);
+  return waiting_.size();
+}
+
 void TMainThreadQueue::Wake() {
   std::lock_guard guard(lock_);
   changed_.notify_all();

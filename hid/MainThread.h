@@ -6,6 +6,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -29,6 +30,8 @@ class TMainThreadQueue {
   // under the queue's lock; whoever makes it true calls Wake afterwards.
   void ServeUntil(const std::function<bool()>& done);
   void Wake();
+  // Routines waiting now, for diagnostics and tests.
+  std::size_t Waiting();
   // POSIX: a descriptor that polls readable while a routine waits, so event
   // loops can watch it (the controller's MessageFd includes it); -1 elsewhere.
   int ReadyFd() const { return ready_; }

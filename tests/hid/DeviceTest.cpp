@@ -384,6 +384,23 @@ TEST_F(DeviceTest, FreeingACheckedOutDeviceReplacesItInPlace) {
   controller.reset();  // before the handlers above go
 }
 
+// The replacement made at free takes the controller's data-error handler, not
+// the freed device's own.
+TEST_F(DeviceTest, ReplacementCarriesTheControllersDataErrorHandler) {
+  StartScanned(World({Generic(1)}));
+  struct TErrors {
+    void Error(THidDevice*, uint32_t) {}
+  } controllers, own;
+  const auto fromController = THidDataErrorEvent::Of<&TErrors::Error>(&controllers);
+  controller->SetOnDeviceDataError(fromController);
+  THidDevice* device = Take(0);
+  device->SetOnDataError(THidDataErrorEvent::Of<&TErrors::Error>(&own));
+  delete device;
+  ASSERT_EQ(controller->DeviceCount(), 1);
+  EXPECT_EQ(controller->Devices(0)->OnDataError(), fromController);
+  controller.reset();  // before the handlers above go
+}
+
 TEST_F(DeviceTest, FreeingADeviceThatCanNoLongerBeIdentifiedRemovesItsEntry) {
   StartScanned(World({Generic(1), Generic(2), Generic(3)}));
   THidDevice* device = Take(0);
