@@ -6,8 +6,9 @@ namespace quorvel::hid {
 
 bool THidDeviceController::TryCheckOutAt(THidDevice*& HidDev, int32_t Idx, bool Condition) {
   THidDevice* entry = FList[static_cast<std::size_t>(Idx)].get();
-  // A free entry is always plugged in, so plugging is not tested.
-  if (!Condition || entry->FIsCheckedOut) {
+  // A free entry is plugged in between operations, but inside OnUnplug and
+  // OnRemoval the vanished device is still listed, free and unplugged.
+  if (!Condition || entry->FIsCheckedOut || !entry->FIsPluggedIn) {
     return false;
   }
   HidDev = entry;
@@ -20,27 +21,25 @@ bool THidDeviceController::TryCheckOutAt(THidDevice*& HidDev, int32_t Idx, bool 
 
 template <typename Condition>
 bool THidDeviceController::CheckOutFirst(THidDevice*& HidDev, Condition condition) {
-  const std::size_t count = FList.size();
-  for (std::size_t i = 0; i < count && i < FList.size(); ++i) {
+  bool taken = false;
+  ForEachListed([&](THidDevice* entry, int32_t index) {
     // Evaluated for every entry, checked out or not.
-    const bool fits = condition(FList[i].get());
-    if (TryCheckOutAt(HidDev, static_cast<int32_t>(i), fits)) {
-      return true;
-    }
-  }
-  return false;
+    const bool fits = condition(entry);
+    taken = TryCheckOutAt(HidDev, index, fits);
+    return !taken;
+  });
+  return taken;
 }
 
 template <typename Condition>
 int32_t THidDeviceController::CountPlugged(Condition condition) {
   int32_t result = 0;
-  const std::size_t count = FList.size();
-  for (std::size_t i = 0; i < count && i < FList.size(); ++i) {
-    THidDevice* entry = FList[i].get();
+  ForEachListed([&](THidDevice* entry, int32_t) {
     if (entry->FIsPluggedIn && condition(entry)) {
       ++result;
     }
-  }
+    return true;
+  });
   return result;
 }
 
@@ -106,26 +105,23 @@ bool THidDeviceController::CheckOutByCallback(THidDevice*& HidDev, THidCheckCall
   if (Check == nullptr) {
     return false;
   }
-  const std::size_t count = FList.size();
-  for (std::size_t i = 0; i < count && i < FList.size(); ++i) {
-    THidDevice* entry = FList[i].get();
+  bool taken = false;
+  ForEachListed([&](THidDevice* entry, int32_t) {
     if (entry->FIsCheckedOut) {
-      continue;
-    }
-    // The device taken keeps whatever handles Check opened; every other entry
-    // shown to Check is closed again, even one Check checked out itself.
-    TDeviceCallbackScope scope(*this, *entry, entry->FIsEnumerated,
-                               TDeviceCallbackScope::TAfter::CloseUnlessKept);
-    const bool fits = Check(entry);
-    // Check may have changed the list (a check-in frees an unplugged device):
-    // the entry it approved is taken where it now stands.
-    const int32_t index = IndexOf(entry);
-    if (index >= 0 && TryCheckOutAt(HidDev, index, fits)) {
-      scope.Keep();
       return true;
     }
-  }
-  return false;
+    // Every entry shown to Check is closed again unless it ends checked out:
+    // the device taken keeps whatever handles Check opened.
+    const TDeviceWatch watch(entry);
+    TDeviceCallbackScope scope(*this, *entry);
+    const bool fits = Check(entry);
+    // Check may have freed the entry or changed the list (a check-in frees an
+    // unplugged device): the entry it approved is taken where it now stands.
+    const int32_t index = watch.Gone() ? -1 : IndexOf(entry);
+    taken = index >= 0 && TryCheckOutAt(HidDev, index, fits);
+    return !taken;
+  });
+  return taken;
 }
 
 void THidDeviceController::CheckIn(THidDevice*& HidDev) {
@@ -133,7 +129,10 @@ void THidDeviceController::CheckIn(THidDevice*& HidDev) {
     return;
   }
   THidDevice* device = HidDev;
-  device->StopReadThread();
+  HidDev = nullptr;
+  if (!device->StopReadThread()) {
+    return;  // a handler served during the stop freed the device
+  }
   device->CloseAll();
   if (device->FIsPluggedIn) {
     // A device that is not checked out is already in; the counters move only
@@ -150,7 +149,6 @@ void THidDeviceController::CheckIn(THidDevice*& HidDev) {
     // destructor takes it out of its controller's list and lowers the unplugged count.
     delete device;
   }
-  HidDev = nullptr;
 }
 
 int32_t THidDeviceController::CountByID(int32_t Vid, int32_t Pid) {
@@ -175,18 +173,16 @@ int32_t THidDeviceController::CountByCallback(THidCheckCallback Check) {
   if (Check == nullptr) {
     return result;
   }
-  const std::size_t count = FList.size();
-  for (std::size_t i = 0; i < count && i < FList.size(); ++i) {
-    THidDevice* entry = FList[i].get();
+  ForEachListed([&](THidDevice* entry, int32_t) {
     if (!entry->FIsPluggedIn) {
-      continue;
+      return true;
     }
-    TDeviceCallbackScope scope(*this, *entry, entry->FIsEnumerated,
-                               TDeviceCallbackScope::TAfter::CloseUnlessCheckedOut);
+    TDeviceCallbackScope scope(*this, *entry);
     if (Check(entry)) {
       ++result;
     }
-  }
+    return true;
+  });
   return result;
 }
 

@@ -23,43 +23,32 @@ class TFlagScope {
 };
 
 // Hands a device to a callback: usable through its enumeration flag while the
-// callback runs, and its handles closed again afterwards as `after` says. The
-// callback may free the device (an application gives a device back by deleting
-// it): a device no longer listed is left alone.
+// callback runs, and its handles closed again afterwards unless it is checked
+// out (also when checked out in the callback: its read thread may be using them
+// already). The callback may free the device (an application gives a device
+// back by deleting it): a device freed is left alone.
 class TDeviceCallbackScope {
  public:
-  enum class TAfter {
-    KeepHandles,
-    CloseUnlessCheckedOut,
-    CloseUnlessKept,  // unless Keep() was called, even when checked out meanwhile
-  };
-
-  TDeviceCallbackScope(const THidDeviceHost& host, THidDevice& device,
-                       std::atomic<bool>& enumerated, TAfter after)
-      : host_(host), device_(device), enumerated_(enumerated), after_(after) {
-    enumerated_ = true;
+  TDeviceCallbackScope(const THidDeviceHost& host, THidDevice& device)
+      : host_(host), watch_(&device) {
+    device.FIsEnumerated = true;
   }
   ~TDeviceCallbackScope() {
-    if (host_.IndexOf(&device_) < 0) {
+    THidDevice* device = watch_.Device();
+    if (device == nullptr) {
       return;
     }
-    enumerated_ = false;
-    if ((after_ == TAfter::CloseUnlessCheckedOut && !device_.IsCheckedOut()) ||
-        (after_ == TAfter::CloseUnlessKept && !kept_)) {
-      device_.CloseAll();
+    device->FIsEnumerated = false;
+    if (host_.IndexOf(device) >= 0 && !device->IsCheckedOut()) {
+      device->CloseAll();
     }
   }
   TDeviceCallbackScope(const TDeviceCallbackScope&) = delete;
   TDeviceCallbackScope& operator=(const TDeviceCallbackScope&) = delete;
 
-  void Keep() { kept_ = true; }
-
  private:
   const THidDeviceHost& host_;
-  THidDevice& device_;
-  std::atomic<bool>& enumerated_;
-  TAfter after_;
-  bool kept_ = false;
+  TDeviceWatch watch_;
 };
 
 }  // namespace quorvel::hid

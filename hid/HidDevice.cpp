@@ -1,5 +1,7 @@
 #include "hid/HidDevice.h"
 
+#include <utility>
+
 #include "hid/HidDeviceHost.h"
 #include "hid/HidDeviceReadThread.h"
 #include "hid/MainThread.h"
@@ -39,14 +41,12 @@ THidDevice::THidDevice() {
 }
 
 THidDevice::THidDevice(THidDeviceHost* Controller) {
-  // Timing values come over as they stand when the device's own range allows
-  // them; an out-of-range default (the controller stores anything) would leave
-  // the read thread spinning or never waking, so such a value keeps the
-  // device's own default.
-  if (InRange(Controller->FDevPollingDelayTime, 0, 10000)) {
-    FPollingDelayTime = Controller->FDevPollingDelayTime;
-  }
-  if (InRange(Controller->FDevThreadSleepTime, 10, 10000)) {
+  // Timing values come over as they stand, even beyond the range the device's
+  // own setters keep to, except those the read thread cannot live with: a sleep
+  // time of 0 or less would make it spin or never wake. Such a default leaves
+  // the device's own value.
+  FPollingDelayTime = Controller->FDevPollingDelayTime;
+  if (Controller->FDevThreadSleepTime > 0) {
     FThreadSleepTime = Controller->FDevThreadSleepTime;
   }
   SetOnData(Controller->FOnDeviceData);
@@ -79,6 +79,7 @@ std::unique_ptr<THidDevice> THidDevice::CreateForController(std::unique_ptr<THid
 }
 
 THidDevice::~THidDevice() {
+  ForgetWatches();
   const THidDataEvent onData = FOnData;
   const THidPlugEvent onUnplug = FOnUnplug;
   SetOnData({});
@@ -92,6 +93,16 @@ THidDevice::~THidDevice() {
   if (FMyController != nullptr) {
     LeaveController(onData, onUnplug);
   }
+  // Watches made by handlers that ran during the destruction are gone already;
+  // this is for any left.
+  ForgetWatches();
+}
+
+void THidDevice::ForgetWatches() {
+  for (TDeviceWatch* watch = FWatches; watch != nullptr; watch = watch->next_) {
+    watch->device_ = nullptr;
+  }
+  FWatches = nullptr;
 }
 
 void THidDevice::LeaveController(const THidDataEvent& onData, const THidPlugEvent& onUnplug) {
@@ -167,6 +178,7 @@ bool THidDevice::OpenFileEx(THidOpenExMode Mode) {
     return false;
   }
   if (Mode == THidOpenExMode::omhRead) {
+    std::lock_guard guard(FOverlappedReadLock);
     if (!FHidOverlappedRead.IsOpen()) {
       HANDLE handle = OpenPath(FPnPInfo->DevicePath(), GENERIC_READ, FILE_FLAG_OVERLAPPED);
       if (handle != INVALID_HANDLE_VALUE) {
@@ -194,6 +206,8 @@ void THidDevice::CloseFile() {
 
 void THidDevice::CloseFileEx(THidOpenExMode Mode) {
   if (Mode == THidOpenExMode::omhRead) {
+    // A read thread may be opening or using the handle right now.
+    std::lock_guard guard(FOverlappedReadLock);
     FHidOverlappedRead.Reset();
     FNumOverlappedBuffers = 0;
   } else {
@@ -283,6 +297,7 @@ void THidDevice::SetNumInputBuffers(int32_t Value) {
 }
 
 void THidDevice::SetNumOverlappedBuffers(int32_t Value) {
+  std::lock_guard guard(FOverlappedReadLock);
   if (Value != FNumOverlappedBuffers && OpenFileEx(THidOpenExMode::omhRead)) {
     (void)platform::HidD_SetNumInputBuffers(FHidOverlappedRead.Get(), static_cast<ULONG>(Value));
     ULONG count = 0;
@@ -329,8 +344,8 @@ void THidDevice::SetThreadSleepTime(int32_t Value) {
 }
 
 void THidDevice::SetOnData(THidDataEvent Value) {
-  if (!Value.Assigned()) {
-    StopReadThread();
+  if (!Value.Assigned() && !StopReadThread()) {
+    return;  // a handler served during the stop freed the device
   }
   FOnData = Value;
   StartReadThread();
@@ -342,34 +357,56 @@ void THidDevice::StartReadThread() {
     return;
   }
   FDataThread = THidDeviceReadThread::CreateForDevice(this);
+  ++FReadThreadGeneration;
 }
 
-void THidDevice::StopReadThread() {
-  if (FDataThread) {
-    FDataThread->Terminate();
+bool THidDevice::StopReadThread() {
+  // The wait serves deliveries, whose handlers may stop this thread themselves
+  // (check the device in, free it) or start another (check it out again).
+  const TDeviceWatch watch(this);
+  while (!watch.Gone() && FDataThread) {
     THidDeviceReadThread* thread = FDataThread.get();
-    TMainThreadQueue::Instance().ServeUntil([thread] { return thread->Finished(); });
-    FDataThread->WaitFor();
-    FDataThread.reset();
+    const uint32_t generation = FReadThreadGeneration;
+    thread->Terminate();
+    TMainThreadQueue::Instance().ServeUntil(
+        [&] { return watch.Gone() || FReadThreadGeneration != generation || thread->Finished(); });
+    if (!watch.Gone() && FReadThreadGeneration == generation) {
+      thread->WaitFor();
+      FDataThread.reset();
+      ++FReadThreadGeneration;
+    }
   }
+  return !watch.Gone();
 }
 
-void THidDevice::MarkUnplugged() {
+bool THidDevice::MarkUnplugged() {
   {
     // A running read thread sees the handle open and the device usable, or neither.
     std::lock_guard guard(FOverlappedReadLock);
     CloseAll();
     FIsPluggedIn = false;
   }
-  if (FOnUnplug.Assigned()) {
-    // Unset also when the handler fails: every later scan marks a listed,
-    // unplugged device again, and the event must not come back with it.
-    struct TUnsetOnExit {
-      THidPlugEvent& event;
-      ~TUnsetOnExit() { event = {}; }
-    } unset{FOnUnplug};
-    FOnUnplug(this);
+  if (!FOnUnplug.Assigned()) {
+    return true;
   }
+  // Unset before it runs, also when it fails: every later scan marks a listed,
+  // unplugged device again, and the event must not come back with it. The
+  // handler may check its device in, which frees it.
+  const THidPlugEvent onUnplug = std::exchange(FOnUnplug, THidPlugEvent{});
+  const TDeviceWatch watch(this);
+  {
+    // Nor one that the handler gave its device.
+    struct TUnsetOnExit {
+      const TDeviceWatch& watch;
+      ~TUnsetOnExit() {
+        if (!watch.Gone()) {
+          watch.Device()->FOnUnplug = {};
+        }
+      }
+    } unset{watch};
+    onUnplug(this);
+  }
+  return !watch.Gone();
 }
 
 }  // namespace quorvel::hid

@@ -17,6 +17,7 @@ namespace quorvel::hid {
 
 class THidDeviceHost;
 class THidDeviceReadThread;
+class TDeviceWatch;
 
 enum class THidOpenExMode { omhRead, omhWrite };
 using TPhysicalDescriptor = std::vector<uint16_t>;
@@ -203,14 +204,16 @@ class THidDevice {
   // For the rest of the layer.
   // Plugged in, and checked out or being handed to a controller callback.
   bool IsUsable() const;
-  // Closes every handle, clears IsPluggedIn and raises OnUnplug once.
-  void MarkUnplugged();
+  // Closes every handle, clears IsPluggedIn and raises OnUnplug once (unset
+  // before it runs). False when the handler freed the device.
+  bool MarkUnplugged();
   // Starts the read thread when OnData is set, the device is plugged in, checked
   // out and was opened with read-write access, and none runs yet.
   void StartReadThread();
   // Ends and frees the read thread, serving its main-thread deliveries while it
-  // waits. Never from the read thread or its handlers.
-  void StopReadThread();
+  // waits. Never from the read thread or its handlers. False when a handler
+  // served meanwhile freed the device.
+  bool StopReadThread();
   // The read thread, or nullptr; it stays after its body ended until stopped.
   const THidDeviceReadThread* ReadThread() const { return FDataThread.get(); }
   void UpdateListLengths();
@@ -220,11 +223,15 @@ class THidDevice {
  private:
   friend class THidDeviceController;
   friend class THidDeviceHost;
+  friend class TDeviceWatch;
+  friend class TDeviceCallbackScope;
 
   explicit THidDevice(THidDeviceHost* Controller);
   // Opens the interface path with read-write access, else with none, recording
   // which one it got.
   HANDLE OpenMainPath();
+  // Tells every watch of this device that it is gone.
+  void ForgetWatches();
   // Puts a fresh object for this interface at this device's list position, or
   // takes the entry out; keeps the controller's counters in step.
   void LeaveController(const THidDataEvent& onData, const THidPlugEvent& onUnplug);
@@ -251,7 +258,8 @@ class THidDevice {
   PHIDP_PREPARSED_DATA FPreparsedData = nullptr;
   TStringList FLanguageStrings;
   int32_t FNumInputBuffers = 0;
-  int32_t FNumOverlappedBuffers = 0;
+  // Written by the read thread when it opens the overlapped read handle.
+  std::atomic<int32_t> FNumOverlappedBuffers = 0;
   // Read by the read thread at each wait.
   std::atomic<int32_t> FPollingDelayTime = 0;
   std::atomic<int32_t> FThreadSleepTime = 100;
@@ -268,10 +276,46 @@ class THidDevice {
   THidPlugEvent FOnUnplug;
   bool FHasReadWriteAccess = false;
   std::unique_ptr<THidDeviceReadThread> FDataThread;
-  // The read thread's overlapped read against the main thread closing its
-  // handle on unplug.
-  std::mutex FOverlappedReadLock;
+  // Changes whenever FDataThread does, so that a stop can tell that a handler
+  // stopped (or replaced) the thread while it waited.
+  uint32_t FReadThreadGeneration = 0;
+  // The overlapped read handle, opened by the read thread and closed by the
+  // main thread (on unplug, after a callback). Recursive: a read opens the
+  // handle, and an unplug closes every handle, under it.
+  std::recursive_mutex FOverlappedReadLock;
   int32_t FTag = 0;
+  // The watches that learn when this object is freed.
+  TDeviceWatch* FWatches = nullptr;
+};
+
+// Tells whether a device was freed while the watch existed, for code that hands
+// a device to a handler which may free it (a later object may reuse the address,
+// so looking it up in the list cannot tell).
+class TDeviceWatch {
+ public:
+  explicit TDeviceWatch(THidDevice* device) : device_(device), next_(device->FWatches) {
+    device->FWatches = this;
+  }
+  ~TDeviceWatch() {
+    if (device_ != nullptr) {
+      for (TDeviceWatch** at = &device_->FWatches; *at != nullptr; at = &(*at)->next_) {
+        if (*at == this) {
+          *at = next_;
+          break;
+        }
+      }
+    }
+  }
+  TDeviceWatch(const TDeviceWatch&) = delete;
+  TDeviceWatch& operator=(const TDeviceWatch&) = delete;
+
+  bool Gone() const { return device_ == nullptr; }
+  THidDevice* Device() const { return device_; }
+
+ private:
+  friend class THidDevice;
+  THidDevice* device_;
+  TDeviceWatch* next_;
 };
 
 }  // namespace quorvel::hid

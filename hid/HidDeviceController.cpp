@@ -1,6 +1,7 @@
 #include "hid/HidDeviceController.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "hid/DeviceChangeNotifier.h"
 #include "hid/FlagScope.h"
@@ -96,20 +97,35 @@ THidDeviceController::~THidDeviceController() {
 }
 
 void THidDeviceController::FreeDevices() {
-  for (auto& entry : FList) {
-    entry->FMyController = nullptr;
+  // One entry at a time, taken out of the list before it goes: handlers that run
+  // meanwhile (a checked-out device's OnUnplug, deliveries served while a read
+  // thread stops) see a list without gaps and counters in step. A checked-out
+  // device is marked unplugged while still listed, so that its handler may
+  // check it in.
+  while (!FList.empty()) {
+    const TDeviceWatch watch(FList.front().get());
+    THidDevice* entry = watch.Device();
     if (entry->FIsCheckedOut) {
       try {
-        entry->MarkUnplugged();
+        (void)entry->MarkUnplugged();
       } catch (...) {
       }
+      Recount();
+      if (watch.Gone()) {
+        continue;
+      }
     }
-    entry.reset();
+    const int32_t index = IndexOf(entry);
+    if (index < 0) {
+      continue;
+    }
+    std::unique_ptr<THidDevice> gone = std::move(FList[static_cast<std::size_t>(index)]);
+    FList.erase(FList.begin() + index);
+    Recount();
+    gone->FMyController = nullptr;
+    gone.reset();
   }
-  FList.clear();
-  FNumCheckedInDevices = 0;
-  FNumCheckedOutDevices = 0;
-  FNumUnpluggedDevices = 0;
+  Recount();
 }
 
 THidDevice* THidDeviceController::Devices(int32_t Idx) const {
@@ -233,29 +249,45 @@ void THidDeviceController::DeviceChange() {
   };
 
   // Removal, from the last entry to the first. Handlers may change the list (a
-  // check-in frees an unplugged device), so each entry is looked up again.
-  std::vector<THidDevice*> entries;
-  for (const auto& entry : FList) {
-    entries.push_back(entry.get());
-  }
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    THidDevice* entry = *it;
-    if (IndexOf(entry) < 0 || (entry->FIsPluggedIn && foundAgain(entry))) {
-      continue;
+  // check-in frees an unplugged device, freeing a device puts a fresh object in
+  // its place, a nested scan removes entries), so the next entry is looked for
+  // afresh each time: the last one not yet seen by this scan that is gone.
+  std::deque<TDeviceWatch> seen;
+  auto nextGone = [&]() -> THidDevice* {
+    for (auto it = FList.rbegin(); it != FList.rend(); ++it) {
+      THidDevice* entry = it->get();
+      const bool wasSeen = std::any_of(seen.begin(), seen.end(), [&](const TDeviceWatch& watch) {
+        return watch.Device() == entry;
+      });
+      if (!wasSeen && !(entry->FIsPluggedIn && foundAgain(entry))) {
+        return entry;
+      }
     }
+    return nullptr;
+  };
+  while (THidDevice* entry = nextGone()) {
+    const TDeviceWatch& watch = seen.emplace_back(entry);
     changed = true;
     // A free entry leaves the list once unplugged, also when its unplug or
     // removal handler fails: listed, it could be handed out or counted twice.
     struct TDropOnExit {
       THidDeviceController* self;
-      THidDevice* entry;
-      ~TDropOnExit() { self->DropIfUnpluggedAndFree(entry); }
-    } drop{this, entry};
-    entry->MarkUnplugged();
-    NotifyRemoval(entry);
+      const TDeviceWatch& watch;
+      ~TDropOnExit() {
+        if (!watch.Gone()) {
+          self->DropIfUnpluggedAndFree(watch.Device());
+        }
+      }
+    } drop{this, watch};
+    // The unplug handler may free its device (a check-in does).
+    if (entry->MarkUnplugged()) {
+      NotifyRemoval(entry);
+    }
   }
 
-  // Duplicates of devices still listed are discarded without touching the list.
+  // Arrival, in scan order. A device listed already, plugged in, is discarded
+  // without touching the list; that is looked at just before each append, as a
+  // handler may have scanned (pumped messages) and listed it meanwhile.
   for (auto& device : fresh) {
     const uint32_t id = device->FPnPInfo->DeviceID();
     const bool listed = std::any_of(FList.begin(), FList.end(), [&](const auto& entry) {
@@ -264,12 +296,6 @@ void THidDeviceController::DeviceChange() {
     if (listed) {
       device->FMyController = nullptr;
       device.reset();
-    }
-  }
-
-  // Arrival, in scan order.
-  for (auto& device : fresh) {
-    if (!device) {
       continue;
     }
     THidDevice* arrived = device.get();
@@ -299,16 +325,15 @@ void THidDeviceController::DropIfUnpluggedAndFree(THidDevice* entry) {
 
 void THidDeviceController::NotifyArrival(THidDevice* HidDev) {
   if (FOnArrival.Assigned()) {
-    TDeviceCallbackScope scope(*this, *HidDev, HidDev->FIsEnumerated,
-                               TDeviceCallbackScope::TAfter::KeepHandles);
+    // A free device holds no handle outside callbacks.
+    TDeviceCallbackScope scope(*this, *HidDev);
     FOnArrival(HidDev);
   }
 }
 
 void THidDeviceController::NotifyRemoval(THidDevice* HidDev) {
   if (FOnRemoval.Assigned()) {
-    TDeviceCallbackScope scope(*this, *HidDev, HidDev->FIsEnumerated,
-                               TDeviceCallbackScope::TAfter::KeepHandles);
+    TDeviceCallbackScope scope(*this, *HidDev);
     FOnRemoval(HidDev);
   }
 }
@@ -324,24 +349,19 @@ bool THidDeviceController::NotifyEnumerate(THidDevice* HidDev, int32_t Idx) {
     return false;
   }
   // A device checked out in the handler keeps its handles.
-  TDeviceCallbackScope scope(*this, *HidDev, HidDev->FIsEnumerated,
-                             TDeviceCallbackScope::TAfter::CloseUnlessCheckedOut);
+  TDeviceCallbackScope scope(*this, *HidDev);
   return FOnEnumerate(HidDev, Idx);
 }
 
 int32_t THidDeviceController::Enumerate() {
   int32_t result = 0;
-  const std::size_t count = FList.size();
-  for (std::size_t i = 0; i < count && i < FList.size(); ++i) {
-    THidDevice* entry = FList[i].get();
+  ForEachListed([&](THidDevice* entry, int32_t index) {
     if (!entry->FIsPluggedIn) {
-      continue;
+      return true;
     }
     ++result;
-    if (!NotifyEnumerate(entry, static_cast<int32_t>(i))) {
-      break;
-    }
-  }
+    return NotifyEnumerate(entry, index);
+  });
   return result;
 }
 
@@ -405,12 +425,15 @@ void THidDeviceController::SetOnDeviceData(THidDataEvent Value) {
   if (Value == FOnDeviceData) {
     return;
   }
-  for (auto& entry : FList) {
-    if (entry->OnData() == FOnDeviceData) {
+  // Stored first: stopping a read thread serves its deliveries, whose handlers
+  // may scan, and the devices they add take the new default.
+  const THidDataEvent old = std::exchange(FOnDeviceData, Value);
+  ForEachListed([&](THidDevice* entry, int32_t) {
+    if (entry->OnData() == old) {
       entry->SetOnData(Value);
     }
-  }
-  FOnDeviceData = Value;
+    return true;
+  });
 }
 
 void THidDeviceController::SetOnDeviceDataError(THidDataErrorEvent Value) {

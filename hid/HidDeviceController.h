@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -137,6 +138,24 @@ class THidDeviceController : public TLayerComponent, private THidDeviceHost {
   template <typename Condition>
   int32_t CountPlugged(Condition condition);
   void FreeDevices();
+  // Visits the entries listed when it starts, in list order, each at the index
+  // where it stands when its turn comes: handlers called meanwhile may free
+  // entries (skipped then) and move the others. `visit(entry, index)` returns
+  // false to stop.
+  template <typename Visit>
+  void ForEachListed(Visit visit) {
+    std::deque<TDeviceWatch> watches;
+    for (const auto& entry : FList) {
+      watches.emplace_back(entry.get());
+    }
+    for (const TDeviceWatch& watch : watches) {
+      THidDevice* entry = watch.Device();
+      const int32_t index = entry == nullptr ? -1 : IndexOf(entry);
+      if (index >= 0 && !visit(entry, index)) {
+        return;
+      }
+    }
+  }
 
   // Declared first so that they are released last, after every device is gone;
   // SetupApi is given back before HID.

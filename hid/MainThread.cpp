@@ -42,6 +42,9 @@ void TMainThreadQueue::Synchronize(const std::function<void()>& routine) {
   waiting_.push_back(&request);
   changed_.notify_all();
   Signal();
+  for (const auto& [waker, context] : wakers_) {
+    waker(context);
+  }
   changed_.wait(guard, [&] { return request.ran; });
   if (request.error) {
     std::rethrow_exception(request.error);
@@ -49,15 +52,29 @@ void TMainThreadQueue::Synchronize(const std::function<void()>& routine) {
 }
 
 bool TMainThreadQueue::Serve() {
-  // Drained before the batch is taken: a routine posted in between is either in
-  // this batch or signals again.
+  // Drained before the count is taken: a routine posted in between is either
+  // counted or signals again.
   Drain();
-  std::deque<TRequest*> batch;
+  std::size_t due = 0;
   {
     std::lock_guard guard(lock_);
-    batch.swap(waiting_);
+    due = waiting_.size();
   }
-  for (TRequest* request : batch) {
+  // One routine at a time, each taken from the shared queue just before it runs:
+  // a routine that stops another worker serves, in that wait, the routines still
+  // queued, that worker's among them. Bounded by what waited at the start, so a
+  // busy worker cannot keep this call from returning.
+  bool ran = false;
+  for (; due > 0; --due) {
+    TRequest* request = nullptr;
+    {
+      std::lock_guard guard(lock_);
+      if (waiting_.empty()) {
+        break;
+      }
+      request = waiting_.front();
+      waiting_.pop_front();
+    }
     try {
       (*request->routine)();
     } catch (...) {
@@ -66,8 +83,9 @@ bool TMainThreadQueue::Serve() {
     std::lock_guard guard(lock_);
     request->ran = true;
     changed_.notify_all();
+    ran = true;
   }
-  return !batch.empty();
+  return ran;
 }
 
 void TMainThreadQueue::ServeUntil(const std::function<bool()>& done) {
@@ -79,6 +97,21 @@ void TMainThreadQueue::ServeUntil(const std::function<bool()>& done) {
       return;
     }
   }
+}
+
+void TMainThreadQueue::AddWaker(TWaker waker, void* context) {
+  std::lock_guard guard(lock_);
+  wakers_.emplace_back(waker, context);
+}
+
+void TMainThreadQueue::RemoveWaker(TWaker waker, void* context) {
+  std::lock_guard guard(lock_);
+  std::erase(wakers_, std::pair{waker, context});
+}
+
+std::size_t TMainThreadQueue::Waiting() {
+  std::lock_guard guard(lock_);
+  return waiting_.size();
 }
 
 void TMainThreadQueue::Wake() {

@@ -6,10 +6,13 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 namespace quorvel::hid {
 
@@ -27,9 +30,16 @@ class TMainThreadQueue {
   // under the queue's lock; whoever makes it true calls Wake afterwards.
   void ServeUntil(const std::function<bool()>& done);
   void Wake();
+  // Routines waiting now, for diagnostics and tests.
+  std::size_t Waiting();
   // POSIX: a descriptor that polls readable while a routine waits, so event
   // loops can watch it (the controller's MessageFd includes it); -1 elsewhere.
   int ReadyFd() const { return ready_; }
+  // Called, under the queue's lock (so it must not block), whenever a routine
+  // starts to wait: a loop that watches no descriptor (Windows) is woken this way.
+  using TWaker = void (*)(void* context);
+  void AddWaker(TWaker waker, void* context);
+  void RemoveWaker(TWaker waker, void* context);
 
  private:
   TMainThreadQueue();
@@ -46,6 +56,7 @@ class TMainThreadQueue {
   std::mutex lock_;
   std::condition_variable changed_;
   std::deque<TRequest*> waiting_;  // each lives on its worker's stack until it ran
+  std::vector<std::pair<TWaker, void*>> wakers_;
   int ready_ = -1;
 };
 

@@ -37,6 +37,11 @@ start)
     # Hidden windows need a graphics driver, and there is no display.
     "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
     touch "$prefix/.prepared"
+    # The desktop that the preparation started has no driver: it must start
+    # again, under a new server, to read the setting.
+    "$wineserver" -k 2>/dev/null || true
+    "$wineserver" -w 2>/dev/null || true
+    "$wineserver" -p"${QUORVEL_WINE_LINGER:-30}" </dev/null >/dev/null 2>&1 9>&-
   fi
   "$wine" wineboot </dev/null >/dev/null 2>&1 9>&-
   ;;

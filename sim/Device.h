@@ -46,6 +46,10 @@ struct TFaults {
   TCallFault GetFeature;
   TCallFault SetFeature;
   std::optional<std::uint32_t> VanishAfter;  // calls that still work before it vanishes
+  // The interface's detail query fails with this error (the member cannot be read).
+  std::optional<std::uint32_t> InterfaceDetailError;
+  // While the device is present, every query of the device set fails with this error.
+  std::optional<std::uint32_t> DeviceSetError;
 };
 
 struct TCounters {

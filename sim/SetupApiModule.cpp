@@ -148,6 +148,10 @@ QUORVEL_SIM_EXPORT HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, P
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  if (const auto error = TWorld::Instance().DeviceSetError()) {
+    SetLastError(*error);
+    return INVALID_HANDLE_VALUE;
+  }
   auto set = std::make_unique<TDeviceInfoSet>();
   const std::u16string_view enumerator =
       Enumerator != nullptr ? std::u16string_view(reinterpret_cast<const char16_t*>(Enumerator))
@@ -235,6 +239,9 @@ QUORVEL_SIM_EXPORT BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
     return Fail(ERROR_INVALID_USER_BUFFER);
   }
   const auto& element = set->Interfaces[DeviceInterfaceData->Reserved - 1];
+  if (element.DetailError) {
+    return Fail(*element.DetailError);
+  }
   const auto required = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
                                            (element.Path.size() + 1) * 2);
   if (RequiredSize != nullptr) {

@@ -215,9 +215,20 @@ std::vector<TInterfaceInfo> TWorld::Snapshot(bool presentOnly) const {
     if (presentOnly && device->Vanished) {
       continue;
     }
-    set.push_back({device->Id, device->Instance, device->Path, device->Properties});
+    set.push_back({device->Id, device->Instance, device->Path, device->Properties,
+                   device->Faults.InterfaceDetailError});
   }
   return set;
+}
+
+std::optional<std::uint32_t> TWorld::DeviceSetError() const {
+  auto lock = Lock();
+  for (const auto& device : FDevices) {
+    if (!device->Vanished && device->Faults.DeviceSetError) {
+      return device->Faults.DeviceSetError;
+    }
+  }
+  return std::nullopt;
 }
 
 void TWorld::UpdateReady(TSimDevice& device) {

@@ -45,6 +45,7 @@ struct TInterfaceInfo {
   std::uint32_t Instance = 0;
   std::u16string Path;
   std::map<std::uint32_t, TPropertyValue> Properties;
+  std::optional<std::uint32_t> DetailError;  // the device's interfaceDetailError fault
 };
 
 enum class TStringKind { Manufacturer, Product, Serial, Indexed };
@@ -105,6 +106,8 @@ class TWorld {
 
   // --- Device-installation view ------------------------------------------------
   std::vector<TInterfaceInfo> Snapshot(bool presentOnly) const;
+  // The deviceSetError fault of the first present device that has one.
+  std::optional<std::uint32_t> DeviceSetError() const;
 
   // --- Device calls (each returns 0 or a Windows error code) --------------------
   std::uint32_t Open(std::u16string_view path, std::uint32_t access, TSimHandle& handle);

@@ -321,7 +321,7 @@ void ReadGeneric(const TJson& json, TSimDevice& device) {
 void ReadFaults(const TJson& json, TSimDevice& device) {
   OnlyKeys(json, "faults",
            {"open", "openError", "attributesError", "getFeature", "setFeature", "vanishAfter",
-            "relayStuck"});
+            "relayStuck", "interfaceDetailError", "deviceSetError"});
   auto& faults = device.Faults;
   if (json.contains("open")) {
     const auto& open = json["open"];
@@ -346,6 +346,13 @@ void ReadFaults(const TJson& json, TSimDevice& device) {
   }
   if (json.contains("setFeature")) {
     faults.SetFeature = CallFault(json["setFeature"], "faults.setFeature");
+  }
+  if (json.contains("interfaceDetailError") && !json["interfaceDetailError"].is_null()) {
+    faults.InterfaceDetailError =
+        Error(json["interfaceDetailError"], "faults.interfaceDetailError");
+  }
+  if (json.contains("deviceSetError") && !json["deviceSetError"].is_null()) {
+    faults.DeviceSetError = Error(json["deviceSetError"], "faults.deviceSetError");
   }
   if (json.contains("vanishAfter") && !json["vanishAfter"].is_null()) {
     faults.VanishAfter =
@@ -601,6 +608,12 @@ TJson DeviceToJson(const TSimDevice& device, bool withRuntime) {
   }
   if (f.VanishAfter) {
     faults["vanishAfter"] = *f.VanishAfter;
+  }
+  if (f.InterfaceDetailError) {
+    faults["interfaceDetailError"] = *f.InterfaceDetailError;
+  }
+  if (f.DeviceSetError) {
+    faults["deviceSetError"] = *f.DeviceSetError;
   }
   json["faults"] = faults.is_null() ? TJson::object() : faults;
   json["counters"] = {{"calls", device.Counters.Calls},

@@ -512,6 +512,37 @@ TEST_F(ControllerTest, ChangeMessageDuringAMessageScanIsDropped) {
   controller.reset();  // before the handler above goes
 }
 
+// Without a device set the scan finds nothing: every listed device counts as
+// removed, a checked-out one stays listed, unplugged.
+TEST_F(ControllerTest, DeviceSetFailureTakesEveryListedDeviceAsRemoved) {
+  StartRecorded();
+  THidDevice* held = Take(0);
+  recorder.Take();
+  world->Change(2, {{"faults", {{"deviceSetError", 5}}}});
+  controller->DeviceChange();
+  EXPECT_EQ(recorder.Take(), (Events{"Unplug 103", "Removal 103", "Unplug 102", "Removal 102",
+                                     "Unplug 101", "Removal 101", "Change"}));
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101}));
+  EXPECT_FALSE(held->IsPluggedIn());
+  ExpectInvariants(*controller);
+  world->Change(2, {{"faults", {{"deviceSetError", nullptr}}}});
+  controller->CheckIn(held);
+  controller->DeviceChange();
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101, 102, 103}));
+  ExpectInvariants(*controller);
+}
+
+TEST_F(ControllerTest, MemberWhoseDetailsCannotBeReadIsSkipped) {
+  TJson three = TSimWorld::LoadWorld("three-devices.json");
+  three["devices"][1]["faults"] = {{"interfaceDetailError", 13}};
+  StartScanned(three);
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101, 103}));
+  world->Change(2, {{"faults", {{"interfaceDetailError", nullptr}}}});
+  controller->DeviceChange();
+  EXPECT_EQ(ListedIds(*controller), (std::vector<uint32_t>{101, 103, 102}));
+  ExpectInvariants(*controller);
+}
+
 TEST_F(ControllerTest, HidVersionIsTheVersionOfTheHidModule) {
   Start({{"devices", TJson::array()}});
   EXPECT_EQ(THidDeviceController::HidVersion(), u"" QUORVEL_PROJECT_VERSION ".0");

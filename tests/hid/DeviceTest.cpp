@@ -313,15 +313,42 @@ INSTANTIATE_TEST_SUITE_P(Limits, TimingTest,
                                            TTimingCase{10000, true, true},
                                            TTimingCase{10001, false, false}));
 
-TEST_F(DeviceTest, NewDevicesTakeInRangeDefaultsOnly) {
-  Start(World({Generic(1)}));
-  controller->SetDevPollingDelayTime(30);
-  controller->SetDevThreadSleepTime(5);  // stored, but no device may sleep 5 ms
+// A new device takes the controller's timing defaults as they stand, beyond its
+// own setters' range too, except a sleep time the read thread cannot live with
+// (0 or less: it would spin, or never wake).
+struct TDefaultsCase {
+  int32_t polling;
+  int32_t sleep;
+  int32_t expectedPolling;
+  int32_t expectedSleep;
+};
+
+class NewDeviceDefaultsTest : public SimulatedTest,
+                              public ::testing::WithParamInterface<TDefaultsCase> {};
+
+TEST_P(NewDeviceDefaultsTest, TakesTheControllersDefaultsUnlessUnsafe) {
+  const TDefaultsCase& c = GetParam();
+  Start(TSimWorld::LoadWorld("three-devices.json"));
+  controller->SetDevPollingDelayTime(c.polling);
+  controller->SetDevThreadSleepTime(c.sleep);
   controller->DeviceChange();
-  EXPECT_EQ(controller->DevThreadSleepTime(), 5);
-  EXPECT_EQ(controller->Devices(0)->PollingDelayTime(), 30);
-  EXPECT_EQ(controller->Devices(0)->ThreadSleepTime(), 100);
+  EXPECT_EQ(controller->DevPollingDelayTime(), c.polling);
+  EXPECT_EQ(controller->DevThreadSleepTime(), c.sleep);
+  EXPECT_EQ(controller->Devices(0)->PollingDelayTime(), c.expectedPolling);
+  EXPECT_EQ(controller->Devices(0)->ThreadSleepTime(), c.expectedSleep);
+  if (c.sleep > 0) {
+    // A device that took a default follows the next one.
+    controller->SetDevThreadSleepTime(50);
+    EXPECT_EQ(controller->Devices(0)->ThreadSleepTime(), 50);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Defaults, NewDeviceDefaultsTest,
+                         ::testing::Values(TDefaultsCase{30, 5, 30, 5}, TDefaultsCase{0, 1, 0, 1},
+                                           TDefaultsCase{20000, 9, 20000, 9},
+                                           TDefaultsCase{0, 20000, 0, 20000},
+                                           TDefaultsCase{0, 0, 0, 100},
+                                           TDefaultsCase{-1, -1, -1, 100}));
 
 struct TDataSink {
   void Data(THidDevice*, uint8_t, const uint8_t*, uint16_t) {}
@@ -354,6 +381,23 @@ TEST_F(DeviceTest, FreeingACheckedOutDeviceReplacesItInPlace) {
   EXPECT_EQ(controller->NumCheckedOutDevices(), 0);
   EXPECT_EQ(world->OpenHandles(2), 0);
   ExpectInvariants(*controller);
+  controller.reset();  // before the handlers above go
+}
+
+// The replacement made at free takes the controller's data-error handler, not
+// the freed device's own.
+TEST_F(DeviceTest, ReplacementCarriesTheControllersDataErrorHandler) {
+  StartScanned(World({Generic(1)}));
+  struct TErrors {
+    void Error(THidDevice*, uint32_t) {}
+  } controllers, own;
+  const auto fromController = THidDataErrorEvent::Of<&TErrors::Error>(&controllers);
+  controller->SetOnDeviceDataError(fromController);
+  THidDevice* device = Take(0);
+  device->SetOnDataError(THidDataErrorEvent::Of<&TErrors::Error>(&own));
+  delete device;
+  ASSERT_EQ(controller->DeviceCount(), 1);
+  EXPECT_EQ(controller->Devices(0)->OnDataError(), fromController);
   controller.reset();  // before the handlers above go
 }
 

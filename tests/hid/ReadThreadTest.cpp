@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hid/HidDeviceReadThread.h"
+#include "hid/MainThread.h"
 #include "hid/PlatformKernel.h"
 #include "sim/SimControl.h"
 #include "tests/hid/HidTestSupport.h"
@@ -62,6 +63,28 @@ class ReadThreadTest : public SimulatedTest {
   }
   sim::TSimControl sim;
 };
+
+// `count` game pads, ids 1.., instances 201...
+TJson Pads(int count) {
+  TJson world = TSimWorld::LoadWorld("gamepad.json");
+  const TJson pad = world["devices"][0];
+  world["devices"] = TJson::array();
+  for (int k = 1; k <= count; ++k) {
+    TJson device = pad;
+    device["id"] = k;
+    device["instance"] = 200 + k;
+    world["devices"].push_back(device);
+  }
+  return world;
+}
+
+// Waits, without serving, until `count` deliveries wait for the main thread.
+bool AwaitWaitingDeliveries(std::size_t count) {
+  for (int i = 0; i < 10000 && TMainThreadQueue::Instance().Waiting() < count; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return TMainThreadQueue::Instance().Waiting() >= count;
+}
 
 TEST_F(ReadThreadTest, DirectCreationIsRefused) {
   try {
@@ -222,6 +245,98 @@ TEST_F(ReadThreadTest, AHandlerErrorEndsTheThreadUntilItIsStopped) {
   EXPECT_TRUE(device->ReadThread()->Finished());
   device->SetOnData({});
   EXPECT_EQ(device->ReadThread(), nullptr);
+}
+
+// Two deliveries wait; the first handler stops the other device's thread. The
+// stop serves the other delivery, which waits in the same queue (it would wait
+// for itself if the pump had taken both out of the queue at once).
+TEST_F(ReadThreadTest, AHandlerMayStopAnotherDevicesThreadWhileItsDeliveryWaits) {
+  StartScanned(Pads(2));
+  struct TStopper {
+    THidDevice* pads[2];
+    std::vector<uint32_t> got;
+    void Data(THidDevice* HidDev, uint8_t, const uint8_t*, uint16_t) {
+      got.push_back(HidDev->PnPInfo()->DeviceID());
+      if (got.size() == 1) {
+        (HidDev == pads[0] ? pads[1] : pads[0])->SetOnData({});
+      }
+    }
+  } stopper{{Take(0), Take(1)}, {}};
+  for (THidDevice* pad : stopper.pads) {
+    pad->SetOnData(THidDataEvent::Of<&TStopper::Data>(&stopper));
+  }
+  sim.PushInput(1, "01 01 01");
+  sim.PushInput(2, "01 02 02");
+  ASSERT_TRUE(AwaitWaitingDeliveries(2));
+  controller->ProcessMessages();
+  EXPECT_EQ(stopper.got.size(), 2u);
+  const int stopped = stopper.pads[0]->ReadThread() == nullptr ? 0 : 1;
+  EXPECT_EQ(stopper.pads[stopped]->ReadThread(), nullptr);
+  EXPECT_NE(stopper.pads[1 - stopped]->ReadThread(), nullptr);
+  stopper.pads[1 - stopped]->SetOnData({});
+}
+
+// Unsetting the controller's data handler stops the threads of the devices that
+// carry it; a delivery served meanwhile may rescan and so grow the list. Devices
+// that arrive then take the new (unset) handler.
+TEST_F(ReadThreadTest, ControllerDataHandlerChangeSurvivesARescanInADelivery) {
+  StartScanned(Pads(2));
+  struct TRescanner {
+    THidDeviceController* controller;
+    TSimWorld* world;
+    int deliveries = 0;
+    void Data(THidDevice*, uint8_t, const uint8_t*, uint16_t) {
+      if (++deliveries == 1) {
+        for (int k = 3; k <= 6; ++k) {
+          TJson pad = Pads(1)["devices"][0];
+          pad["id"] = k;
+          pad["instance"] = 200 + k;
+          world->Add(pad);
+        }
+        controller->DeviceChange();
+      }
+    }
+  } rescanner{controller.get(), world.get()};
+  controller->SetOnDeviceData(THidDataEvent::Of<&TRescanner::Data>(&rescanner));
+  Take(0);
+  Take(1);
+  sim.PushInput(1, "01 01 01");
+  ASSERT_TRUE(AwaitWaitingDeliveries(1));
+  controller->SetOnDeviceData({});
+  EXPECT_EQ(rescanner.deliveries, 1);
+  ASSERT_EQ(controller->DeviceCount(), 6);
+  for (int32_t i = 0; i < controller->DeviceCount(); ++i) {
+    EXPECT_FALSE(controller->Devices(i)->OnData().Assigned()) << "entry " << i;
+    EXPECT_EQ(controller->Devices(i)->ReadThread(), nullptr) << "entry " << i;
+  }
+  ExpectInvariants(*controller);
+}
+
+// A check that checks its device out itself with a data handler set starts the
+// read thread inside the callback; the device keeps its handles, which that
+// thread may be using, and its reports arrive.
+TEST_F(ReadThreadTest, CheckCallbackThatChecksOutWithOnDataSetKeepsTheDeviceOpen) {
+  TDataSink sink;
+  controller->SetOnDeviceData(sink.OnData());
+  THidDevice* taken = nullptr;
+  EXPECT_FALSE(controller->CheckOutByCallback(taken, [](THidDevice* HidDev) {
+    EXPECT_TRUE(HidDev->CheckOut());
+    EXPECT_NE(HidDev->ReadThread(), nullptr);
+    EXPECT_TRUE(HidDev->OpenFile());
+    return true;  // the controller's own check-out fails: taken already
+  }));
+  EXPECT_EQ(taken, nullptr);
+  THidDevice* device = controller->Devices(0);
+  ASSERT_TRUE(device->IsCheckedOut());
+  ASSERT_NE(device->ReadThread(), nullptr);
+  EXPECT_NE(device->HidFileHandle(), INVALID_HANDLE_VALUE);
+  sim.PushInput(1, "01 07 07");
+  ASSERT_TRUE(PumpUntil([&] { return !sink.reports.empty(); }));
+  EXPECT_EQ(sink.reports[0], (TReceived{1, {0x07, 0x07}}));
+  controller->CheckIn(device);
+  EXPECT_EQ(world->OpenHandles(1), 0);
+  ExpectInvariants(*controller);
+  controller.reset();  // before the sink goes
 }
 
 }  // namespace
