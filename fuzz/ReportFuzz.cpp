@@ -27,13 +27,13 @@ constexpr std::size_t kMaxCollections = 4;
 constexpr std::size_t kMaxCapsChecked = 16;
 constexpr int kReportsPerType = 2;
 
-[[noreturn]] void Violated(const char* property, HIDP_REPORT_TYPE type, long detail) {
-  std::fprintf(stderr, "property violated: %s (report type %d, %ld)\n", property,
+[[noreturn]] void Violated(const char* property, HIDP_REPORT_TYPE type, long long detail) {
+  std::fprintf(stderr, "property violated: %s (report type %d, %lld)\n", property,
                static_cast<int>(type), detail);
   std::abort();
 }
 
-void Check(bool holds, const char* property, HIDP_REPORT_TYPE type, long detail = 0) {
+void Check(bool holds, const char* property, HIDP_REPORT_TYPE type, long long detail = 0) {
   if (!holds) {
     Violated(property, type, detail);
   }
@@ -573,13 +573,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     PHIDP_PREPARSED_DATA pp = MakePreparsedData(collections[c]);
     HIDP_CAPS caps{};
     if (HidP_GetCaps(pp, &caps) != HIDP_STATUS_SUCCESS) {
-      Violated("a block just made is accepted", HidP_Input, static_cast<long>(c));
+      Violated("a block just made is accepted", HidP_Input, static_cast<long long>(c));
     }
     for (int kind = 0; kind < 3; ++kind) {
       CheckType(Describe(pp, caps, collections[c], kind), in);
     }
     if (!FreePreparsedData(pp)) {
-      Violated("a block just made is freed", HidP_Input, static_cast<long>(c));
+      Violated("a block just made is freed", HidP_Input, static_cast<long long>(c));
     }
   }
   return 0;
