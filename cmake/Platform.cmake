@@ -8,10 +8,11 @@ if(WIN32)
 else()
   set(QUORVEL_POSIX ON)
   set(QUORVEL_EXE_NAME quorvel)
-  # Find the project's own modules next to the executable or in the install's
-  # library folder; LD_LIBRARY_PATH still comes first (DT_RUNPATH).
+  # Find the project's own modules next to the executable in the build tree and in
+  # the install's module folder (InstallDirs.cmake) when installed; LD_LIBRARY_PATH
+  # still comes first (DT_RUNPATH).
   set(CMAKE_BUILD_RPATH_USE_ORIGIN ON)
-  set(CMAKE_INSTALL_RPATH "$ORIGIN;$ORIGIN/../lib/quorvel")
+  set(CMAKE_INSTALL_RPATH "$ORIGIN/${QUORVEL_MODULES_FROM_BIN}")
   set(CMAKE_BUILD_RPATH "$ORIGIN")
   add_link_options(-Wl,--enable-new-dtags)
 endif()

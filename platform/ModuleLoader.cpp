@@ -111,7 +111,7 @@ bool OpenModule(TModule& module, std::u16string_view fileName) {
     // A sanitizer's dlopen interceptor makes the loader see the runtime, not the
     // executable, as the caller, so the run path is lost: look where it points.
     const std::string directory = ExecutableDirectory();
-    for (const char* folder : {"/", "/../lib/quorvel/"}) {
+    for (const char* folder : {"/", "/" QUORVEL_MODULES_FROM_BIN "/"}) {
       if (module == nullptr && !directory.empty()) {
         module = dlopen((directory + folder + file).c_str(), RTLD_NOW | RTLD_LOCAL);
       }

@@ -67,7 +67,8 @@ bool ModulePresent(const std::string& file) {
   const ssize_t length = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
   if (length > 0) {
     const std::string dir = Directory(std::string(exe, static_cast<std::size_t>(length)));
-    return FileExists(dir + "/" + file) || FileExists(dir + "/../lib/quorvel/" + file);
+    return FileExists(dir + "/" + file) ||
+           FileExists(dir + "/" QUORVEL_MODULES_FROM_BIN "/" + file);
   }
   return false;
 }
