@@ -13,15 +13,18 @@ set(CPACK_PACKAGE_CONTACT "${QUORVEL_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "switch the relays of USB HID relay boards")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Quorvel switches the relays of USB relay boards of the HID class (boards whose\n"
-    "USB product string begins with \"USBRelay\") from a shell or a script: one job\n"
-    "per run, with an exit status that says how it went. It reads the kernel's\n"
-    "hidraw nodes and sysfs; no daemon or library is needed.\n"
+    "USB product string begins with USBRelay) from a shell or a script: one job per\n"
+    "run, with an exit status that says how it went. It reads the kernel's hidraw\n"
+    "nodes and sysfs. No daemon or library is needed.\n"
     ".\n"
     "The package holds the tool, a udev rule that lets the local user and the group\n"
     "plugdev switch the boards, the manual page and the bash completion, and the\n"
     "HID device layer under the tool as a library with a CMake package\n"
     "(find_package(Quorvel), target Quorvel::hid).")
 list(JOIN CPACK_DEBIAN_PACKAGE_DESCRIPTION "" CPACK_DEBIAN_PACKAGE_DESCRIPTION)
+# Lintian's overrides, each explained in the file.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME quorvel)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -21,5 +21,8 @@ require_packages() {
 # What every build needs: the compiler, CMake with Ninja, GoogleTest, and the
 # JSON library of the simulated platform.
 QUORVEL_BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev nlohmann-json3-dev)
+# What the Debian package and the checks of the installed files need on top (cpack's
+# dependency list, lintian, the man page check).
+QUORVEL_PACKAGE_PACKAGES=(dpkg-dev file lintian groff-base man-db)
 # What the Windows build and its tests need on top.
 QUORVEL_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
