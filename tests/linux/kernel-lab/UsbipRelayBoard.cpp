@@ -5,7 +5,8 @@
 // unlink of that transfer is answered, or closing the hidraw node would hang.
 // Every report request is appended to a log as one line of hex bytes as it was on the wire.
 //
-// Usage: usbip-relay-board BOARD-ID LOG-FILE [port=N] [unplug-at=N]
+// Usage: usbip-relay-board BOARD-ID LOG-FILE [port=N] [unplug-at=N] [product=NAME]
+// product=NAME replaces the product string "USBRelay8" (another device on the shared IDs).
 // Prints "ready" once attached (to vhci_hcd's port 0, or port=N) and serves the board until
 // killed. With unplug-at=N the board is detached when the Nth report request (get or set)
 // arrives: the request is logged and left unanswered, the port detached as `usbip detach`
@@ -48,6 +49,9 @@ const TBytes kConfiguration = {
 const TBytes kLanguages = {0x06, 0x03, 0x09, 0x04, 0x07, 0x04};
 const char* const kStrings[] = {nullptr, "www.dcttech.com", "USBRelay8", "QUSB1",
                                 "Lab string four"};
+constexpr std::size_t kProductIndex = 2;
+// The product string served (product=NAME); kStrings' otherwise.
+const char* ProductString = kStrings[kProductIndex];
 
 struct TBoard {
   uint8_t Id[5];
@@ -194,7 +198,7 @@ int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& 
       return answer(kLanguages);
     }
     if (kind == 3 && index < sizeof kStrings / sizeof kStrings[0]) {
-      return answer(StringDescriptor(kStrings[index]));
+      return answer(StringDescriptor(index == kProductIndex ? ProductString : kStrings[index]));
     }
     return kStall;
   }
@@ -241,6 +245,8 @@ int main(int argc, char** argv) {
     const std::string_view option = argv[i];
     if (option.starts_with("port=")) {
       port = static_cast<unsigned>(std::atoi(argv[i] + 5));
+    } else if (option.starts_with("product=")) {
+      ProductString = argv[i] + 8;
     } else if (option.starts_with("unplug-at=")) {
       unplugAt = static_cast<unsigned>(std::atoi(argv[i] + 10));
       usable = unplugAt > 0;
@@ -249,7 +255,9 @@ int main(int argc, char** argv) {
     }
   }
   if (!usable) {
-    std::fprintf(stderr, "usage: %s BOARD-ID(5 chars) LOG-FILE [port=N] [unplug-at=N]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s BOARD-ID(5 chars) LOG-FILE [port=N] [unplug-at=N] [product=NAME]\n",
+                 argv[0]);
     return 2;
   }
   TBoard board;

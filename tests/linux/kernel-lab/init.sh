@@ -11,7 +11,12 @@ for module in hid uhid hid-generic usb-common usbcore usbhid usbip-core vhci-hcd
 done
 ip link set lo up
 if [ -e /opt/quorvel/sanitized ]; then
-  export LD_LIBRARY_PATH=/opt/quorvel
+  LD_LIBRARY_PATH=/opt/quorvel
+  # The installed tool's own modules, not the build's, come first.
+  if [ -e /opt/quorvel/installed-modules ]; then
+    LD_LIBRARY_PATH=$(cat /opt/quorvel/installed-modules):$LD_LIBRARY_PATH
+  fi
+  export LD_LIBRARY_PATH
 fi
 
 echo QUORVEL-LAB-BEGIN
@@ -40,9 +45,11 @@ fi
 check $probe "probe finished cleanly"
 
 # ---------------------------------------------------------------------------------------
-# The tool in the guest (run.sh --with-tool). Each section plugs its own board and leaves
-# no board behind.
-tool=/opt/quorvel/quorvel
+# The tool in the guest as installed (run.sh --with-tool PREFIX): /usr/bin/quorvel, its
+# modules in /usr/lib/<multiarch>/quorvel, its udev rule in /usr/lib/udev/rules.d. Each
+# section plugs its own board and leaves no board behind.
+tool=/usr/bin/quorvel
+rules=/usr/lib/udev/rules.d/70-quorvel.rules
 uhid_board=/opt/quorvel/quorvel_uhid_relay_board
 usb_board=/opt/quorvel/quorvel_usbip_relay_board
 
@@ -104,21 +111,32 @@ as_user() {
   su -s /bin/sh lab -c "$*"
 }
 
-# The effect udev gives the project's rule (run.sh copies it from the README): the guest
-# runs no udev daemon, so the rule's GROUP and MODE are applied to the node here where its
-# ATTRS match one device on the node's sysfs path, as udev matches them. TAG+="uaccess"
-# needs a seat manager, which the guest has not: the group is what lets the user in.
+# The effect udev gives the installed rule: the guest runs no udev daemon, so the rule's
+# GROUP and MODE are applied to the node here where all its ATTRS match one device on the
+# node's sysfs path, as udev matches them (the product as a pattern). TAG+="uaccess" needs
+# a seat manager, which the guest has not: the group is what lets the user in.
+# Whether the text $1 matches the udev pattern $2 (the shell's patterns are the same for
+# the rule's "*").
+matches() {
+  # shellcheck disable=SC2254
+  case $1 in $2) return 0 ;; esac
+  return 1
+}
+
 apply_rule() {
-  rule=$(grep '^SUBSYSTEM=="hidraw"' /etc/udev/rules.d/70-quorvel-relay.rules)
+  rule=$(grep '^SUBSYSTEM=="hidraw"' $rules)
   vendor=$(echo "$rule" | sed -n 's/.*ATTRS{idVendor}=="\([^"]*\)".*/\1/p')
   product=$(echo "$rule" | sed -n 's/.*ATTRS{idProduct}=="\([^"]*\)".*/\1/p')
+  name=$(echo "$rule" | sed -n 's/.*ATTRS{product}=="\([^"]*\)".*/\1/p')
   mode=$(echo "$rule" | sed -n 's/.*MODE="\([^"]*\)".*/\1/p')
   group=$(echo "$rule" | sed -n 's/.*GROUP="\([^"]*\)".*/\1/p')
-  [ -n "$vendor" ] && [ -n "$product" ] && [ -n "$mode" ] && [ -n "$group" ] || return 1
+  [ -n "$vendor" ] && [ -n "$product" ] && [ -n "$name" ] && [ -n "$mode" ] &&
+    [ -n "$group" ] || return 1
   dir=$(realpath "/sys/class/hidraw/$1")
   while [ "$dir" != /sys ]; do
     if [ "$(cat "$dir/idVendor" 2>/dev/null)" = "$vendor" ] &&
-      [ "$(cat "$dir/idProduct" 2>/dev/null)" = "$product" ]; then
+      [ "$(cat "$dir/idProduct" 2>/dev/null)" = "$product" ] &&
+      matches "$(cat "$dir/product" 2>/dev/null)" "$name"; then
       chgrp "$group" "/dev/$1" && chmod "$mode" "/dev/$1"
       return
     fi
@@ -153,13 +171,22 @@ ERROR: Could not read the state of relay board 1!
     [ ! -s /tmp/perm-board.log ]
   check $? "without permission: switching prints the permission hint, status 3 ($status)"
   apply_rule hidraw0
-  check $? "the README's udev rule matches the USB board: $(stat -c '%a %G' /dev/hidraw0)"
+  check $? "the installed udev rule matches the USB board: $(stat -c '%a %G' /dev/hidraw0)"
   as_user $tool ON=1 >/tmp/perm.out 2>&1
   status=$?
   cat /tmp/perm.out
   [ $status = 0 ] && [ "$(cat /tmp/perm.out)" = "
     Status: 01" ] && grep -q '^set 0300: ff 01' /tmp/perm-board.log
   check $? "with the rule applied the same user switches the board ($status)"
+  unplug
+  # Another device on the boards' shared IDs keeps its root-only node.
+  next_usb_port
+  plug $usb_board QOTHR /dev/null port=$usb_port product=OtherVUSB || return
+  apply_rule hidraw0
+  rule_status=$?
+  node=$(stat -c '%a %U' /dev/hidraw0)
+  [ $rule_status = 1 ] && [ "$node" = "600 root" ]
+  check $? "the installed udev rule leaves a device of another product string alone ($node)"
   unplug
 }
 
@@ -257,7 +284,7 @@ if [ -x $tool ]; then
 fi
 
 # Open counts of the tool's calls (open-counts.sh).
-if [ -x /opt/quorvel/quorvel ] && [ -e /init-open-counts.sh ]; then
+if [ -x $tool ] && [ -e /init-open-counts.sh ]; then
   . /init-open-counts.sh
   open_counts_lab
 fi

@@ -66,7 +66,7 @@ open_counts_time() {
 open_counts_calls() {
   label=$1
   transport=$2
-  tool=/opt/quorvel/quorvel
+  tool=/usr/bin/quorvel
   open_counts_run /tmp/opens.out $tool
   grep -q 'USBRelay8' /tmp/opens.out && grep -q 'QLab Sensor' /tmp/opens.out
   listed=$?

@@ -3,15 +3,17 @@
 # holding the project's Linux modules and the lab's programs, puts a relay board on the
 # guest kernel's HID stack through uhid and another through USB/IP (a real usbhid device),
 # and checks the modules against them (LabProbe.cpp).
-# With --with-tool the guest also runs the tool (BIN-DIR/quorvel): listing and switching,
-# without and with permission on the node, boards unplugged in the middle of a switching,
-# and a soak of alternating switches (init.sh).
+# With --with-tool the guest also runs the tool as installed (PREFIX/bin/quorvel with its
+# modules and udev rule, put under the guest's /usr): listing and switching, without and
+# with permission on the node, boards unplugged in the middle of a switching, and a soak of
+# alternating switches (init.sh).
 #
-# Usage: run.sh BIN-DIR WORK-DIR [--with-tool]
+# Usage: run.sh BIN-DIR WORK-DIR [--with-tool PREFIX]
 # With QUORVEL_LAB_BENCH=N in the environment the guest also times the tool's calls over N runs
 # each (printed, never checked).
 #   BIN-DIR   the build's bin folder (modules, libquorvel-posix.so, the lab's programs)
 #   WORK-DIR  a folder for the downloaded kernel (kept between runs) and the initramfs
+#   PREFIX    an installed tree (`cmake --install BUILD --prefix DIR/usr`): DIR/usr
 # Exit status: 0 when every check passed, 1 when one failed, 77 (skipped) when qemu,
 # busybox, cpio or the kernel package is not available. The kernel package is fetched with
 # `apt-get download` and unpacked here; it is never installed on the host.
@@ -24,6 +26,7 @@ readonly SKIP=77
 bin=$(realpath "${1:?BIN-DIR}")
 work=$(realpath -m "${2:?WORK-DIR}")
 with_tool=${3:-}
+installed=${4:-}
 timeout_s=${QUORVEL_LAB_TIMEOUT:-480}
 
 skip() {
@@ -38,6 +41,14 @@ busybox=$(command -v busybox || true)
 [[ -n $busybox ]] || skip "busybox is not installed (package busybox-static)"
 if ldd "$busybox" >/dev/null 2>&1; then
   skip "$busybox is not static (install busybox-static)"
+fi
+if [[ $with_tool == --with-tool ]]; then
+  installed=$(realpath "${installed:?--with-tool needs the installed PREFIX}")
+  [[ -x $installed/bin/quorvel ]] || { echo "missing $installed/bin/quorvel: install it first" >&2; exit 1; }
+  installed_modules=$(find "$installed/lib" -name libquorvel-hid.so -printf '%h\n' | head -n 1)
+  [[ -n $installed_modules ]] || { echo "no modules under $installed/lib" >&2; exit 1; }
+  installed_rule=lib/udev/rules.d/70-quorvel.rules
+  [[ -f $installed/$installed_rule ]] || { echo "missing $installed/$installed_rule" >&2; exit 1; }
 fi
 for program in libquorvel-setupapi.so libquorvel-hid.so libquorvel-posix.so \
   quorvel_kernel_lab_probe quorvel_uhid_relay_board quorvel_usbip_relay_board; do
@@ -81,25 +92,27 @@ cp "$bin"/libquorvel-setupapi.so "$bin"/libquorvel-hid.so "$bin"/libquorvel-posi
   "$bin"/quorvel_kernel_lab_probe "$bin"/quorvel_uhid_relay_board \
   "$bin"/quorvel_usbip_relay_board "$root/opt/quorvel/"
 if [[ $with_tool == --with-tool ]]; then
-  cp "$bin/quorvel" "$root/opt/quorvel/"
-  # The permission cases apply the rule the README gives users, as udev would.
-  mkdir -p "$root/etc/udev/rules.d"
-  grep -m 1 '^SUBSYSTEM=="hidraw"' "$(dirname "$0")/../../../README.md" \
-    >"$root/etc/udev/rules.d/70-quorvel-relay.rules" ||
-    { echo "the README shows no udev rule for hidraw" >&2; exit 1; }
+  # The tool as a user installs it: the installed tree's tool, modules and udev rule become
+  # the guest's /usr (udev would read the rule from /usr/lib/udev/rules.d).
+  mkdir -p "$root/usr"
+  (cd "$installed" && cp -a --parents bin/quorvel "${installed_modules#"$installed"/}" \
+    "$installed_rule" "$root/usr/")
+  # The guest names the installed modules' folder where a sanitizer hides the run path.
+  echo "/usr/${installed_modules#"$installed"/}" >"$root/opt/quorvel/installed-modules"
 fi
 # The open counts of the tool's calls: a HID device that is no board, and the checks.
 if [[ $with_tool == --with-tool && -e $bin/quorvel_uhid_sensor ]]; then
   cp "$bin/quorvel_uhid_sensor" "$root/opt/quorvel/"
   cp "$(dirname "$0")/open-counts.sh" "$root/init-open-counts.sh"
 fi
-for program in "$root"/opt/quorvel/*; do
+for program in "$root"/opt/quorvel/* "$root"/usr/bin/*; do
+  [[ -f $program && -x $program ]] || continue
   ldd "$program" | awk '/=> \// { print $3 } /^\t\// { print $1 }'
 done | sort -u | while read -r library; do
   [[ $library == "$root"/* ]] || cp -L --parents "$library" "$root"
 done
 # A sanitizer's dlopen interceptor hides the program's run path from dlopen: tell the
-# guest to name the modules' folder instead.
+# guest to name the modules' folders instead.
 # A sanitized run of the tool takes some 0.6 s in the guest (against 0.03 s): its soak is
 # a tenth as long.
 soak=1000
