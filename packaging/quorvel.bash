@@ -32,7 +32,7 @@ _quorvel() {
     for entry in "${_quorvel_commands[@]}"; do
       name=${entry%%|*}
       [[ ${keyword^^} == "$name" && $entry == *'|'* ]] || continue
-      local values=${entry#*|} listed= last=$value item
+      local values=${entry#*|} listed='' last=$value item
       if [[ $value == *,* ]]; then
         listed=${value%,*},
         last=${value##*,}

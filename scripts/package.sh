@@ -53,7 +53,7 @@ check() { # check DESCRIPTION COMMAND...
 }
 version=$(dpkg-deb --field "$deb" Version)
 out=$(env -u LD_LIBRARY_PATH "$tool" -h) && status=0 || status=$?
-check "installed quorvel -h exits 0 ($status)" test $status = 0
+check "installed quorvel -h exits 0 ($status)" test "$status" = 0
 check "installed quorvel -h names version $version" grep -q "quorvel Version $version\$" <<<"$out"
 cp docs/examples/world.json "$work/world.json"
 sim_tool() {
@@ -64,7 +64,7 @@ check "the installed tool lists the simulated boards" grep -qx '  \* USBRelay8' 
 sim_tool ID=1 OFF=ALL >/dev/null || true
 out=$(sim_tool ID=1 ON=1,2) && status=0 || status=$?
 check "the installed tool switches simulated board 1 ($status)" \
-  test $status = 0 -a "$out" = $'\n    Status: 03'
+  test "$status" = 0 -a "$out" = $'\n    Status: 03'
 
 if ((installed)); then
   echo "--- package: dpkg -r"

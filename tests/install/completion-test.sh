@@ -2,6 +2,7 @@
 # The bash completion (packaging/quorvel.bash): what each command line completes to.
 #   completion-test.sh COMPLETION-FILE
 set -uo pipefail
+# shellcheck source=packaging/quorvel.bash
 source "${1:?completion file}"
 
 failed=0

@@ -36,13 +36,13 @@ check "the tool's run path is relative to it ($runpath)" \
 for module in "$modules"/*.so; do
   module_runpath=$(readelf -d "$module" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
   check "$(basename "$module") names no build folder ($module_runpath)" \
-    test -z "$module_runpath" -o "$module_runpath" = '$ORIGIN'
+    test -z "$module_runpath" -o "$module_runpath" = "\$ORIGIN"
 done
 
 # The help, with the real modules: their initialisers ran from the installed folder.
 out=$(env -u LD_LIBRARY_PATH LD_DEBUG=libs "$tool" -h 2>"$work/ld-debug.log")
 status=$?
-check "quorvel -h exits 0 ($status)" test $status = 0
+check "quorvel -h exits 0 ($status)" test "$status" = 0
 check "the help names version $version" grep -q "quorvel Version $version\$" <<<"$out"
 check "the help lists the devices" grep -q '^    USB Devices found:' <<<"$out"
 loaded=$(sed -n 's/.*calling init: //p' "$work/ld-debug.log" | xargs -r realpath)
@@ -63,7 +63,7 @@ sim_tool ID=2 OFF=ALL >/dev/null
 out=$(sim_tool ID=2 ON=1,3)
 status=$?
 check "the installed tool switches simulated board 2 ($status: $out)" \
-  test $status = 0 -a "$out" = $'\n    Status: 05'
+  test "$status" = 0 -a "$out" = $'\n    Status: 05'
 
 rm -rf "$work"
 exit $failed

@@ -17,6 +17,7 @@ fi
 grep -q "^\.TH QUORVEL 1 .*\"Quorvel $version\"" <<<"$text" ||
   { echo "the title names no version $version"; failed=1; }
 
+# shellcheck source=packaging/quorvel.bash
 source "$completion"
 for entry in "${_quorvel_commands[@]}" "${_quorvel_first_only[@]}"; do
   name=${entry%%|*}
