@@ -64,7 +64,7 @@ if(TARGET quorvel_hid)
           DESTINATION ${QUORVEL_INSTALL_CMAKEDIR})
 endif()
 
-# The udev rule: a read rule in the prefix's lib/udev/rules.d (/usr/lib/udev/rules.d for the
+# The udev rule, in the prefix's lib/udev/rules.d (/usr/lib/udev/rules.d for the
 # package; a /usr/local install must copy it to /etc/udev/rules.d itself).
 install(FILES ${QUORVEL_PACKAGING_DIR}/70-quorvel.rules DESTINATION lib/udev/rules.d)
 install(FILES ${QUORVEL_PACKAGING_DIR}/quorvel.bash
@@ -81,7 +81,7 @@ set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEP
              ${PROJECT_SOURCE_DIR}/LICENSE)
 
 # The changelog names the release; SOURCE_DATE_EPOCH fixes its date for a reproducible build.
-string(TIMESTAMP QUORVEL_RELEASE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+string(TIMESTAMP QUORVEL_RELEASE_DATE "%a, %d %b %Y 00:00:00 +0000" UTC)
 set(QUORVEL_PACKAGE_CONTACT "The Quorvel authors <maintainers@quorvel.invalid>" CACHE STRING
     "The maintainer named by the package and its changelog")
 configure_file(${QUORVEL_PACKAGING_DIR}/changelog.in ${QUORVEL_GENERATED_DIR}/changelog @ONLY)
