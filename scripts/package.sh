@@ -68,10 +68,10 @@ check "the installed tool switches simulated board 1 ($status)" \
 
 if ((installed)); then
   echo "--- package: dpkg -r"
-  files=$(dpkg -L quorvel | while read -r path; do [[ -f $path ]] && echo "$path"; done)
+  files=$(dpkg -L quorvel | while read -r path; do if [[ -f $path ]]; then echo "$path"; fi; done)
   check "the package installed its files ($(wc -l <<<"$files"))" test -n "$files"
   dpkg -r quorvel
-  left=$(while read -r path; do [[ -e $path ]] && echo "$path"; done <<<"$files")
+  left=$(while read -r path; do if [[ -e $path ]]; then echo "$path"; fi; done <<<"$files")
   check "dpkg -r removed every file${left:+: $left}" test -z "$left"
   check "dpkg knows the package no more" \
     test "$(dpkg-query -W -f='${db:Status-Status}' quorvel 2>/dev/null)" != installed
