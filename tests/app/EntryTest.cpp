@@ -186,7 +186,7 @@ TEST(Run, NamesTheProgramFromArgumentZero) {
   // Without even argument 0 the help still shows, with an empty name.
   BufferConsole bare;
   EXPECT_EQ(app::Run({}, bare, boards), 0);
-  EXPECT_NE(bare.Bytes().find("\n     Version 1.2.1\n"), std::string::npos);
+  EXPECT_NE(bare.Bytes().find("\n     Version " QUORVEL_VERSION "\n"), std::string::npos);
 }
 
 TEST(Run, ReportsABoardThatFailedAsAFailure) {

@@ -9,7 +9,8 @@
 
 namespace quorvel::app::test {
 
-// The files are written with LF line ends; a Windows run expects CR LF.
+// The files are written with LF line ends; a Windows run expects CR LF. "@VERSION@"
+// stands for the project's version, which the help prints.
 inline std::string ReadFixture(std::string_view name) {
   const std::string path = std::string(QUORVEL_APP_TEST_DATA) + "/" + std::string(name);
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
@@ -21,6 +22,11 @@ inline std::string ReadFixture(std::string_view name) {
   char buffer[4096];
   while (const std::size_t got = std::fread(buffer, 1, sizeof(buffer), file.get())) {
     text.append(buffer, got);
+  }
+  constexpr std::string_view kVersionMark = "@VERSION@";
+  for (auto at = text.find(kVersionMark); at != std::string::npos;
+       at = text.find(kVersionMark, at)) {
+    text.replace(at, kVersionMark.size(), QUORVEL_VERSION);
   }
   return text;
 }
