@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build that is done (scripts/test.sh runs it after the
 # default preset), checks it with lintian, installs it, runs the installed tool (its help,
-# then over the simulated boards of docs/examples/world.json), and removes it again,
-# checking that its files are gone.
+# then over the simulated boards of docs/examples/world.json), builds a program of the
+# installed HID layer, and removes the package again, checking that its files are gone.
 #   scripts/package.sh [BUILD-DIR]          (default build/default)
 # As root it installs with dpkg -i into this machine, which CI throws away afterwards;
 # otherwise, or with QUORVEL_PACKAGE_ROOT=DIR, it unpacks the package into a throw-away
@@ -65,6 +65,14 @@ sim_tool ID=1 OFF=ALL >/dev/null || true
 out=$(sim_tool ID=1 ON=1,2) && status=0 || status=$?
 check "the installed tool switches simulated board 1 ($status)" \
   test "$status" = 0 -a "$out" = $'\n    Status: 03'
+if bash tests/install/consumer-test.sh "$root/usr" tests/install/consumer "$work/consumer" Ninja \
+  c++ "$build/sim" docs/examples/world.json >"$work/consumer.log" 2>&1; then
+  echo "ok   a program built with find_package(Quorvel) against the package lists the devices"
+else
+  cat "$work/consumer.log"
+  echo "FAIL a program built with find_package(Quorvel) against the package"
+  failed=1
+fi
 
 if ((installed)); then
   echo "--- package: dpkg -r"
