@@ -7,7 +7,7 @@ namespace {
 
 // "%s" stands for the program's name; "\r\n" inside a text is a line break.
 constexpr std::array<std::u16string_view, 28> kHelpTexts = {
-    u"\r\n    %s Version 1.2.1\r\n",
+    u"\r\n    %s Version " QUORVEL_VERSION "\r\n",
     u"    Usage:\r\n",
     u"    ID = Board occurance i.e. The order in which the boards are found",
     u"    If ID is not specified then the default will be 1.",

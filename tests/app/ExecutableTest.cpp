@@ -22,7 +22,9 @@ using test::RunProcess;
 
 test::ProcessResult RunTool(const std::vector<std::string>& arguments,
                             const std::string& argument0 = "/opt/relays/Quorvel") {
-  return RunProcess(test::BesideThisTest(QUORVEL_EXE_FILE), argument0, arguments);
+  // An empty simulated world, whatever world an earlier test of this process named.
+  return RunProcess(test::BesideThisTest(QUORVEL_EXE_FILE), argument0, arguments,
+                    {{"QUORVEL_SIM_WORLD", ""}});
 }
 
 std::string Joined(const std::vector<std::string>& arguments) {

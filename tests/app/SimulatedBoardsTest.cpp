@@ -481,14 +481,15 @@ TEST(SimulatedBoards, TheTraceGoesToStandardErrorOnly) {
   std::vector<std::string> expected;
   const json world = traced.Read();
   for (const json& entry : world["log"]) {
-    const std::string call = entry["call"].get<std::string>();
+    const std::string call = entry.value("call", std::string());
     if (call == "HidD_GetFeature" || call == "HidD_SetFeature") {
-      std::string bytes = entry[call == "HidD_GetFeature" ? "received" : "sent"].get<std::string>();
+      std::string bytes =
+          entry.value(call == "HidD_GetFeature" ? "received" : "sent", std::string());
       for (char& c : bytes) {
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       }
       expected.push_back("quorvel trace: " + call + " simulated device " +
-                         std::to_string(entry["device"].get<int>()) + " [" + bytes + "]: ok");
+                         std::to_string(entry.value("device", 0)) + " [" + bytes + "]: ok");
     }
   }
   EXPECT_EQ(expected.size(), 10U);  // the state read, eight relay commands, the state read back
