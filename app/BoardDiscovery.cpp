@@ -2,6 +2,10 @@
 
 #include <string_view>
 
+#include "platform/Hid.h"
+#include "platform/ModuleLoader.h"
+#include "platform/Trace.h"
+
 namespace quorvel::app {
 namespace {
 
@@ -78,6 +82,13 @@ void OnHidDeviceChange(void* /*Target*/, hid::TLayerComponent* /*Sender*/) {
 
 void CreateController() {
   HidController = std::make_unique<hid::THidDeviceController>();
+  // Without the platform's modules no device can be found: say why, rather than only
+  // that there is no board.
+  if (!platform::HidBound()) {
+    const std::string why = platform::ModuleFailure();
+    platform::WriteErrorLine("ERROR: " +
+                             (why.empty() ? "The platform modules could not be bound" : why));
+  }
   DeviceLines.clear();
   HidController->SetOnEnumerate(hid::THidEnumerateEvent(nullptr, &OnHidEnumerate));
   HidController->SetOnDeviceChange(hid::TNotifyEvent(nullptr, &OnHidDeviceChange));

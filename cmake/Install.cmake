@@ -32,6 +32,7 @@ if(TARGET quorvel_hid)
   set_target_properties(quorvel_platform PROPERTIES EXPORT_NAME platform)
   set_target_properties(quorvel_posix PROPERTIES EXPORT_NAME posix)
   set_target_properties(quorvel_warnings PROPERTIES EXPORT_NAME warnings)
+  set_target_properties(quorvel_trace PROPERTIES EXPORT_NAME trace)
   set(QUORVEL_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/quorvel)
   target_include_directories(quorvel_hid INTERFACE
                              $<INSTALL_INTERFACE:${QUORVEL_INSTALL_INCLUDEDIR}>)
@@ -39,7 +40,7 @@ if(TARGET quorvel_hid)
   target_compile_features(quorvel_hid INTERFACE cxx_std_20)
   # The static libraries name the warning set as a link-only dependency; it carries
   # nothing to a consumer but must be part of the export.
-  install(TARGETS quorvel_hid quorvel_platform quorvel_posix quorvel_warnings
+  install(TARGETS quorvel_hid quorvel_platform quorvel_posix quorvel_warnings quorvel_trace
           EXPORT QuorvelTargets
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
           LIBRARY DESTINATION ${QUORVEL_INSTALL_MODULEDIR})

@@ -2,6 +2,8 @@
 if(WIN32)
   set(QUORVEL_POSIX OFF)
   set(QUORVEL_EXE_NAME Quorvel)
+  # The executable's version resource (cmake/WindowsDownload.cmake).
+  enable_language(RC)
   # Static runtime: the test executables run under Wine without mingw DLLs.
   add_link_options(-static -static-libgcc -static-libstdc++)
   add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)

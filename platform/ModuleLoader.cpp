@@ -1,13 +1,17 @@
 #include "platform/ModuleLoader.h"
 
+#include <cstdlib>
 #include <string>
 
+#include "platform/Trace.h"
 #include "platform/Utf.h"
 
 #ifdef _WIN32
 #include <float.h>
 #else
 #include <dlfcn.h>
+#include <link.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "platform/posix/OwnModules.h"
@@ -21,7 +25,36 @@ std::string& ModuleDirectoryForTest() {
   return directory;
 }
 
+std::string& LatestFailure() {
+  static std::string failure;
+  return failure;
+}
+
+// The file a loaded module came from, as the system loader found it.
+std::string LoadedFrom(TModule module);
+
+void NoteLoad(const std::string& file, TModule module, const std::string& reason) {
+  if (module == nullptr) {
+    LatestFailure() = "Cannot load the platform module " + file + ": " + reason;
+  }
+  if (TraceOn()) {
+    TraceLine(module != nullptr ? "module " + file + " loaded from " + LoadedFrom(module)
+                                : "module " + file + " not loaded: " + reason);
+  }
+}
+
+void NoteMissingEntry(TModule module, const char* name) {
+  LatestFailure() = "The platform module " + LoadedFrom(module) + " lacks the entry point " + name;
+  if (TraceOn()) {
+    TraceLine("module " + LoadedFrom(module) + " lacks the entry point " + name);
+  }
+}
+
 }  // namespace
+
+std::string ModuleFailure() {
+  return LatestFailure();
+}
 
 std::string ModuleFileName(std::u16string_view fileName) {
   // Windows file names are case-insensitive; callers write "SetupAPI.dll" too.
@@ -48,6 +81,26 @@ void SetModuleDirectoryForTest(std::string directory) {
 
 #ifdef _WIN32
 
+namespace {
+
+std::string LoadedFrom(TModule module) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) {
+      return "?";
+    }
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  return Utf16ToUtf8(std::u16string(path.begin(), path.end()));
+}
+
+}  // namespace
+
 bool OpenModule(TModule& module, std::u16string_view fileName) {
   if (module != nullptr) {
     return true;
@@ -60,9 +113,11 @@ bool OpenModule(TModule& module, std::u16string_view fileName) {
   const UINT previousMode = SetErrorMode(SEM_NOOPENFILEERRORBOX);
   const unsigned int controlWord = _control87(0, 0);
   module = LoadLibraryW(reinterpret_cast<LPCWSTR>(wide.c_str()));
+  const DWORD error = module == nullptr ? GetLastError() : ERROR_SUCCESS;
   _clear87();
   _control87(controlWord, _MCW_EM | _MCW_RC | _MCW_DN);  // the parts x86-64 has
   SetErrorMode(previousMode);
+  NoteLoad(file, module, module == nullptr ? SystemErrorText(error) : std::string());
   return module != nullptr;
 }
 
@@ -77,6 +132,9 @@ TEntryPoint ResolveSymbol(TModule module, const char* name, bool& ok) {
   TEntryPoint entry = nullptr;
   if (module != nullptr) {
     entry = reinterpret_cast<TEntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    if (entry == nullptr && ok) {
+      NoteMissingEntry(module, name);
+    }
   }
   ok = ok && entry != nullptr;
   return entry;
@@ -97,6 +155,24 @@ std::string ExecutableDirectory() {
   return path.substr(0, path.rfind('/'));
 }
 
+std::string LoadedFrom(TModule module) {
+  link_map* map = nullptr;
+  if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) {
+    return "?";
+  }
+  // A relative LD_LIBRARY_PATH leaves the name relative.
+  char* absolute = realpath(map->l_name, nullptr);
+  const std::string path = absolute != nullptr ? absolute : map->l_name;
+  std::free(absolute);
+  return path;
+}
+
+// The loader's reason for the latest failure; dlerror clears it once read.
+std::string LoaderError() {
+  const char* error = dlerror();
+  return error != nullptr ? error : "unknown reason";
+}
+
 }  // namespace
 
 bool OpenModule(TModule& module, std::u16string_view fileName) {
@@ -107,16 +183,22 @@ bool OpenModule(TModule& module, std::u16string_view fileName) {
   // RTLD_NOW: a module with an unresolved import fails here, not at a later call.
   // A bare name searches LD_LIBRARY_PATH, then the executable's run path.
   module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::string reason = module == nullptr ? LoaderError() : std::string();
   if (module == nullptr && file.find('/') == std::string::npos) {
     // A sanitizer's dlopen interceptor makes the loader see the runtime, not the
     // executable, as the caller, so the run path is lost: look where it points.
     const std::string directory = ExecutableDirectory();
     for (const char* folder : {"/", "/" QUORVEL_MODULES_FROM_BIN "/"}) {
-      if (module == nullptr && !directory.empty()) {
-        module = dlopen((directory + folder + file).c_str(), RTLD_NOW | RTLD_LOCAL);
+      const std::string candidate = directory + folder + file;
+      if (module == nullptr && !directory.empty() && access(candidate.c_str(), F_OK) == 0) {
+        module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (module == nullptr) {
+          reason = LoaderError();  // a file that is there but fails says more
+        }
       }
     }
   }
+  NoteLoad(file, module, reason);
   return module != nullptr;
 }
 
@@ -131,6 +213,9 @@ TEntryPoint ResolveSymbol(TModule module, const char* name, bool& ok) {
   TEntryPoint entry = nullptr;
   if (module != nullptr) {
     entry = reinterpret_cast<TEntryPoint>(dlsym(module, name));
+    if (entry == nullptr && ok) {
+      NoteMissingEntry(module, name);
+    }
   }
   ok = ok && entry != nullptr;
   return entry;

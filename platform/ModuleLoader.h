@@ -36,6 +36,11 @@ TEntryPoint ResolveSymbol(TModule module, const char* name, bool& ok);
 // stands. On Windows the name itself.
 std::string ModuleFileName(std::u16string_view fileName);
 
+// Why the latest module load or entry-point look-up failed, as a sentence that
+// names the module and gives the system loader's reason; empty while none failed.
+// A program that binds nothing can say why instead of finding no device.
+std::string ModuleFailure();
+
 // Tests point the two platform names at a folder of their own modules; an empty
 // folder restores the normal search.
 void SetModuleDirectoryForTest(std::string directory);

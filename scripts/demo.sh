@@ -4,14 +4,29 @@
 # then a switch of each board and its resulting status. With arguments it runs
 # the tool once with them over the same simulated world instead, which keeps
 # the boards' state from run to run (build/default/demo/world.json; delete it
-# to start again). Real boards: run build/default/bin/quorvel itself.
+# to start again). It builds the real Linux modules beside the tool too, so that
+# build/default/bin/quorvel itself works with real boards afterwards. On Debian and
+# Ubuntu it first installs the packages the build lacks (scripts/packages.sh).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/packages.sh
-require_packages "${QUORVEL_BUILD_PACKAGES[@]}"
+require_packages "the build" "${QUORVEL_BUILD_PACKAGES[@]}"
 
-cmake --preset default >/dev/null
-cmake --build --preset default --target quorvel quorvel_sim_setupapi quorvel_sim_hid >/dev/null
+log=build/default-configure.log
+mkdir -p build
+# The set-up talks on standard error; standard output is the demo's alone.
+echo "Configuring build/default (log: $log)" >&2
+if ! cmake --preset default >"$log" 2>&1; then
+  cat "$log" >&2
+  exit 1
+fi
+echo "Building the tool, its Linux modules and the simulated ones (the first build takes minutes)" >&2
+targets=(quorvel quorvel_sim_setupapi quorvel_sim_hid)
+if [[ $(uname -s) == Linux ]]; then
+  targets+=(quorvel_linux_setupapi quorvel_linux_hid)
+fi
+cmake --build --preset default --target "${targets[@]}" >&2
+echo >&2
 
 world=build/default/demo/world.json
 if [[ ! -f $world ]]; then

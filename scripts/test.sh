@@ -4,6 +4,8 @@
 # tests under Wine). Each preset builds once
 # into build/<preset>; a preset's tests run two at a time. Stops at the first
 # failure. Name presets to run only those: scripts/test.sh default asan
+# On Debian and Ubuntu it first installs the packages the presets lack
+# (scripts/packages.sh).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/packages.sh
@@ -19,7 +21,7 @@ for preset in "${presets[@]}"; do
     required+=("${QUORVEL_WINDOWS_PACKAGES[@]}")
   fi
 done
-require_packages "${required[@]}"
+require_packages "building and testing the presets ${presets[*]}" "${required[@]}"
 
 for preset in "${presets[@]}"; do
   echo "=== $preset"

@@ -7,6 +7,7 @@
 
 #include "hidparse/HidParse.h"
 #include "platform/PlatformTypes.h"
+#include "platform/Trace.h"
 #include "sim/HandleLookup.h"
 #include "sim/ModuleExport.h"
 #include "sim/World.h"
@@ -62,6 +63,18 @@ BOOLEAN String(HANDLE handle, TStringKind kind, ULONG index, PVOID buffer, ULONG
   return OnDevice(handle, buffer, [&](TWorld& world, const TSimHandle& device) -> DWORD {
     return world.GetString(device, kind, index, Bytes(buffer, length));
   });
+}
+
+// The trace's line for a feature exchange with a simulated device: the bytes that went
+// out, or those that came back, and the outcome.
+DWORD Traced(const char* call, const TSimHandle& device, PVOID buffer, ULONG length, DWORD error) {
+  if (platform::TraceOn()) {
+    platform::TraceLine(
+        std::string(call) + " simulated device " + std::to_string(device.Device->Id) + " " +
+        platform::TraceBytes(buffer, length) +
+        (error == ERROR_SUCCESS ? ": ok" : ": failed: error " + std::to_string(error)));
+  }
+  return error;
 }
 
 }  // namespace
@@ -149,20 +162,22 @@ QUORVEL_SIM_HID_EXPORT BOOLEAN WINAPI QUORVEL_SIM_HIDD(HidD_FlushQueue)(HANDLE H
 QUORVEL_SIM_HID_EXPORT BOOLEAN WINAPI QUORVEL_SIM_HIDD(HidD_GetFeature)(HANDLE HidDeviceObject,
                                                                         PVOID ReportBuffer,
                                                                         ULONG ReportBufferLength) {
-  return OnDevice(HidDeviceObject, ReportBuffer,
-                  [&](TWorld& world, const TSimHandle& device) -> DWORD {
-                    return world.GetFeature(device, Bytes(ReportBuffer, ReportBufferLength));
-                  });
+  return OnDevice(
+      HidDeviceObject, ReportBuffer, [&](TWorld& world, const TSimHandle& device) -> DWORD {
+        return Traced("HidD_GetFeature", device, ReportBuffer, ReportBufferLength,
+                      world.GetFeature(device, Bytes(ReportBuffer, ReportBufferLength)));
+      });
 }
 
 // As HidD_GetFeature; a longer buffer is cut to the report length. Needs write access.
 QUORVEL_SIM_HID_EXPORT BOOLEAN WINAPI QUORVEL_SIM_HIDD(HidD_SetFeature)(HANDLE HidDeviceObject,
                                                                         PVOID ReportBuffer,
                                                                         ULONG ReportBufferLength) {
-  return OnDevice(HidDeviceObject, ReportBuffer,
-                  [&](TWorld& world, const TSimHandle& device) -> DWORD {
-                    return world.SetFeature(device, Bytes(ReportBuffer, ReportBufferLength));
-                  });
+  return OnDevice(
+      HidDeviceObject, ReportBuffer, [&](TWorld& world, const TSimHandle& device) -> DWORD {
+        return Traced("HidD_SetFeature", device, ReportBuffer, ReportBufferLength,
+                      world.SetFeature(device, Bytes(ReportBuffer, ReportBufferLength)));
+      });
 }
 
 QUORVEL_SIM_HID_EXPORT BOOLEAN WINAPI

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/Trace.h"
 #include "platform/Utf.h"
 
 namespace quorvel::hidraw {
@@ -84,8 +85,16 @@ std::optional<std::u16string> ReadStringDescriptor(const TSysfs& sysfs, const TH
   }
   const std::string path = sysfs.Rooted("/dev/") + *devName;
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  const bool writable = fd >= 0;
   if (fd < 0) {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  }
+  if (platform::TraceOn()) {
+    const int err = errno;
+    platform::TraceLine(
+        fd >= 0 ? "node " + path + " opened for " + platform::TraceAccess(true, writable) +
+                      " (string " + std::to_string(index) + ")"
+                : "node " + path + " refused for read: " + platform::ErrnoText(err));
   }
   if (fd < 0) {
     return std::nullopt;

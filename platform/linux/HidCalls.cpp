@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "hidparse/HidParse.h"
+#include "platform/Trace.h"
+#include "platform/Utf.h"
 
 namespace quorvel::hidraw {
 
@@ -53,6 +55,19 @@ TReportRequest RequestOf(TReportCall call) {
       break;
   }
   return {hidparse::TReportKind::Output, true, _IOC_NR(HIDIOCSOUTPUT(0))};
+}
+
+// One line per report exchange: the bytes sent, or those received, and the outcome.
+void TraceTransfer(const THidrawHandle& hid, TReportCall call, const unsigned char* bytes,
+                   ULONG shown, int result, int err) {
+  static constexpr const char* kNames[] = {"HidD_GetFeature", "HidD_SetFeature",
+                                           "HidD_GetInputReport", "HidD_SetOutputReport"};
+  const auto index = static_cast<std::size_t>(call);
+  std::string line = std::string(index < std::size(kNames) ? kNames[index] : "report call") + " " +
+                     platform::Utf16ToUtf8(hid.Path()) + " " + platform::TraceBytes(bytes, shown);
+  line += result < 0 ? ": failed: " + platform::ErrnoText(err)
+                     : ": ok, " + std::to_string(result) + " bytes";
+  platform::TraceLine(line);
 }
 
 }  // namespace
@@ -136,8 +151,14 @@ DWORD TransferReport(const THidrawHandle& hid, const TSysfs& sysfs, TReportCall 
   do {
     result = ::ioctl(fd, code, bytes);
   } while (result < 0 && errno == EINTR);
+  const int err = result < 0 ? errno : 0;
+  if (platform::TraceOn()) {
+    // What went out, or what came back; a failed read shows the report ID asked for.
+    const ULONG received = result > 0 ? std::min(length, static_cast<ULONG>(result)) : 1;
+    TraceTransfer(hid, call, bytes, request.Sends ? sent : received, result, err);
+  }
   if (result < 0) {
-    return ErrorFromHidrawIoctlErrno(errno);
+    return ErrorFromHidrawIoctlErrno(err);
   }
   if (!request.Sends && static_cast<ULONG>(result) < length) {
     std::memset(bytes + result, 0, length - static_cast<ULONG>(result));

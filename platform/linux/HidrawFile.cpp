@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "hidparse/HidParse.h"
+#include "platform/Trace.h"
 #include "platform/Utf.h"
 #include "platform/linux/ModuleRoot.h"
 
@@ -64,6 +65,18 @@ DWORD ErrorFromFirstOpen(int err) {
     default:
       return posix::ErrorFromErrno(err);
   }
+}
+
+// One trace line for a node: what happened, for which access, and why.
+void TraceNode(const std::string& file, DWORD access, std::string_view what,
+               std::string_view why = {}) {
+  std::string line = "node " + file + " " + std::string(what) + " for " +
+                     platform::TraceAccess((access & (GENERIC_READ | GENERIC_ALL)) != 0,
+                                           (access & (GENERIC_WRITE | GENERIC_ALL)) != 0);
+  if (!why.empty()) {
+    line += ": " + std::string(why);
+  }
+  platform::TraceLine(line);
 }
 
 }  // namespace
@@ -124,9 +137,14 @@ DWORD THidrawFile::Opened(posix::TDescriptorFile*& file) const {
   if (file != nullptr) {
     return ERROR_SUCCESS;
   }
-  const int fd = posix::OpenDescriptor(platform::Utf16ToUtf8(Path_), OpenFlags_);
+  const std::string path = platform::Utf16ToUtf8(Path_);
+  const int fd = posix::OpenDescriptor(path, OpenFlags_);
   if (fd < 0) {
-    return ErrorFromFirstOpen(errno);
+    const int err = errno;
+    if (platform::TraceOn()) {
+      TraceNode(path, Access_, "could not be opened", platform::ErrnoText(err));
+    }
+    return ErrorFromFirstOpen(err);
   }
   // The path may name another node by now (the board replugged, its number reused): only
   // the node of the device the handle was made for will do.
@@ -139,7 +157,13 @@ DWORD THidrawFile::Opened(posix::TDescriptorFile*& file) const {
   }();
   if (!same) {
     ::close(fd);
+    if (platform::TraceOn()) {
+      TraceNode(path, Access_, "not used", "it belongs to another device by now");
+    }
     return ERROR_DEVICE_NOT_CONNECTED;
+  }
+  if (platform::TraceOn()) {
+    TraceNode(path, Access_, "opened");
   }
   Open_ = std::make_unique<posix::TDescriptorFile>(Path_, Access_, fd);
   file = Open_.get();
@@ -235,7 +259,11 @@ std::shared_ptr<posix::TFileObject> THidrawProvider::Open(std::u16string_view pa
     return nullptr;
   }
   if (::stat(file.c_str(), &info) != 0) {
-    error = posix::ErrorFromErrno(errno);
+    const int err = errno;
+    if (platform::TraceOn()) {
+      TraceNode(file, desiredAccess, "refused", platform::ErrnoText(err));
+    }
+    error = posix::ErrorFromErrno(err);
     return nullptr;
   }
   // The node must still be the one sysfs shows for a HID device, as opening it would find.
@@ -243,6 +271,9 @@ std::shared_ptr<posix::TFileObject> THidrawProvider::Open(std::u16string_view pa
   TNodeIdentity identity = IdentityOf(info);
   const auto node = NodeAt(sysfs, file, identity);
   if (!node) {
+    if (platform::TraceOn()) {
+      TraceNode(file, desiredAccess, "refused", "sysfs shows no HID device for it");
+    }
     error = ERROR_DEVICE_NOT_CONNECTED;
     return nullptr;
   }
@@ -251,8 +282,15 @@ std::shared_ptr<posix::TFileObject> THidrawProvider::Open(std::u16string_view pa
   // The kernel's own decision for the access asked, without opening the node.
   const int mode = (reads ? R_OK : 0) | (writes ? W_OK : 0);
   if (mode != 0 && ::faccessat(AT_FDCWD, file.c_str(), mode, AT_EACCESS) != 0) {
-    error = posix::ErrorFromErrno(errno);
+    const int err = errno;
+    if (platform::TraceOn()) {
+      TraceNode(file, desiredAccess, "refused", platform::ErrnoText(err));
+    }
+    error = posix::ErrorFromErrno(err);
     return nullptr;
+  }
+  if (platform::TraceOn()) {
+    TraceNode(file, desiredAccess, "allowed", mode != 0 ? "opens at first use" : "");
   }
   const TReportShape shape = reads || writes ? ReportShape(*node) : TReportShape{};
   return std::make_shared<THidrawFile>(std::u16string(path), desiredAccess,

@@ -29,6 +29,8 @@ class THidrawHandle {
   // handle of access 0 can only be identified. Nothing is opened to tell.
   bool CanTransfer() const;
   bool CanRead() const;
+  // The path the handle was made for.
+  const std::u16string& Path() const { return Path_; }
   // The descriptor for a report call, opening the node on first use; a Windows error when
   // it cannot be had.
   DWORD Descriptor(int& fd) const;

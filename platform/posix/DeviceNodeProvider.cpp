@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "platform/Trace.h"
 #include "platform/Utf.h"
 #include "platform/posix/DescriptorFile.h"
 
@@ -19,6 +20,14 @@ class TDeviceNode final : public TDescriptorFile {
   }
 };
 
+void TraceOpen(const std::string& file, DWORD access, int err) {
+  const std::string asked = platform::TraceAccess((access & (GENERIC_READ | GENERIC_ALL)) != 0,
+                                                  (access & (GENERIC_WRITE | GENERIC_ALL)) != 0);
+  platform::TraceLine(err == 0 ? "node " + file + " opened for " + asked
+                               : "node " + file + " refused for " + asked + ": " +
+                                     platform::ErrnoText(err));
+}
+
 class TDeviceNodeProvider final : public TFileProvider {
  public:
   bool Claims(std::u16string_view) const override { return true; }
@@ -32,8 +41,12 @@ class TDeviceNodeProvider final : public TFileProvider {
       return nullptr;
     }
     const int fd = OpenDescriptor(file, flags);
+    const int err = fd < 0 ? errno : 0;
+    if (platform::TraceOn()) {
+      TraceOpen(file, desiredAccess, err);
+    }
     if (fd < 0) {
-      error = ErrorFromErrno(errno);
+      error = ErrorFromErrno(err);
       return nullptr;
     }
     return std::make_shared<TDeviceNode>(std::u16string(path), desiredAccess, fd);

@@ -1,11 +1,17 @@
 // The built tool run as a user runs it: roads, messages, line ends, exit statuses.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/app/Fixture.h"
 #include "tests/app/ProcessRunner.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace quorvel::app {
 namespace {
@@ -16,7 +22,9 @@ using test::RunProcess;
 
 test::ProcessResult RunTool(const std::vector<std::string>& arguments,
                             const std::string& argument0 = "/opt/relays/Quorvel") {
-  return RunProcess(test::BesideThisTest(QUORVEL_EXE_FILE), argument0, arguments);
+  // An empty simulated world, whatever world an earlier test of this process named.
+  return RunProcess(test::BesideThisTest(QUORVEL_EXE_FILE), argument0, arguments,
+                    {{"QUORVEL_SIM_WORLD", ""}});
 }
 
 std::string Joined(const std::vector<std::string>& arguments) {
@@ -36,6 +44,7 @@ TEST(Executable, ShowsTheHelpAndTheEmptyListing) {
     const test::ProcessResult result = RunTool(arguments);
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.output, expected);
+    EXPECT_EQ(result.errors, "");
   }
 }
 
@@ -85,8 +94,44 @@ TEST(Executable, EndsTheRelayRoadInTheRightMessageAndStatus) {
     const test::ProcessResult result = RunTool(c.arguments);
     EXPECT_EQ(result.exitStatus, c.exitStatus);
     EXPECT_EQ(result.output, Native(c.output));
+    EXPECT_EQ(result.errors, "");
   }
 }
+
+#ifndef _WIN32
+// A copy of the tool in a folder without the platform's modules (only the kernel functions
+// it needs to start): it says which module could not be loaded and why, and each road ends
+// as it does without a board.
+TEST(Executable, SaysWhyThePlatformModulesCannotBeLoaded) {
+  namespace fs = std::filesystem;
+  const fs::path folder =
+      fs::temp_directory_path() / ("quorvel-lone-tool-" + std::to_string(getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  fs::copy_file(test::BesideThisTest(QUORVEL_EXE_FILE), folder / QUORVEL_EXE_FILE);
+  fs::create_symlink(test::BesideThisTest("libquorvel-posix.so"), folder / "libquorvel-posix.so");
+  const std::string boardCount =
+      "\nERROR: ID supplied is greater than the number of relay boards currently available!\n";
+  const std::string help = ReadFixture("help-Quorvel.txt") + ReadFixture("listing-none.txt");
+  const std::string said = "ERROR: Cannot load the platform module libquorvel-setupapi.so: ";
+  for (const auto& [arguments, status, output] :
+       std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
+           {{"ON=1"}, 2, boardCount}, {{"-h"}, 0, help}}) {
+    SCOPED_TRACE(Joined(arguments));
+    const test::ProcessResult result = RunProcess(folder / QUORVEL_EXE_FILE, "/opt/relays/Quorvel",
+                                                  arguments, {{"LD_LIBRARY_PATH", ""}});
+    EXPECT_EQ(result.exitStatus, status);
+    EXPECT_EQ(result.output, output);
+    // One line: the module and the loader's reason.
+    EXPECT_EQ(result.errors.rfind(said, 0), 0U) << result.errors;
+    EXPECT_NE(result.errors.find("libquorvel-setupapi.so: cannot open shared object file"),
+              std::string::npos)
+        << result.errors;
+    EXPECT_EQ(result.errors.find('\n'), result.errors.size() - 1) << result.errors;
+  }
+  fs::remove_all(folder);
+}
+#endif
 
 }  // namespace
 }  // namespace quorvel::app

@@ -1,5 +1,10 @@
 #include "tests/app/ProcessRunner.h"
 
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -7,6 +12,7 @@
 
 #include "platform/Utf.h"
 #else
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +22,78 @@
 #endif
 
 namespace quorvel::app::test {
+namespace {
+
+// A file of its own for the program's standard error: a second pipe would need a
+// second reader, or the program could block on it while this side reads the first.
+std::filesystem::path ErrorFile() {
+  static std::atomic<int> next{0};
+#ifdef _WIN32
+  const auto process = static_cast<unsigned long>(GetCurrentProcessId());
+#else
+  const auto process = static_cast<unsigned long>(getpid());
+#endif
+  return std::filesystem::temp_directory_path() /
+         ("quorvel-stderr-" + std::to_string(process) + "-" + std::to_string(next++) + ".txt");
+}
+
+std::string TakeFile(const std::filesystem::path& file) {
+  std::string text;
+  {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    text = bytes.str();
+  }
+  std::error_code ignored;
+  std::filesystem::remove(file, ignored);
+  return text;
+}
+
+std::optional<std::string> Variable(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+void SetVariable(const std::string& name, const std::optional<std::string>& value) {
+#ifdef _WIN32
+  _putenv_s(name.c_str(), value.value_or("").c_str());
+  const std::u16string wideName = platform::Utf8ToUtf16(name);
+  const std::u16string wideValue = platform::Utf8ToUtf16(value.value_or(""));
+  SetEnvironmentVariableW(
+      reinterpret_cast<LPCWSTR>(wideName.c_str()),
+      value && !value->empty() ? reinterpret_cast<LPCWSTR>(wideValue.c_str()) : nullptr);
+#else
+  if (value && !value->empty()) {
+    setenv(name.c_str(), value->c_str(), 1);
+  } else {
+    unsetenv(name.c_str());
+  }
+#endif
+}
+
+// The child inherits this process's environment: the overrides hold while it starts.
+class EnvironmentScope {
+ public:
+  explicit EnvironmentScope(const Environment& environment) {
+    for (const auto& [name, value] : environment) {
+      saved_.emplace_back(name, Variable(name));
+      SetVariable(name, value);
+    }
+  }
+  ~EnvironmentScope() {
+    for (const auto& [name, value] : saved_) {
+      SetVariable(name, value);
+    }
+  }
+  EnvironmentScope(const EnvironmentScope&) = delete;
+  EnvironmentScope& operator=(const EnvironmentScope&) = delete;
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+}  // namespace
 
 #ifdef _WIN32
 
@@ -78,8 +156,15 @@ std::wstring Wide(const std::string& utf8) {
 }  // namespace
 
 ProcessResult RunProcess(const std::filesystem::path& program, const std::string& /*argument0*/,
-                         const std::vector<std::string>& arguments) {
+                         const std::vector<std::string>& arguments,
+                         const Environment& environment) {
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const std::filesystem::path errorFile = ErrorFile();
+  OwnedHandle errors(CreateFileW(errorFile.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                 &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (errors.Get() == INVALID_HANDLE_VALUE) {
+    Fail("CreateFileW");
+  }
   OwnedHandle readEnd;
   OwnedHandle writeEnd;
   if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inheritable, 0)) {
@@ -98,15 +183,19 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::string
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = writeEnd.Get();
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdError = errors.Get();
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr, nullptr,
-                      /*bInheritHandles=*/TRUE, 0, nullptr, nullptr, &startup, &info)) {
-    Fail("CreateProcessW");
+  {
+    const EnvironmentScope scope(environment);
+    if (!CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr, nullptr,
+                        /*bInheritHandles=*/TRUE, 0, nullptr, nullptr, &startup, &info)) {
+      Fail("CreateProcessW");
+    }
   }
   const OwnedHandle process(info.hProcess);
   const OwnedHandle thread(info.hThread);
   writeEnd.Reset();  // so the read below ends when the child exits
+  errors.Reset();
 
   ProcessResult result;
   char buffer[4096];
@@ -120,6 +209,7 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::string
     Fail("GetExitCodeProcess");
   }
   result.exitStatus = static_cast<int>(code);
+  result.errors = TakeFile(errorFile);
   return result;
 }
 
@@ -183,10 +273,14 @@ class SpawnActions {
 }  // namespace
 
 ProcessResult RunProcess(const std::filesystem::path& program, const std::string& argument0,
-                         const std::vector<std::string>& arguments) {
+                         const std::vector<std::string>& arguments,
+                         const Environment& environment) {
   Pipe output;
   SpawnActions actions;
+  const std::filesystem::path errorFile = ErrorFile();
   posix_spawn_file_actions_adddup2(actions.Get(), output.WriteEnd(), STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(actions.Get(), STDERR_FILENO, errorFile.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addclose(actions.Get(), output.ReadEnd());
   posix_spawn_file_actions_addclose(actions.Get(), output.WriteEnd());
 
@@ -200,10 +294,13 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::string
 
   pid_t child = 0;
   const std::string path = program.string();
-  if (const int error =
-          posix_spawn(&child, path.c_str(), actions.Get(), nullptr, argv.data(), environ);
-      error != 0) {
-    throw std::runtime_error("posix_spawn " + path + ": " + std::strerror(error));
+  int spawned = 0;
+  {
+    const EnvironmentScope scope(environment);
+    spawned = posix_spawn(&child, path.c_str(), actions.Get(), nullptr, argv.data(), environ);
+  }
+  if (spawned != 0) {
+    throw std::runtime_error("posix_spawn " + path + ": " + std::strerror(spawned));
   }
   output.CloseWrite();  // so the read below ends when the child exits
 
@@ -225,6 +322,7 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::string
   }
   // A signal shows as 128 + its number, as a shell reports it.
   result.exitStatus = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
+  result.errors = TakeFile(errorFile);
   return result;
 }
 

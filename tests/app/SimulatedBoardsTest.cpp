@@ -91,9 +91,11 @@ class World {
     Patch(id, {{"relay", {{"state", state}, {"commanded", nullptr}}}});
   }
 
-  test::ProcessResult Run(const std::vector<std::string>& arguments) const {
+  test::ProcessResult Run(const std::vector<std::string>& arguments,
+                          const test::Environment& environment = {}) const {
     SetWorldVariable(File());
-    return test::RunProcess(test::BesideThisTest(QUORVEL_EXE_FILE), "Quorvel", arguments);
+    return test::RunProcess(test::BesideThisTest(QUORVEL_EXE_FILE), "Quorvel", arguments,
+                            environment);
   }
 
   // The feature reports exchanged with a device, as "GET sent > received" and
@@ -411,6 +413,105 @@ TEST(WineOwnDevices, AreListedAndAreNoBoards) {
   EXPECT_NE(lines.find("\r\n    Wine HID keyboard\r\n"), std::string::npos) << lines;
 }
 #endif
+
+// The lines of a text, without their line ends.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    lines.push_back(line);
+  }
+  EXPECT_EQ(start, text.size()) << "a line without its end: " << text.substr(start);
+  return lines;
+}
+
+std::size_t CountStarting(const std::vector<std::string>& lines, const std::string& prefix) {
+  std::size_t count = 0;
+  for (const std::string& line : lines) {
+    count += line.starts_with(prefix) ? 1U : 0U;
+  }
+  return count;
+}
+
+// QUORVEL_TRACE=1 says on standard error where the modules came from and what each
+// feature exchange carried; standard output and the result stay as without it.
+TEST(SimulatedBoards, TheTraceGoesToStandardErrorOnly) {
+#ifdef _WIN32
+  const std::string setupApi = "SetupApi.dll";
+  const std::string hid = "HID.dll";
+#else
+  const std::string setupApi = "libquorvel-setupapi.so";
+  const std::string hid = "libquorvel-hid.so";
+#endif
+  for (const std::string value : {"", "0"}) {
+    const World quiet("one-board.json");
+    const test::ProcessResult result = quiet.Run({"ON=1,2"}, {{"QUORVEL_TRACE", value}});
+    EXPECT_EQ(result.exitStatus, 0) << value;
+    EXPECT_EQ(result.errors, "") << value;
+  }
+  const World quiet("one-board.json");
+  const test::ProcessResult untraced = quiet.Run({"ON=1,2"});
+  const World traced("one-board.json");
+  const test::ProcessResult result = traced.Run({"ON=1,2"}, {{"QUORVEL_TRACE", "1"}});
+  EXPECT_EQ(result.exitStatus, untraced.exitStatus);
+  EXPECT_EQ(result.output, untraced.output);
+  EXPECT_EQ(result.output, Native("\n    Status: 03\n"));
+
+  const std::vector<std::string> lines = Lines(result.errors);
+  EXPECT_EQ(CountStarting(lines, "quorvel trace: "), lines.size()) << result.errors;
+  for (const std::string& module : {setupApi, hid}) {
+    const std::string loaded = "quorvel trace: module " + module + " loaded from ";
+    ASSERT_EQ(CountStarting(lines, loaded), 1U) << module << "\n" << result.errors;
+    for (const std::string& line : lines) {
+      if (line.starts_with(loaded)) {
+        // The file the loader found: the simulated module, in its own folder.
+        const std::string path = line.substr(loaded.size());
+        EXPECT_TRUE(path.ends_with(module)) << line;
+        EXPECT_TRUE(fs::exists(fs::u8path(path))) << line;
+        EXPECT_EQ(fs::path(path).parent_path().filename(), "sim") << line;
+      }
+    }
+  }
+  // Each feature exchange the world logged, in order, with the bytes that went out (a set)
+  // or came back (a get).
+  std::vector<std::string> expected;
+  const json world = traced.Read();
+  for (const json& entry : world["log"]) {
+    const std::string call = entry.value("call", std::string());
+    if (call == "HidD_GetFeature" || call == "HidD_SetFeature") {
+      std::string bytes =
+          entry.value(call == "HidD_GetFeature" ? "received" : "sent", std::string());
+      for (char& c : bytes) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      }
+      expected.push_back("quorvel trace: " + call + " simulated device " +
+                         std::to_string(entry.value("device", 0)) + " [" + bytes + "]: ok");
+    }
+  }
+  EXPECT_EQ(expected.size(), 10U);  // the state read, eight relay commands, the state read back
+  std::vector<std::string> exchanges;
+  for (const std::string& line : lines) {
+    if (line.find("simulated device") != std::string::npos) {
+      exchanges.push_back(line);
+    }
+  }
+  EXPECT_EQ(exchanges, expected);
+}
+
+// A failed exchange shows its error in the trace.
+TEST(SimulatedBoards, TheTraceShowsAFailedExchangesError) {
+  const World world("one-board.json");
+  world.Patch(1, {{"faults", {{"getFeature", {{"from", 1}, {"error", 31}}}}}});
+  const test::ProcessResult result = world.Run({"ON=1"}, {{"QUORVEL_TRACE", "1"}});
+  EXPECT_EQ(result.exitStatus, 3);
+  EXPECT_NE(result.errors.find("HidD_GetFeature simulated device 1 [00 "), std::string::npos)
+      << result.errors;
+  EXPECT_NE(result.errors.find(": failed: error 31"), std::string::npos) << result.errors;
+}
 
 }  // namespace
 }  // namespace quorvel::app

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Hid.h"
+#include "platform/ModuleLoader.h"
 #include "platform/PlatformVersion.h"
 #include "platform/SetupApi.h"
 
@@ -257,6 +258,20 @@ TEST_F(BindingTest, MissingLibraryLeavesNothingBoundAndALaterBindTriesAgain) {
   EXPECT_EQ(HidBindCount(), 1);
 }
 
+// A program that binds nothing can say which module failed and why.
+TEST_F(BindingTest, AFailedLoadNamesTheModuleAndTheLoadersReason) {
+  SetModuleDirectoryForTest(kMissingModules);
+  EXPECT_FALSE(BindHid());
+  const std::string failure = ModuleFailure();
+  const std::string file = ModuleFileName(u"HID.dll");
+  EXPECT_EQ(failure.rfind("Cannot load the platform module " + file + ": ", 0), 0) << failure;
+  // The reason is the loader's own, after the sentence's colon.
+  EXPECT_GT(failure.size(), ("Cannot load the platform module " + file + ": ").size()) << failure;
+#ifndef _WIN32
+  EXPECT_NE(failure.find("No such file or directory"), std::string::npos) << failure;
+#endif
+}
+
 // An unbind with nothing bound must not leave the count below 0, or the next
 // owner's bind would hold the library at count 0 and a third party's unbind
 // would free it under that owner.
@@ -322,6 +337,9 @@ TEST_F(BindingTest, PlatformReportsNt) {
 TEST_F(BindingTest, MissingExportFailsTheBindAndLeavesNothingBound) {
   SetModuleDirectoryForTest(kLackingModules);
   EXPECT_FALSE(BindSetupApi());
+  EXPECT_EQ(ModuleFailure(), "The platform module " + kLackingModules +
+                                 "/libquorvel-setupapi.so lacks the entry point "
+                                 "SetupDiGetDeviceInterfaceAlias");
   EXPECT_EQ(SetupApiBindCount(), 0);
   EXPECT_EQ(SetupApiModule(), nullptr);
   EXPECT_TRUE(AllEmpty(SetupApiSlots()));
