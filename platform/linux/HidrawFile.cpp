@@ -124,24 +124,19 @@ DWORD THidrawFile::Opened(posix::TDescriptorFile*& file) const {
   if (file != nullptr) {
     return ERROR_SUCCESS;
   }
-  const int fd = posix::OpenDescriptor(platform::Utf16ToUtf8(Path_), OpenFlags_);
-  if (fd < 0) {
+  posix::TUniqueFd fd(posix::OpenDescriptor(platform::Utf16ToUtf8(Path_), OpenFlags_));
+  if (!fd.Valid()) {
     return ErrorFromFirstOpen(errno);
   }
   // The path may name another node by now (the board replugged, its number reused): only
   // the node of the device the handle was made for will do.
   struct stat info {};
-  const bool same = ::fstat(fd, &info) == 0 && [&] {
-    const TNodeIdentity now = IdentityOf(info);
-    return now.CharDevice == Identity_.CharDevice && now.Major == Identity_.Major &&
-           now.Minor == Identity_.Minor && now.FileSystem == Identity_.FileSystem &&
-           now.Inode == Identity_.Inode && NodeOf(ModuleSysfs(), Identity_).has_value();
-  }();
+  const bool same = ::fstat(fd.Get(), &info) == 0 && IdentityOf(info).SameFile(Identity_) &&
+                    NodeOf(ModuleSysfs(), Identity_).has_value();
   if (!same) {
-    ::close(fd);
     return ERROR_DEVICE_NOT_CONNECTED;
   }
-  Open_ = std::make_unique<posix::TDescriptorFile>(Path_, Access_, fd);
+  Open_ = std::make_unique<posix::TDescriptorFile>(Path_, Access_, fd.Release());
   file = Open_.get();
   Ready_.store(file, std::memory_order_release);
   return ERROR_SUCCESS;
@@ -149,16 +144,13 @@ DWORD THidrawFile::Opened(posix::TDescriptorFile*& file) const {
 
 // Blocks, also on a descriptor opened non-blocking for overlapped use.
 DWORD THidrawFile::Read(void* buffer, DWORD size, DWORD& done) {
-  for (;;) {
-    const DWORD error = TryRead(buffer, size, done);
-    if (error != ERROR_IO_PENDING) {
-      return error;
-    }
-    pollfd ready{NativeFd(), POLLIN, 0};
-    if (::poll(&ready, 1, -1) < 0 && errno != EINTR) {
-      return posix::ErrorFromErrno(errno);
-    }
-  }
+  return posix::ReadBlocking([&] { return TryRead(buffer, size, done); },
+                             [&] {
+                               // Only an open node has a read pending.
+                               posix::TDescriptorFile* file = nullptr;
+                               const DWORD error = Opened(file);
+                               return error != ERROR_SUCCESS ? error : file->WaitFor(POLLIN);
+                             });
 }
 
 // A report goes out as given (byte 0 is its ID, 0 for a device without IDs, as hidraw
@@ -175,10 +167,8 @@ DWORD THidrawFile::Write(const void* buffer, DWORD size, DWORD& done) {
   return file->Write(buffer, size, done);
 }
 
-// hidraw has no Windows IOCTLs; the module's calls use the descriptor.
 DWORD THidrawFile::IoControl(DWORD, const void*, DWORD, void*, DWORD, DWORD& returned) {
-  returned = 0;
-  return ERROR_INVALID_FUNCTION;
+  return posix::RefuseIoControl(returned);
 }
 
 DWORD THidrawFile::TryRead(void* buffer, DWORD size, DWORD& done) {

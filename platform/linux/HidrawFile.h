@@ -40,6 +40,13 @@ struct TNodeIdentity {
   ino_t Inode = 0;
   std::string Name;       // "hidraw3"
   uint32_t Instance = 0;  // the HID device's instance number: another device has another
+
+  // The same file (the same node, not re-created); Name and Instance say which
+  // device it belongs to, which sysfs answers.
+  bool SameFile(const TNodeIdentity& other) const {
+    return CharDevice == other.CharDevice && Major == other.Major && Minor == other.Minor &&
+           FileSystem == other.FileSystem && Inode == other.Inode;
+  }
 };
 
 // The node behind a device number, or (for a stand-in that is no character device) behind

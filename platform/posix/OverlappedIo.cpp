@@ -1,15 +1,13 @@
 // Overlapped I/O with the Windows meaning. Each thread that issues requests
 // has a queue; its alertable SleepEx polls the requests' descriptors together
-// with a wake-up eventfd of its own, completes what is ready and runs the
+// with a wake-up descriptor of its own, completes what is ready and runs the
 // completion routines on that thread. Another thread that aborts a request
-// (CloseHandle) only marks it under the owner's lock and signals the eventfd:
+// (CloseHandle) only marks it under the owner's lock and signals that descriptor:
 // the descriptor stays open, held by the request, until the owner has let go
 // of it, so no thread ever polls a closed or reused descriptor.
 #include "platform/posix/OverlappedIo.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +15,8 @@
 #include <list>
 #include <mutex>
 #include <vector>
+
+#include "platform/posix/LinuxOnly.h"
 
 namespace quorvel::posix {
 namespace {
@@ -42,24 +42,12 @@ struct TRequest {
 };
 
 struct TThreadIo {
-  TThreadIo() : WakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-  ~TThreadIo() {
-    if (WakeFd >= 0) {
-      close(WakeFd);
-    }
-  }
-  TThreadIo(const TThreadIo&) = delete;
-  TThreadIo& operator=(const TThreadIo&) = delete;
-
-  void Wake() const {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t ignored = write(WakeFd, &one, sizeof(one));
-  }
+  void Wake() const { SignalWake(WakeFd.Get()); }
 
   std::mutex Lock;
   std::list<TRequest> Pending;    // in issue order
   std::list<TRequest> Completed;  // in completion order, waiting for an alertable wait
-  const int WakeFd;
+  const TUniqueFd WakeFd = OpenWakeDescriptor();
 };
 
 struct TRegistry {
@@ -174,8 +162,7 @@ void WaitForAny(const std::vector<std::shared_ptr<TFileObject>>& objects, int wa
     }
   }
   if (poll(fds.data(), fds.size(), timeout) > 0 && wakeFd >= 0 && (fds[0].revents & POLLIN)) {
-    std::uint64_t count;
-    [[maybe_unused]] const ssize_t ignored = read(wakeFd, &count, sizeof(count));
+    DrainWake(wakeFd);
   }
 }
 
@@ -329,7 +316,7 @@ DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
     if (left == 0) {
       return 0;
     }
-    WaitForAny(polled, io.WakeFd, left);
+    WaitForAny(polled, io.WakeFd.Get(), left);
   }
 }
 
@@ -392,7 +379,7 @@ BOOL GetOverlappedResult(HANDLE, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBy
         }
       }
       // Aborts from other threads wake only the owner; anyone else rechecks.
-      WaitForAny({object}, own ? owner->WakeFd : -1, own ? -1 : kRetryMilliseconds);
+      WaitForAny({object}, own ? owner->WakeFd.Get() : -1, own ? -1 : kRetryMilliseconds);
     }
   }
   *lpNumberOfBytesTransferred = static_cast<DWORD>(done);
