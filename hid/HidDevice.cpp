@@ -5,8 +5,8 @@
 #include "hid/HidDeviceHost.h"
 #include "hid/HidDeviceReadThread.h"
 #include "hid/MainThread.h"
-#include "hid/PlatformKernel.h"
 #include "platform/Hid.h"
+#include "platform/PlatformKernel.h"
 
 namespace quorvel::hid {
 namespace {

@@ -6,8 +6,8 @@
 #include "hid/DeviceChangeNotifier.h"
 #include "hid/FlagScope.h"
 #include "hid/MainThread.h"
-#include "hid/PlatformKernel.h"
 #include "platform/Hid.h"
+#include "platform/PlatformKernel.h"
 #include "platform/SetupApi.h"
 
 namespace quorvel::hid {

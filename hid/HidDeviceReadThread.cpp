@@ -4,7 +4,7 @@
 
 #include "hid/HidDevice.h"
 #include "hid/MainThread.h"
-#include "hid/PlatformKernel.h"
+#include "platform/PlatformKernel.h"
 
 namespace quorvel::hid {
 namespace {

@@ -1,26 +1,13 @@
 // THidDevice: the report parser's calls, link collection nodes and raw I/O.
 #include "hid/HidDevice.h"
-#include "hid/PlatformKernel.h"
 #include "platform/Hid.h"
+#include "platform/PlatformKernel.h"
 
 namespace quorvel::hid {
 namespace {
 
 PCHAR Bytes(void* buffer) {
   return static_cast<PCHAR>(buffer);
-}
-
-// CancelIo from the already loaded kernel module; nullptr where it is missing.
-using TCancelIo = BOOL(WINAPI*)(HANDLE);
-TCancelIo CancelIoEntry() {
-#ifdef _WIN32
-  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  return kernel == nullptr ? nullptr
-                           : reinterpret_cast<TCancelIo>(
-                                 reinterpret_cast<void*>(::GetProcAddress(kernel, "CancelIo")));
-#else
-  return &::CancelIo;
-#endif
 }
 
 }  // namespace
@@ -293,7 +280,7 @@ bool THidDevice::CancelIO(THidOpenExMode Mode) {
   }
   const TDeviceHandle& handle =
       Mode == THidOpenExMode::omhRead ? FHidOverlappedRead : FHidOverlappedWrite;
-  TCancelIo cancel = CancelIoEntry();
+  platform::TCancelIo cancel = platform::CancelIoEntry();
   return handle.IsOpen() && cancel != nullptr && cancel(handle.Get()) != 0;
 }
 
