@@ -130,21 +130,13 @@ void THidDevice::LeaveController(const THidDataEvent& onData, const THidPlugEven
     replacement->FOnUnplug = onUnplug;
     replacement->SetPollingDelayTime(FPollingDelayTime);
     replacement->SetThreadSleepTime(FThreadSleepTime);
+    --host.CounterOf(*this);
+    ++host.CounterOf(*replacement);
     entry = std::move(replacement);
-    if (FIsCheckedOut) {
-      --host.FNumCheckedOutDevices;
-      ++host.FNumCheckedInDevices;
-    }
     return;
   }
   host.FList.erase(host.FList.begin() + index);
-  if (!FIsPluggedIn) {
-    --host.FNumUnpluggedDevices;
-  } else if (FIsCheckedOut) {
-    --host.FNumCheckedOutDevices;
-  } else {
-    --host.FNumCheckedInDevices;
-  }
+  --host.CounterOf(*this);
 }
 
 bool THidDevice::IsUsable() const {
@@ -241,14 +233,21 @@ bool THidDevice::SetFeature(void* Report, int32_t Size) {
 }
 
 bool THidDevice::CheckOut() {
-  if (FMyController == nullptr || !FIsPluggedIn || FIsCheckedOut) {
-    return false;
+  THidDevice* self = nullptr;
+  return FMyController != nullptr && FMyController->TryCheckOut(*this, self);
+}
+
+void THidDevice::SetCheckedOut(bool checkedOut) {
+  if (FIsCheckedOut == checkedOut) {
+    return;
   }
-  FIsCheckedOut = true;
-  ++FMyController->FNumCheckedOutDevices;
-  --FMyController->FNumCheckedInDevices;
-  StartReadThread();
-  return true;
+  if (FMyController == nullptr) {
+    FIsCheckedOut = checkedOut;
+    return;
+  }
+  --FMyController->CounterOf(*this);
+  FIsCheckedOut = checkedOut;
+  ++FMyController->CounterOf(*this);
 }
 
 PHIDP_PREPARSED_DATA THidDevice::PreparsedData() {

@@ -210,6 +210,9 @@ class THidDevice {
   // Starts the read thread when OnData is set, the device is plugged in, checked
   // out and was opened with read-write access, and none runs yet.
   void StartReadThread();
+  // The one transition between checked in and out: the flag and the counters of
+  // the controller that lists the device move together.
+  void SetCheckedOut(bool checkedOut);
   // Ends and frees the read thread, serving its main-thread deliveries while it
   // waits. Never from the read thread or its handlers. False when a handler
   // served meanwhile freed the device.
