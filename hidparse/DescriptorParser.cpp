@@ -97,6 +97,14 @@ class TParser {
   bool LocalsComplete(const TItem& item);
   bool AddRange(const TItem& min, const TItem& max);
   bool AddCaps(const TItem& item, TReportKind kind, uint32_t bitOffset);
+  // The caps of an array or a variable item, appended to `caps` in the model's order;
+  // `nextIndex` moves past the data indices they take.
+  bool ArrayCaps(const TItem& item, const TCap& base, uint32_t bitOffset, uint32_t& nextIndex,
+                 std::vector<TCap>& caps);
+  bool VariableCaps(const TItem& item, const TCap& base, uint32_t bitOffset, uint32_t& nextIndex,
+                    std::vector<TCap>& caps);
+  TCap UsageCap(const TCap& base, const TUsage& usage) const;
+  bool FailOnDataIndices(const TItem& item);
   TCap BaseCap(uint32_t data);
   bool CheckCapCount(const TItem& item, TReportKind kind, std::size_t adding);
   void Finish();
@@ -346,104 +354,119 @@ bool TParser::AddCaps(const TItem& item, TReportKind kind, uint32_t bitOffset) {
     return false;
   }
   const TCap base = BaseCap(item.Data);
-  const bool variable = (item.Data & kVariable) != 0;
-  const uint32_t size = Globals.ReportSize;
   auto& model = Current();
   const std::size_t k = IndexOf(kind);
   uint32_t nextIndex = model.DataIndices[k];
-
-  auto makeCap = [&](const TUsage& usage) {
-    TCap cap = base;
-    cap.UsagePage = usage.HasPage ? usage.Page : Globals.UsagePage;
-    cap.UsageMin = usage.Min;
-    cap.UsageMax = usage.Max;
-    cap.IsRange = usage.IsRange;
-    return cap;
-  };
-
-  std::vector<TCap> caps;  // descriptor order first, reversed below
-  std::vector<uint32_t> sets;
-  if (!variable) {
-    // Array: each field holds an index into the concatenated usages of the item.
-    uint32_t position = 0;
-    for (std::size_t i = 0; i < Locals.Usages.size(); ++i) {
-      const TUsage& usage = Locals.Usages[i];
-      if (i > 0 && Locals.Usages[i - 1].Set == usage.Set) {
-        return Fail(item, "aliased usages in an array item");
-      }
-      TCap cap = makeCap(usage);
-      cap.IsButton = true;
-      cap.IsArray = true;
-      cap.Fields = static_cast<uint16_t>(Globals.ReportCount);
-      cap.BitOffset = bitOffset;
-      cap.ArrayFirst = position;
-      position += usage.Count();
-      cap.DataIndexMin = static_cast<uint16_t>(nextIndex);
-      nextIndex += usage.Count();
-      if (nextIndex > kMaxDataIndices) {
-        return Fail(item, "more than " + std::to_string(kMaxDataIndices) + " data indices");
-      }
-      cap.DataIndexMax = static_cast<uint16_t>(nextIndex - 1);
-      caps.push_back(cap);
-    }
-    std::reverse(caps.begin(), caps.end());
-  } else {
-    // Variable: usages take fields in order; the last one takes every field left over, and
-    // usages beyond the fields are dropped.
-    uint32_t remaining = Globals.ReportCount;
-    uint32_t field = 0;
-    for (std::size_t i = 0; i < Locals.Usages.size() && remaining > 0;) {
-      std::size_t end = i + 1;  // [i, end): one delimited set of aliases
-      while (end < Locals.Usages.size() && Locals.Usages[end].Set == Locals.Usages[i].Set) {
-        ++end;
-      }
-      const bool last = end == Locals.Usages.size();
-      uint32_t fields = 1;
-      if (Locals.Usages[i].IsRange) {
-        fields = std::min(Locals.Usages[i].Count(), remaining);
-      } else if (last) {
-        fields = remaining;
-      }
-      for (std::size_t a = i; a < end; ++a) {
-        TCap cap = makeCap(Locals.Usages[a]);
-        if (cap.IsRange) {
-          cap.UsageMax = static_cast<uint16_t>(cap.UsageMin + fields - 1);
-        }
-        cap.IsButton = size == 1;
-        cap.Fields = static_cast<uint16_t>(fields);
-        cap.BitOffset = bitOffset + field * size;
-        caps.push_back(cap);
-        sets.push_back(static_cast<uint32_t>(i));
-      }
-      field += fields;
-      remaining -= fields;
-      i = end;
-    }
-    // Caps of the item appear last usage first; aliases of one set end with the preferred
-    // one, and data indices rise along the list.
-    std::reverse(caps.begin(), caps.end());
-    std::reverse(sets.begin(), sets.end());
-    for (std::size_t i = 0; i < caps.size();) {
-      std::size_t end = i + 1;
-      while (end < caps.size() && sets[end] == sets[i]) {
-        ++end;
-      }
-      const uint32_t count = caps[i].IsRange ? caps[i].UsageCount() : 1;
-      if (nextIndex + count > kMaxDataIndices) {
-        return Fail(item, "more than " + std::to_string(kMaxDataIndices) + " data indices");
-      }
-      for (std::size_t a = i; a < end; ++a) {
-        caps[a].IsAlias = a + 1 < end;
-        caps[a].DataIndexMin = static_cast<uint16_t>(nextIndex);
-        caps[a].DataIndexMax = static_cast<uint16_t>(nextIndex + count - 1);
-      }
-      nextIndex += count;
-      i = end;
-    }
+  std::vector<TCap> caps;
+  const bool added = (item.Data & kVariable) != 0
+                         ? VariableCaps(item, base, bitOffset, nextIndex, caps)
+                         : ArrayCaps(item, base, bitOffset, nextIndex, caps);
+  if (!added) {
+    return false;
   }
   model.DataIndices[k] = static_cast<uint16_t>(nextIndex);
   model.Unknowns.insert(model.Unknowns.end(), Globals.Unknowns.begin(), Globals.Unknowns.end());
   model.Caps[k].insert(model.Caps[k].end(), caps.begin(), caps.end());
+  return true;
+}
+
+TCap TParser::UsageCap(const TCap& base, const TUsage& usage) const {
+  TCap cap = base;
+  cap.UsagePage = usage.HasPage ? usage.Page : Globals.UsagePage;
+  cap.UsageMin = usage.Min;
+  cap.UsageMax = usage.Max;
+  cap.IsRange = usage.IsRange;
+  return cap;
+}
+
+bool TParser::FailOnDataIndices(const TItem& item) {
+  return Fail(item, "more than " + std::to_string(kMaxDataIndices) + " data indices");
+}
+
+// Array: each field holds an index into the concatenated usages of the item.
+bool TParser::ArrayCaps(const TItem& item, const TCap& base, uint32_t bitOffset,
+                        uint32_t& nextIndex, std::vector<TCap>& caps) {
+  uint32_t position = 0;
+  for (std::size_t i = 0; i < Locals.Usages.size(); ++i) {
+    const TUsage& usage = Locals.Usages[i];
+    if (i > 0 && Locals.Usages[i - 1].Set == usage.Set) {
+      return Fail(item, "aliased usages in an array item");
+    }
+    TCap cap = UsageCap(base, usage);
+    cap.IsButton = true;
+    cap.IsArray = true;
+    cap.Fields = static_cast<uint16_t>(Globals.ReportCount);
+    cap.BitOffset = bitOffset;
+    cap.ArrayFirst = position;
+    position += usage.Count();
+    cap.DataIndexMin = static_cast<uint16_t>(nextIndex);
+    nextIndex += usage.Count();
+    if (nextIndex > kMaxDataIndices) {
+      return FailOnDataIndices(item);
+    }
+    cap.DataIndexMax = static_cast<uint16_t>(nextIndex - 1);
+    caps.push_back(cap);
+  }
+  std::reverse(caps.begin(), caps.end());
+  return true;
+}
+
+// Variable: usages take fields in order; the last one takes every field left over, and
+// usages beyond the fields are dropped.
+bool TParser::VariableCaps(const TItem& item, const TCap& base, uint32_t bitOffset,
+                           uint32_t& nextIndex, std::vector<TCap>& caps) {
+  const uint32_t size = Globals.ReportSize;
+  std::vector<uint32_t> sets;  // the delimited set of each cap, in descriptor order
+  uint32_t remaining = Globals.ReportCount;
+  uint32_t field = 0;
+  for (std::size_t i = 0; i < Locals.Usages.size() && remaining > 0;) {
+    std::size_t end = i + 1;  // [i, end): one delimited set of aliases
+    while (end < Locals.Usages.size() && Locals.Usages[end].Set == Locals.Usages[i].Set) {
+      ++end;
+    }
+    const bool last = end == Locals.Usages.size();
+    uint32_t fields = 1;
+    if (Locals.Usages[i].IsRange) {
+      fields = std::min(Locals.Usages[i].Count(), remaining);
+    } else if (last) {
+      fields = remaining;
+    }
+    for (std::size_t a = i; a < end; ++a) {
+      TCap cap = UsageCap(base, Locals.Usages[a]);
+      if (cap.IsRange) {
+        cap.UsageMax = static_cast<uint16_t>(cap.UsageMin + fields - 1);
+      }
+      cap.IsButton = size == 1;
+      cap.Fields = static_cast<uint16_t>(fields);
+      cap.BitOffset = bitOffset + field * size;
+      caps.push_back(cap);
+      sets.push_back(static_cast<uint32_t>(i));
+    }
+    field += fields;
+    remaining -= fields;
+    i = end;
+  }
+  // Caps of the item appear last usage first; aliases of one set end with the preferred
+  // one, and data indices rise along the list.
+  std::reverse(caps.begin(), caps.end());
+  std::reverse(sets.begin(), sets.end());
+  for (std::size_t i = 0; i < caps.size();) {
+    std::size_t end = i + 1;
+    while (end < caps.size() && sets[end] == sets[i]) {
+      ++end;
+    }
+    const uint32_t count = caps[i].IsRange ? caps[i].UsageCount() : 1;
+    if (nextIndex + count > kMaxDataIndices) {
+      return FailOnDataIndices(item);
+    }
+    for (std::size_t a = i; a < end; ++a) {
+      caps[a].IsAlias = a + 1 < end;
+      caps[a].DataIndexMin = static_cast<uint16_t>(nextIndex);
+      caps[a].DataIndexMax = static_cast<uint16_t>(nextIndex + count - 1);
+    }
+    nextIndex += count;
+    i = end;
+  }
   return true;
 }
 

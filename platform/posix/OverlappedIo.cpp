@@ -172,6 +172,67 @@ std::list<TRequest>::iterator FindIn(std::list<TRequest>& list, LPOVERLAPPED ove
                       [&](const TRequest& request) { return request.Overlapped == overlapped; });
 }
 
+// The queue that holds the request of `overlapped`, normally the calling thread's,
+// so that is looked at first; null when none does: a request in no list has
+// finished and been let go of, and its OVERLAPPED holds the outcome.
+std::shared_ptr<TThreadIo> FindOwner(LPOVERLAPPED overlapped) {
+  std::vector<std::shared_ptr<TThreadIo>> candidates;
+  if (tThread.Peek() != nullptr) {
+    candidates.push_back(tThread.Get());
+  }
+  for (auto& io : AllThreads()) {
+    candidates.push_back(std::move(io));
+  }
+  for (const auto& io : candidates) {
+    std::lock_guard lock(io->Lock);
+    if (FindIn(io->Pending, overlapped) != io->Pending.end() ||
+        FindIn(io->Completed, overlapped) != io->Completed.end()) {
+      return io;
+    }
+  }
+  return nullptr;
+}
+
+// Reads the outcome of the owner's request into `status` and `done`, waiting for
+// it when `wait`; false when it is still pending and not to be waited for. A
+// request without a routine is collected here, as nobody else will.
+bool AwaitOutcome(TThreadIo& owner, LPOVERLAPPED overlapped, bool wait, ULONG_PTR& status,
+                  ULONG_PTR& done) {
+  const bool own = &owner == tThread.Peek();
+  for (;;) {
+    std::shared_ptr<TFileObject> object;
+    {
+      std::lock_guard lock(owner.Lock);
+      const auto pending = FindIn(owner.Pending, overlapped);
+      if (pending != owner.Pending.end()) {
+        DWORD got = 0;
+        const DWORD error = pending->Object->TryRead(pending->Buffer, pending->Size, got);
+        if (error != ERROR_IO_PENDING) {
+          Finish(owner, pending, error, got);
+        } else if (!wait) {
+          return false;
+        } else {
+          object = pending->Object;
+        }
+      }
+      if (object == nullptr) {
+        // The OVERLAPPED is written under the owner's lock; read it so too.
+        status = overlapped->Internal;
+        done = overlapped->InternalHigh;
+        const auto completed = FindIn(owner.Completed, overlapped);
+        if (completed != owner.Completed.end() && completed->Routine == nullptr) {
+          object = std::move(completed->Object);
+          owner.Completed.erase(completed);
+        }
+        break;
+      }
+    }
+    // Aborts from other threads wake only the owner; anyone else rechecks.
+    WaitForAny({object}, own ? owner.WakeFd.Get() : -1, own ? -1 : kRetryMilliseconds);
+  }
+  return true;
+}
+
 }  // namespace
 
 ULONG_PTR StatusFromError(DWORD error) {
@@ -326,60 +387,12 @@ BOOL GetOverlappedResult(HANDLE, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBy
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  // The owner is normally the calling thread; look there first. A request in
-  // no list has finished and been let go of: its OVERLAPPED holds the outcome.
-  std::shared_ptr<TThreadIo> owner;
-  std::vector<std::shared_ptr<TThreadIo>> candidates;
-  if (tThread.Peek() != nullptr) {
-    candidates.push_back(tThread.Get());
-  }
-  for (auto& io : AllThreads()) {
-    candidates.push_back(std::move(io));
-  }
-  for (const auto& io : candidates) {
-    std::lock_guard lock(io->Lock);
-    if (FindIn(io->Pending, lpOverlapped) != io->Pending.end() ||
-        FindIn(io->Completed, lpOverlapped) != io->Completed.end()) {
-      owner = io;
-      break;
-    }
-  }
   ULONG_PTR status = lpOverlapped->Internal;
   ULONG_PTR done = lpOverlapped->InternalHigh;
-  if (owner != nullptr) {
-    const bool own = owner.get() == tThread.Peek();
-    for (;;) {
-      std::shared_ptr<TFileObject> object;
-      {
-        std::lock_guard lock(owner->Lock);
-        const auto pending = FindIn(owner->Pending, lpOverlapped);
-        if (pending != owner->Pending.end()) {
-          DWORD got = 0;
-          const DWORD error = pending->Object->TryRead(pending->Buffer, pending->Size, got);
-          if (error != ERROR_IO_PENDING) {
-            Finish(*owner, pending, error, got);
-          } else if (!bWait) {
-            SetLastError(ERROR_IO_INCOMPLETE);
-            return FALSE;
-          } else {
-            object = pending->Object;
-          }
-        }
-        if (object == nullptr) {
-          // The OVERLAPPED is written under the owner's lock; read it so too.
-          status = lpOverlapped->Internal;
-          done = lpOverlapped->InternalHigh;
-          // Without a routine nobody else will collect the request.
-          const auto completed = FindIn(owner->Completed, lpOverlapped);
-          if (completed != owner->Completed.end() && completed->Routine == nullptr) {
-            object = std::move(completed->Object);
-            owner->Completed.erase(completed);
-          }
-          break;
-        }
-      }
-      // Aborts from other threads wake only the owner; anyone else rechecks.
-      WaitForAny({object}, own ? owner->WakeFd.Get() : -1, own ? -1 : kRetryMilliseconds);
+  if (const std::shared_ptr<TThreadIo> owner = FindOwner(lpOverlapped)) {
+    if (!AwaitOutcome(*owner, lpOverlapped, bWait != FALSE, status, done)) {
+      SetLastError(ERROR_IO_INCOMPLETE);
+      return FALSE;
     }
   }
   *lpNumberOfBytesTransferred = static_cast<DWORD>(done);
