@@ -281,14 +281,14 @@ class THidDevice {
   std::unique_ptr<THidDeviceReadThread> FDataThread;
   // Changes whenever FDataThread does, so that a stop can tell that a handler
   // stopped (or replaced) the thread while it waited.
-  uint32_t FReadThreadGeneration = 0;
+  uint32_t readThreadGeneration_ = 0;
   // The overlapped read handle, opened by the read thread and closed by the
   // main thread (on unplug, after a callback). Recursive: a read opens the
   // handle, and an unplug closes every handle, under it.
-  std::recursive_mutex FOverlappedReadLock;
+  std::recursive_mutex overlappedReadLock_;
   int32_t FTag = 0;
   // The watches that learn when this object is freed.
-  TDeviceWatch* FWatches = nullptr;
+  TDeviceWatch* watches_ = nullptr;
 };
 
 // Tells whether a device was freed while the watch existed, for code that hands
@@ -296,12 +296,12 @@ class THidDevice {
 // so looking it up in the list cannot tell).
 class TDeviceWatch {
  public:
-  explicit TDeviceWatch(THidDevice* device) : device_(device), next_(device->FWatches) {
-    device->FWatches = this;
+  explicit TDeviceWatch(THidDevice* device) : device_(device), next_(device->watches_) {
+    device->watches_ = this;
   }
   ~TDeviceWatch() {
     if (device_ != nullptr) {
-      for (TDeviceWatch** at = &device_->FWatches; *at != nullptr; at = &(*at)->next_) {
+      for (TDeviceWatch** at = &device_->watches_; *at != nullptr; at = &(*at)->next_) {
         if (*at == this) {
           *at = next_;
           break;

@@ -230,7 +230,7 @@ bool THidDevice::FlushQueue() {
 
 bool THidDevice::ReadFileEx(void* Report, uint32_t ToRead,
                             LPOVERLAPPED_COMPLETION_ROUTINE CallBack) {
-  std::lock_guard guard(FOverlappedReadLock);
+  std::lock_guard guard(overlappedReadLock_);
   if (!FIsPluggedIn) {
     // The read thread reports this code after an unplug, not a stale one.
     ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
@@ -257,7 +257,7 @@ bool THidDevice::WriteFileEx(const void* Report, uint32_t ToWrite,
 }
 
 uint32_t THidDevice::HidOverlappedReadResult() {
-  std::lock_guard guard(FOverlappedReadLock);
+  std::lock_guard guard(overlappedReadLock_);
   DWORD count = 0;
   return FHidOverlappedRead.IsOpen() &&
                  ::GetOverlappedResult(FHidOverlappedRead.Get(), &FOvlRead, &count, FALSE) != 0
@@ -274,7 +274,7 @@ uint32_t THidDevice::HidOverlappedWriteResult() {
 }
 
 bool THidDevice::CancelIO(THidOpenExMode Mode) {
-  std::unique_lock guard(FOverlappedReadLock, std::defer_lock);
+  std::unique_lock guard(overlappedReadLock_, std::defer_lock);
   if (Mode == THidOpenExMode::omhRead) {
     guard.lock();
   }

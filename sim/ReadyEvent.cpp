@@ -11,23 +11,23 @@ namespace quorvel::sim {
 
 #if defined(__linux__)
 
-TReadyEvent::TReadyEvent() : FFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+TReadyEvent::TReadyEvent() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 TReadyEvent::~TReadyEvent() {
-  if (FFd >= 0) {
-    close(FFd);
+  if (fd_ >= 0) {
+    close(fd_);
   }
 }
 
 void TReadyEvent::Set(bool ready) {
-  if (FFd < 0 || ready == FReady) {
+  if (fd_ < 0 || ready == ready_) {
     return;
   }
   std::uint64_t value = 1;
   // The counter stays above zero while ready: one write raises it, one read clears it.
-  const auto n = ready ? write(FFd, &value, sizeof value) : read(FFd, &value, sizeof value);
+  const auto n = ready ? write(fd_, &value, sizeof value) : read(fd_, &value, sizeof value);
   if (n == static_cast<ssize_t>(sizeof value)) {
-    FReady = ready;
+    ready_ = ready;
   }
 }
 
@@ -36,7 +36,7 @@ void TReadyEvent::Set(bool ready) {
 TReadyEvent::TReadyEvent() = default;
 TReadyEvent::~TReadyEvent() = default;
 void TReadyEvent::Set(bool ready) {
-  FReady = ready;
+  ready_ = ready;
 }
 
 #endif

@@ -12,12 +12,12 @@ class TReadyEvent {
   TReadyEvent(const TReadyEvent&) = delete;
   TReadyEvent& operator=(const TReadyEvent&) = delete;
 
-  int Fd() const { return FFd; }  // -1 where there is none
+  int Fd() const { return fd_; }  // -1 where there is none
   void Set(bool ready);
 
  private:
-  int FFd = -1;
-  bool FReady = false;
+  int fd_ = -1;
+  bool ready_ = false;
 };
 
 }  // namespace quorvel::sim

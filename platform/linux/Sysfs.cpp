@@ -34,19 +34,19 @@ TSysfs::TSysfs(std::string_view root) {
     return;
   }
   if (auto resolved = Resolve(std::string(root))) {
-    Root_ = *resolved == "/" ? std::string() : *resolved;
+    root_ = *resolved == "/" ? std::string() : *resolved;
   } else {
-    Root_ = std::string(root);
+    root_ = std::string(root);
   }
 }
 
 std::string_view TSysfs::Unrooted(std::string_view rooted) const {
-  if (Root_.empty()) {
+  if (root_.empty()) {
     return rooted;
   }
-  if (rooted.size() > Root_.size() && rooted.substr(0, Root_.size()) == Root_ &&
-      rooted[Root_.size()] == '/') {
-    return rooted.substr(Root_.size());
+  if (rooted.size() > root_.size() && rooted.substr(0, root_.size()) == root_ &&
+      rooted[root_.size()] == '/') {
+    return rooted.substr(root_.size());
   }
   return rooted;
 }

@@ -72,12 +72,12 @@ class TDescriptorFile : public TFileObject {
  public:
   // Takes ownership of `fd`.
   TDescriptorFile(std::u16string path, DWORD access, int fd)
-      : FPath(std::move(path)), FAccess(access), FFd(fd) {}
+      : path_(std::move(path)), access_(access), fd_(fd) {}
 
-  const std::u16string& Path() const override { return FPath; }
-  DWORD DesiredAccess() const override { return FAccess; }
-  int NativeFd() const override { return FFd.Get(); }
-  int ReadyFd() const override { return FFd.Get(); }
+  const std::u16string& Path() const override { return path_; }
+  DWORD DesiredAccess() const override { return access_; }
+  int NativeFd() const override { return fd_.Get(); }
+  int ReadyFd() const override { return fd_.Get(); }
 
   // Blocks, also on a descriptor opened non-blocking for overlapped use.
   DWORD Read(void* buffer, DWORD size, DWORD& done) override {
@@ -88,7 +88,7 @@ class TDescriptorFile : public TFileObject {
   DWORD Write(const void* buffer, DWORD size, DWORD& done) override {
     done = 0;
     for (;;) {
-      const ssize_t written = ::write(FFd.Get(), buffer, size);
+      const ssize_t written = ::write(fd_.Get(), buffer, size);
       if (written >= 0) {
         done = static_cast<DWORD>(written);
         return ERROR_SUCCESS;
@@ -111,7 +111,7 @@ class TDescriptorFile : public TFileObject {
   DWORD TryRead(void* buffer, DWORD size, DWORD& done) override {
     done = 0;
     for (;;) {
-      const ssize_t got = ::read(FFd.Get(), buffer, size);
+      const ssize_t got = ::read(fd_.Get(), buffer, size);
       if (got > 0 || (got == 0 && size == 0)) {
         done = static_cast<DWORD>(got);
         return ERROR_SUCCESS;
@@ -130,7 +130,7 @@ class TDescriptorFile : public TFileObject {
 
   // Waits until the descriptor polls `events` (a signal ends the wait early).
   DWORD WaitFor(short events) const {
-    pollfd ready{FFd.Get(), events, 0};
+    pollfd ready{fd_.Get(), events, 0};
     if (::poll(&ready, 1, -1) < 0 && errno != EINTR) {
       return ErrorFromErrno(errno);
     }
@@ -138,9 +138,9 @@ class TDescriptorFile : public TFileObject {
   }
 
  private:
-  const std::u16string FPath;
-  const DWORD FAccess;
-  const TUniqueFd FFd;
+  const std::u16string path_;
+  const DWORD access_;
+  const TUniqueFd fd_;
 };
 
 }  // namespace quorvel::posix

@@ -65,26 +65,26 @@ TRegistry& Registry() {
 class TThreadSlot {
  public:
   ~TThreadSlot() {
-    if (FIo == nullptr) {
+    if (io_ == nullptr) {
       return;
     }
     TRegistry& registry = Registry();
     std::lock_guard lock(registry.Lock);
-    std::erase(registry.Threads, FIo);
+    std::erase(registry.Threads, io_);
   }
   const std::shared_ptr<TThreadIo>& Get() {
-    if (FIo == nullptr) {
-      FIo = std::make_shared<TThreadIo>();
+    if (io_ == nullptr) {
+      io_ = std::make_shared<TThreadIo>();
       TRegistry& registry = Registry();
       std::lock_guard lock(registry.Lock);
-      registry.Threads.push_back(FIo);
+      registry.Threads.push_back(io_);
     }
-    return FIo;
+    return io_;
   }
-  TThreadIo* Peek() const { return FIo.get(); }
+  TThreadIo* Peek() const { return io_.get(); }
 
  private:
-  std::shared_ptr<TThreadIo> FIo;
+  std::shared_ptr<TThreadIo> io_;
 };
 
 thread_local TThreadSlot tThread;
