@@ -1,40 +1,31 @@
 #include "sim/ReadyEvent.h"
 
-#if defined(__linux__)
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cstdint>
-#endif
-
 namespace quorvel::sim {
 
 #if defined(__linux__)
 
-TReadyEvent::TReadyEvent() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-TReadyEvent::~TReadyEvent() {
-  if (fd_ >= 0) {
-    close(fd_);
-  }
+int TReadyEvent::Fd() const {
+  return fd_.Get();
 }
 
 void TReadyEvent::Set(bool ready) {
-  if (fd_ < 0 || ready == ready_) {
+  if (!fd_.Valid() || ready == ready_) {
     return;
   }
-  std::uint64_t value = 1;
-  // The counter stays above zero while ready: one write raises it, one read clears it.
-  const auto n = ready ? write(fd_, &value, sizeof value) : read(fd_, &value, sizeof value);
-  if (n == static_cast<ssize_t>(sizeof value)) {
-    ready_ = ready;
+  // Signalled while ready: one signal raises it, one drain clears it.
+  if (ready) {
+    posix::SignalWake(fd_.Get());
+    ready_ = true;
+  } else if (posix::DrainWake(fd_.Get())) {
+    ready_ = false;
   }
 }
 
 #else
 
-TReadyEvent::TReadyEvent() = default;
-TReadyEvent::~TReadyEvent() = default;
+int TReadyEvent::Fd() const {
+  return -1;
+}
 void TReadyEvent::Set(bool ready) {
   ready_ = ready;
 }
