@@ -5,18 +5,7 @@
 namespace quorvel::hid {
 
 bool THidDeviceController::TryCheckOutAt(THidDevice*& HidDev, int32_t Idx, bool Condition) {
-  THidDevice* entry = FList[static_cast<std::size_t>(Idx)].get();
-  // A free entry is plugged in between operations, but inside OnUnplug and
-  // OnRemoval the vanished device is still listed, free and unplugged.
-  if (!Condition || entry->FIsCheckedOut || !entry->FIsPluggedIn) {
-    return false;
-  }
-  HidDev = entry;
-  entry->FIsCheckedOut = true;
-  ++FNumCheckedOutDevices;
-  --FNumCheckedInDevices;
-  entry->StartReadThread();
-  return true;
+  return Condition && TryCheckOut(*FList[static_cast<std::size_t>(Idx)], HidDev);
 }
 
 template <typename Condition>
@@ -135,15 +124,8 @@ void THidDeviceController::CheckIn(THidDevice*& HidDev) {
   }
   device->CloseAll();
   if (device->FIsPluggedIn) {
-    // A device that is not checked out is already in; the counters move only
-    // for a real check-in, and on the controller that lists the device.
-    if (device->FIsCheckedOut) {
-      device->FIsCheckedOut = false;
-      if (THidDeviceHost* host = device->FMyController; host != nullptr) {
-        --host->FNumCheckedOutDevices;
-        ++host->FNumCheckedInDevices;
-      }
-    }
+    // A device that is not checked out is already in.
+    device->SetCheckedOut(false);
   } else {
     // The layer's lifetime rule: an unplugged device ends at check-in. Its
     // destructor takes it out of its controller's list and lowers the unplugged count.

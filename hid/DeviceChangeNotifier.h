@@ -1,8 +1,8 @@
 // The controller's device-change notification channel. It carries the messages
 // the controller posts to itself and the system's "device nodes changed"
 // notices, and hands each to the controller's window procedure when the
-// application pumps. Windows: a hidden top-level window of the creating thread.
-// POSIX: a queue of posted messages plus kernel uevents of the hidraw subsystem.
+// application pumps. The platform's message channel does the carrying; this
+// ties it to the controller and to the main thread's deliveries.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +10,10 @@
 #include <memory>
 
 #include "hid/LayerTypes.h"
+#include "platform/MessageChannel.h"
 #include "platform/PlatformTypes.h"
 
 namespace quorvel::hid {
-
-class TUeventChannel;
 
 class TDeviceChangeNotifier {
  public:
@@ -33,17 +32,18 @@ class TDeviceChangeNotifier {
   // Polls readable while messages wait; -1 where the platform has none.
   int Fd() const;
 
-#ifndef _WIN32
-  // Replaces the source of kernel uevents (the netlink socket), e.g. with a
-  // stand-in in tests or a channel the application already has; null: none.
-  void SetUeventChannel(std::unique_ptr<TUeventChannel> channel);
-  // Whether kernel uevents are being received.
-  bool HasUeventChannel() const;
-#endif
+  // Replaces the source of the system's device-change notices (on Linux the
+  // kernel's uevents), e.g. with a stand-in in tests or one the application
+  // already has; null: none. Windows keeps none: its window gets the broadcasts.
+  void SetChangeSource(std::unique_ptr<platform::TDeviceChangeSource> source);
+  // Whether such notices are being received from a source.
+  bool HasChangeSource() const;
 
  private:
-  struct TState;
-  std::unique_ptr<TState> state_;
+  static void WakeChannel(void* channel);
+
+  TWndProc wndProc_;
+  std::unique_ptr<platform::TMessageChannel> channel_;
 };
 
 }  // namespace quorvel::hid

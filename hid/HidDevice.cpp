@@ -5,8 +5,8 @@
 #include "hid/HidDeviceHost.h"
 #include "hid/HidDeviceReadThread.h"
 #include "hid/MainThread.h"
-#include "hid/PlatformKernel.h"
 #include "platform/Hid.h"
+#include "platform/PlatformKernel.h"
 
 namespace quorvel::hid {
 namespace {
@@ -99,10 +99,10 @@ THidDevice::~THidDevice() {
 }
 
 void THidDevice::ForgetWatches() {
-  for (TDeviceWatch* watch = FWatches; watch != nullptr; watch = watch->next_) {
+  for (TDeviceWatch* watch = watches_; watch != nullptr; watch = watch->next_) {
     watch->device_ = nullptr;
   }
-  FWatches = nullptr;
+  watches_ = nullptr;
 }
 
 void THidDevice::LeaveController(const THidDataEvent& onData, const THidPlugEvent& onUnplug) {
@@ -130,21 +130,13 @@ void THidDevice::LeaveController(const THidDataEvent& onData, const THidPlugEven
     replacement->FOnUnplug = onUnplug;
     replacement->SetPollingDelayTime(FPollingDelayTime);
     replacement->SetThreadSleepTime(FThreadSleepTime);
+    --host.CounterOf(*this);
+    ++host.CounterOf(*replacement);
     entry = std::move(replacement);
-    if (FIsCheckedOut) {
-      --host.FNumCheckedOutDevices;
-      ++host.FNumCheckedInDevices;
-    }
     return;
   }
   host.FList.erase(host.FList.begin() + index);
-  if (!FIsPluggedIn) {
-    --host.FNumUnpluggedDevices;
-  } else if (FIsCheckedOut) {
-    --host.FNumCheckedOutDevices;
-  } else {
-    --host.FNumCheckedInDevices;
-  }
+  --host.CounterOf(*this);
 }
 
 bool THidDevice::IsUsable() const {
@@ -178,7 +170,7 @@ bool THidDevice::OpenFileEx(THidOpenExMode Mode) {
     return false;
   }
   if (Mode == THidOpenExMode::omhRead) {
-    std::lock_guard guard(FOverlappedReadLock);
+    std::lock_guard guard(overlappedReadLock_);
     if (!FHidOverlappedRead.IsOpen()) {
       HANDLE handle = OpenPath(FPnPInfo->DevicePath(), GENERIC_READ, FILE_FLAG_OVERLAPPED);
       if (handle != INVALID_HANDLE_VALUE) {
@@ -207,7 +199,7 @@ void THidDevice::CloseFile() {
 void THidDevice::CloseFileEx(THidOpenExMode Mode) {
   if (Mode == THidOpenExMode::omhRead) {
     // A read thread may be opening or using the handle right now.
-    std::lock_guard guard(FOverlappedReadLock);
+    std::lock_guard guard(overlappedReadLock_);
     FHidOverlappedRead.Reset();
     FNumOverlappedBuffers = 0;
   } else {
@@ -241,14 +233,21 @@ bool THidDevice::SetFeature(void* Report, int32_t Size) {
 }
 
 bool THidDevice::CheckOut() {
-  if (FMyController == nullptr || !FIsPluggedIn || FIsCheckedOut) {
-    return false;
+  THidDevice* self = nullptr;
+  return FMyController != nullptr && FMyController->TryCheckOut(*this, self);
+}
+
+void THidDevice::SetCheckedOut(bool checkedOut) {
+  if (FIsCheckedOut == checkedOut) {
+    return;
   }
-  FIsCheckedOut = true;
-  ++FMyController->FNumCheckedOutDevices;
-  --FMyController->FNumCheckedInDevices;
-  StartReadThread();
-  return true;
+  if (FMyController == nullptr) {
+    FIsCheckedOut = checkedOut;
+    return;
+  }
+  --FMyController->CounterOf(*this);
+  FIsCheckedOut = checkedOut;
+  ++FMyController->CounterOf(*this);
 }
 
 PHIDP_PREPARSED_DATA THidDevice::PreparsedData() {
@@ -297,7 +296,7 @@ void THidDevice::SetNumInputBuffers(int32_t Value) {
 }
 
 void THidDevice::SetNumOverlappedBuffers(int32_t Value) {
-  std::lock_guard guard(FOverlappedReadLock);
+  std::lock_guard guard(overlappedReadLock_);
   if (Value != FNumOverlappedBuffers && OpenFileEx(THidOpenExMode::omhRead)) {
     (void)platform::HidD_SetNumInputBuffers(FHidOverlappedRead.Get(), static_cast<ULONG>(Value));
     ULONG count = 0;
@@ -357,7 +356,7 @@ void THidDevice::StartReadThread() {
     return;
   }
   FDataThread = THidDeviceReadThread::CreateForDevice(this);
-  ++FReadThreadGeneration;
+  ++readThreadGeneration_;
 }
 
 bool THidDevice::StopReadThread() {
@@ -366,14 +365,14 @@ bool THidDevice::StopReadThread() {
   const TDeviceWatch watch(this);
   while (!watch.Gone() && FDataThread) {
     THidDeviceReadThread* thread = FDataThread.get();
-    const uint32_t generation = FReadThreadGeneration;
+    const uint32_t generation = readThreadGeneration_;
     thread->Terminate();
     TMainThreadQueue::Instance().ServeUntil(
-        [&] { return watch.Gone() || FReadThreadGeneration != generation || thread->Finished(); });
-    if (!watch.Gone() && FReadThreadGeneration == generation) {
+        [&] { return watch.Gone() || readThreadGeneration_ != generation || thread->Finished(); });
+    if (!watch.Gone() && readThreadGeneration_ == generation) {
       thread->WaitFor();
       FDataThread.reset();
-      ++FReadThreadGeneration;
+      ++readThreadGeneration_;
     }
   }
   return !watch.Gone();
@@ -382,7 +381,7 @@ bool THidDevice::StopReadThread() {
 bool THidDevice::MarkUnplugged() {
   {
     // A running read thread sees the handle open and the device usable, or neither.
-    std::lock_guard guard(FOverlappedReadLock);
+    std::lock_guard guard(overlappedReadLock_);
     CloseAll();
     FIsPluggedIn = false;
   }

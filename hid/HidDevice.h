@@ -210,6 +210,9 @@ class THidDevice {
   // Starts the read thread when OnData is set, the device is plugged in, checked
   // out and was opened with read-write access, and none runs yet.
   void StartReadThread();
+  // The one transition between checked in and out: the flag and the counters of
+  // the controller that lists the device move together.
+  void SetCheckedOut(bool checkedOut);
   // Ends and frees the read thread, serving its main-thread deliveries while it
   // waits. Never from the read thread or its handlers. False when a handler
   // served meanwhile freed the device.
@@ -278,14 +281,14 @@ class THidDevice {
   std::unique_ptr<THidDeviceReadThread> FDataThread;
   // Changes whenever FDataThread does, so that a stop can tell that a handler
   // stopped (or replaced) the thread while it waited.
-  uint32_t FReadThreadGeneration = 0;
+  uint32_t readThreadGeneration_ = 0;
   // The overlapped read handle, opened by the read thread and closed by the
   // main thread (on unplug, after a callback). Recursive: a read opens the
   // handle, and an unplug closes every handle, under it.
-  std::recursive_mutex FOverlappedReadLock;
+  std::recursive_mutex overlappedReadLock_;
   int32_t FTag = 0;
   // The watches that learn when this object is freed.
-  TDeviceWatch* FWatches = nullptr;
+  TDeviceWatch* watches_ = nullptr;
 };
 
 // Tells whether a device was freed while the watch existed, for code that hands
@@ -293,12 +296,12 @@ class THidDevice {
 // so looking it up in the list cannot tell).
 class TDeviceWatch {
  public:
-  explicit TDeviceWatch(THidDevice* device) : device_(device), next_(device->FWatches) {
-    device->FWatches = this;
+  explicit TDeviceWatch(THidDevice* device) : device_(device), next_(device->watches_) {
+    device->watches_ = this;
   }
   ~TDeviceWatch() {
     if (device_ != nullptr) {
-      for (TDeviceWatch** at = &device_->FWatches; *at != nullptr; at = &(*at)->next_) {
+      for (TDeviceWatch** at = &device_->watches_; *at != nullptr; at = &(*at)->next_) {
         if (*at == this) {
           *at = next_;
           break;

@@ -6,8 +6,8 @@
 #include "hid/DeviceChangeNotifier.h"
 #include "hid/FlagScope.h"
 #include "hid/MainThread.h"
-#include "hid/PlatformKernel.h"
 #include "platform/Hid.h"
+#include "platform/PlatformKernel.h"
 #include "platform/SetupApi.h"
 
 namespace quorvel::hid {
@@ -53,9 +53,9 @@ THidDeviceController::THidDeviceController(TLayerComponent* AOwner,
                                            THidDeviceCreateError AOnHidCtlDeviceCreateError,
                                            TNotifyEvent AOnDeviceChange)
     : TLayerComponent(AOwner), FVersion(u"1.0.35") {
-  FSetupApiBinding.Set(platform::BindSetupApi(), &platform::UnbindSetupApi);
-  if (FSetupApiBinding.Bound()) {
-    FHidBinding.Set(platform::BindHid(), &platform::UnbindHid);
+  setupApiBinding_.Set(platform::BindSetupApi(), &platform::UnbindSetupApi);
+  if (setupApiBinding_.Bound()) {
+    hidBinding_.Set(platform::BindHid(), &platform::UnbindHid);
   }
   FHidGuid = kHidInterfaceClass;
   if (platform::HidBound()) {
@@ -65,15 +65,15 @@ THidDeviceController::THidDeviceController(TLayerComponent* AOwner,
   try {
     SetOnDeviceChange(AOnDeviceChange);
     if (platform::HidBound()) {
-      FNotifier = std::make_unique<TDeviceChangeNotifier>(
+      notifier_ = std::make_unique<TDeviceChangeNotifier>(
           TDeviceChangeNotifier::TWndProc::Of<&THidDeviceController::DeviceChangeWndProc>(this));
       // One scan that raises OnDeviceChange whatever it finds, once the
       // application pumps.
-      FNotifier->Post(kWmDeviceChange, kDbtDevNodesChanged, -1);
+      notifier_->Post(kWmDeviceChange, kDbtDevNodesChanged, -1);
     }
   } catch (...) {
     // The bindings go with the members; the devices must go first.
-    FNotifier.reset();
+    notifier_.reset();
     FreeDevices();
     throw;
   }
@@ -92,7 +92,7 @@ THidDeviceController::~THidDeviceController() {
   } catch (...) {
   }
   FOnEnumerate = {};
-  FNotifier.reset();
+  notifier_.reset();
   FreeDevices();
 }
 
@@ -378,13 +378,13 @@ void THidDeviceController::DeviceChangeWndProc(UINT Msg, std::uintptr_t WParam,
 void THidDeviceController::ProcessMessages() {
   // Read threads' deliveries first: their threads are blocked until they ran.
   TMainThreadQueue::Instance().Serve();
-  if (FNotifier) {
-    FNotifier->ProcessMessages();
+  if (notifier_) {
+    notifier_->ProcessMessages();
   }
 }
 
 int THidDeviceController::MessageFd() const {
-  return FNotifier ? FNotifier->Fd() : -1;
+  return notifier_ ? notifier_->Fd() : -1;
 }
 
 void THidDeviceController::SetOnDeviceChange(TNotifyEvent Value) {

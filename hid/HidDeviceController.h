@@ -46,7 +46,7 @@ class THidDeviceController : public TLayerComponent, private THidDeviceHost {
   // thread's window messages carry them).
   int MessageFd() const;
   // The notification channel, absent without the HID library.
-  TDeviceChangeNotifier* Notifier() const { return FNotifier.get(); }
+  TDeviceChangeNotifier* Notifier() const { return notifier_.get(); }
 
   // The device list, for reading: entries in order, unplugged ones included.
   int32_t DeviceCount() const { return static_cast<int32_t>(FList.size()); }
@@ -159,8 +159,8 @@ class THidDeviceController : public TLayerComponent, private THidDeviceHost {
 
   // Declared first so that they are released last, after every device is gone;
   // SetupApi is given back before HID.
-  TBinding FHidBinding;
-  TBinding FSetupApiBinding;
+  TBinding hidBinding_;
+  TBinding setupApiBinding_;
 
   GUID FHidGuid{};
   THidPlugEvent FOnArrival;
@@ -172,7 +172,7 @@ class THidDeviceController : public TLayerComponent, private THidDeviceHost {
   TString FDummy;
   bool FInDeviceChange = false;
   std::intptr_t FLParam = 0;
-  std::unique_ptr<TDeviceChangeNotifier> FNotifier;
+  std::unique_ptr<TDeviceChangeNotifier> notifier_;
 };
 
 }  // namespace quorvel::hid

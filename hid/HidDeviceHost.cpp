@@ -22,4 +22,23 @@ int32_t THidDeviceHost::IndexOf(const THidDevice* device) const {
   return -1;
 }
 
+int32_t& THidDeviceHost::CounterOf(const THidDevice& device) {
+  if (!device.FIsPluggedIn) {
+    return FNumUnpluggedDevices;
+  }
+  return device.FIsCheckedOut ? FNumCheckedOutDevices : FNumCheckedInDevices;
+}
+
+bool THidDeviceHost::TryCheckOut(THidDevice& device, THidDevice*& HidDev) {
+  // A free entry is plugged in between operations, but inside OnUnplug and
+  // OnRemoval the vanished device is still listed, free and unplugged.
+  if (device.FIsCheckedOut || !device.FIsPluggedIn) {
+    return false;
+  }
+  HidDev = &device;
+  device.SetCheckedOut(true);
+  device.StartReadThread();
+  return true;
+}
+
 }  // namespace quorvel::hid

@@ -24,6 +24,11 @@ class THidDeviceHost {
 
   // The list position of `device`, or -1.
   int32_t IndexOf(const THidDevice* device) const;
+  // The counter a listed device stands in: unplugged, else checked out or in.
+  int32_t& CounterOf(const THidDevice& device);
+  // Checks a listed, plugged-in, free device out and starts its read thread;
+  // `HidDev` receives it. False, and nothing changes, for any other.
+  bool TryCheckOut(THidDevice& device, THidDevice*& HidDev);
 
   int32_t FDevPollingDelayTime = 0;
   int32_t FDevThreadSleepTime = 100;

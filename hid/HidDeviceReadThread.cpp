@@ -4,7 +4,7 @@
 
 #include "hid/HidDevice.h"
 #include "hid/MainThread.h"
-#include "hid/PlatformKernel.h"
+#include "platform/PlatformKernel.h"
 
 namespace quorvel::hid {
 namespace {
@@ -51,7 +51,7 @@ void THidDeviceReadThread::Execute() {
     // A handler's error ends the loop; the device stops the thread later.
   }
   Settle(lastWait);
-  FFinished.store(true);
+  finished_.store(true);
   TMainThreadQueue::Instance().Wake();
 }
 

@@ -25,7 +25,7 @@ class THidDeviceReadThread : public TCustomThread {
   const char* ClassName() const noexcept override { return "THidDeviceReadThread"; }
 
   // True once the body has returned.
-  bool Finished() const { return FFinished.load(); }
+  bool Finished() const { return finished_.load(); }
 
   THidDevice* Device = nullptr;
   uint32_t NumBytesRead = 0;
@@ -45,7 +45,7 @@ class THidDeviceReadThread : public TCustomThread {
   void DeliverDataError();
 
   uint32_t FErr = 0;
-  std::atomic<bool> FFinished{false};
+  std::atomic<bool> finished_{false};
 };
 
 }  // namespace quorvel::hid

@@ -1,26 +1,13 @@
 // THidDevice: the report parser's calls, link collection nodes and raw I/O.
 #include "hid/HidDevice.h"
-#include "hid/PlatformKernel.h"
 #include "platform/Hid.h"
+#include "platform/PlatformKernel.h"
 
 namespace quorvel::hid {
 namespace {
 
 PCHAR Bytes(void* buffer) {
   return static_cast<PCHAR>(buffer);
-}
-
-// CancelIo from the already loaded kernel module; nullptr where it is missing.
-using TCancelIo = BOOL(WINAPI*)(HANDLE);
-TCancelIo CancelIoEntry() {
-#ifdef _WIN32
-  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  return kernel == nullptr ? nullptr
-                           : reinterpret_cast<TCancelIo>(
-                                 reinterpret_cast<void*>(::GetProcAddress(kernel, "CancelIo")));
-#else
-  return &::CancelIo;
-#endif
 }
 
 }  // namespace
@@ -243,7 +230,7 @@ bool THidDevice::FlushQueue() {
 
 bool THidDevice::ReadFileEx(void* Report, uint32_t ToRead,
                             LPOVERLAPPED_COMPLETION_ROUTINE CallBack) {
-  std::lock_guard guard(FOverlappedReadLock);
+  std::lock_guard guard(overlappedReadLock_);
   if (!FIsPluggedIn) {
     // The read thread reports this code after an unplug, not a stale one.
     ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
@@ -270,7 +257,7 @@ bool THidDevice::WriteFileEx(const void* Report, uint32_t ToWrite,
 }
 
 uint32_t THidDevice::HidOverlappedReadResult() {
-  std::lock_guard guard(FOverlappedReadLock);
+  std::lock_guard guard(overlappedReadLock_);
   DWORD count = 0;
   return FHidOverlappedRead.IsOpen() &&
                  ::GetOverlappedResult(FHidOverlappedRead.Get(), &FOvlRead, &count, FALSE) != 0
@@ -287,13 +274,13 @@ uint32_t THidDevice::HidOverlappedWriteResult() {
 }
 
 bool THidDevice::CancelIO(THidOpenExMode Mode) {
-  std::unique_lock guard(FOverlappedReadLock, std::defer_lock);
+  std::unique_lock guard(overlappedReadLock_, std::defer_lock);
   if (Mode == THidOpenExMode::omhRead) {
     guard.lock();
   }
   const TDeviceHandle& handle =
       Mode == THidOpenExMode::omhRead ? FHidOverlappedRead : FHidOverlappedWrite;
-  TCancelIo cancel = CancelIoEntry();
+  platform::TCancelIo cancel = platform::CancelIoEntry();
   return handle.IsOpen() && cancel != nullptr && cancel(handle.Get()) != 0;
 }
 

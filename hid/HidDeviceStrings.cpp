@@ -6,8 +6,8 @@
 
 #include "hid/HidDevice.h"
 #include "hid/LanguageIds.h"
-#include "hid/PlatformKernel.h"
 #include "platform/Hid.h"
+#include "platform/PlatformKernel.h"
 
 namespace quorvel::hid {
 namespace {

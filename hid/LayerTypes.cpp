@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <future>
 
-#include "hid/ThreadNaming.h"
+#include "platform/ThreadNaming.h"
 
 namespace quorvel::hid {
+
+using platform::CurrentThreadId;
+using platform::ShowThreadName;
+using platform::ToAnsiCodePage;
 
 TLayerComponent::TLayerComponent(TLayerComponent* AOwner) : owner_(AOwner) {
   if (owner_ != nullptr) {

@@ -1,35 +1,6 @@
 #include "hid/MainThread.h"
 
-#ifndef _WIN32
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cstdint>
-#endif
-
 namespace quorvel::hid {
-
-#ifndef _WIN32
-TMainThreadQueue::TMainThreadQueue() : ready_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-TMainThreadQueue::~TMainThreadQueue() {
-  if (ready_ >= 0) {
-    ::close(ready_);
-  }
-}
-void TMainThreadQueue::Signal() {
-  const std::uint64_t one = 1;
-  (void)::write(ready_, &one, sizeof one);
-}
-void TMainThreadQueue::Drain() {
-  std::uint64_t count = 0;
-  (void)::read(ready_, &count, sizeof count);
-}
-#else
-TMainThreadQueue::TMainThreadQueue() = default;
-TMainThreadQueue::~TMainThreadQueue() = default;
-void TMainThreadQueue::Signal() {}
-void TMainThreadQueue::Drain() {}
-#endif
 
 TMainThreadQueue& TMainThreadQueue::Instance() {
   static TMainThreadQueue queue;
@@ -41,7 +12,7 @@ void TMainThreadQueue::Synchronize(const std::function<void()>& routine) {
   std::unique_lock guard(lock_);
   waiting_.push_back(&request);
   changed_.notify_all();
-  Signal();
+  ready_.Signal();
   for (const auto& [waker, context] : wakers_) {
     waker(context);
   }
@@ -54,7 +25,7 @@ void TMainThreadQueue::Synchronize(const std::function<void()>& routine) {
 bool TMainThreadQueue::Serve() {
   // Drained before the count is taken: a routine posted in between is either
   // counted or signals again.
-  Drain();
+  ready_.Drain();
   std::size_t due = 0;
   {
     std::lock_guard guard(lock_);

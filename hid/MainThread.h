@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/WakeEvent.h"
+
 namespace quorvel::hid {
 
 class TMainThreadQueue {
@@ -34,7 +36,7 @@ class TMainThreadQueue {
   std::size_t Waiting();
   // POSIX: a descriptor that polls readable while a routine waits, so event
   // loops can watch it (the controller's MessageFd includes it); -1 elsewhere.
-  int ReadyFd() const { return ready_; }
+  int ReadyFd() const { return ready_.Fd(); }
   // Called, under the queue's lock (so it must not block), whenever a routine
   // starts to wait: a loop that watches no descriptor (Windows) is woken this way.
   using TWaker = void (*)(void* context);
@@ -42,10 +44,8 @@ class TMainThreadQueue {
   void RemoveWaker(TWaker waker, void* context);
 
  private:
-  TMainThreadQueue();
-  ~TMainThreadQueue();
-  void Signal();
-  void Drain();
+  TMainThreadQueue() = default;
+  ~TMainThreadQueue() = default;
 
   struct TRequest {
     const std::function<void()>* routine;
@@ -57,7 +57,7 @@ class TMainThreadQueue {
   std::condition_variable changed_;
   std::deque<TRequest*> waiting_;  // each lives on its worker's stack until it ran
   std::vector<std::pair<TWaker, void*>> wakers_;
-  int ready_ = -1;
+  platform::TWakeEvent ready_;
 };
 
 }  // namespace quorvel::hid

@@ -97,28 +97,36 @@ class TParser {
   bool LocalsComplete(const TItem& item);
   bool AddRange(const TItem& min, const TItem& max);
   bool AddCaps(const TItem& item, TReportKind kind, uint32_t bitOffset);
+  // The caps of an array or a variable item, appended to `caps` in the model's order;
+  // `nextIndex` moves past the data indices they take.
+  bool ArrayCaps(const TItem& item, const TCap& base, uint32_t bitOffset, uint32_t& nextIndex,
+                 std::vector<TCap>& caps);
+  bool VariableCaps(const TItem& item, const TCap& base, uint32_t bitOffset, uint32_t& nextIndex,
+                    std::vector<TCap>& caps);
+  TCap UsageCap(const TCap& base, const TUsage& usage) const;
+  bool FailOnDataIndices(const TItem& item);
   TCap BaseCap(uint32_t data);
   bool CheckCapCount(const TItem& item, TReportKind kind, std::size_t adding);
   void Finish();
 
-  TReportDescriptor Out;
-  TParseError Error;
-  TGlobals Globals;
-  std::vector<TGlobals> Pushed;
-  TLocals Locals;
-  std::vector<uint16_t> Open;  // node indices of the open collections of the current TLC
+  TReportDescriptor out_;
+  TParseError error_;
+  TGlobals globals_;
+  std::vector<TGlobals> pushed_;
+  TLocals locals_;
+  std::vector<uint16_t> open_;  // node indices of the open collections of the current TLC
   // Bits of every report so far, device-wide, and which reports each TLC uses.
-  std::array<std::array<uint32_t, 256>, kReportKinds> ReportBits{};
-  std::vector<std::array<std::bitset<256>, kReportKinds>> Used;
+  std::array<std::array<uint32_t, 256>, kReportKinds> reportBits_{};
+  std::vector<std::array<std::bitset<256>, kReportKinds>> used_;
 
-  TCollectionModel& Current() { return Out.Collections.back(); }
+  TCollectionModel& Current() { return out_.Collections.back(); }
 };
 
 bool TParser::Fail(const TItem& item, std::string message) {
-  Error.Offset = item.Offset;
-  Error.Prefix = item.Prefix;
-  Error.Message = "offset " + std::to_string(item.Offset) + ", item " + Hex(item.Prefix) + ": " +
-                  std::move(message);
+  error_.Offset = item.Offset;
+  error_.Prefix = item.Prefix;
+  error_.Message = "offset " + std::to_string(item.Offset) + ", item " + Hex(item.Prefix) + ": " +
+                   std::move(message);
   return false;
 }
 
@@ -129,7 +137,7 @@ TParseResult TParser::Run(std::span<const uint8_t> bytes) {
     std::string fetchError;
     if (!reader.Next(item, fetchError)) {
       Fail(item, std::move(fetchError));
-      return {std::nullopt, Error};
+      return {std::nullopt, error_};
     }
     bool ok = true;
     switch (item.Type) {
@@ -147,33 +155,33 @@ TParseResult TParser::Run(std::span<const uint8_t> bytes) {
         break;  // no meaning defined; skipped like the kernel does
     }
     if (!ok) {
-      return {std::nullopt, Error};
+      return {std::nullopt, error_};
     }
   }
   TItem end;
   end.Offset = bytes.size();
-  if (!Open.empty()) {
-    Fail(end, std::to_string(Open.size()) + " collection(s) not closed at the end");
-    return {std::nullopt, Error};
+  if (!open_.empty()) {
+    Fail(end, std::to_string(open_.size()) + " collection(s) not closed at the end");
+    return {std::nullopt, error_};
   }
-  if (Out.Collections.empty()) {
+  if (out_.Collections.empty()) {
     Fail(end, "no top-level collection");
-    return {std::nullopt, Error};
+    return {std::nullopt, error_};
   }
   Finish();
-  return {std::move(Out), {}};
+  return {std::move(out_), {}};
 }
 
 void TParser::Finish() {
-  for (std::size_t c = 0; c < Out.Collections.size(); ++c) {
-    auto& collection = Out.Collections[c];
+  for (std::size_t c = 0; c < out_.Collections.size(); ++c) {
+    auto& collection = out_.Collections[c];
     for (std::size_t kind = 0; kind < kReportKinds; ++kind) {
-      if (Used[c][kind].none()) {
+      if (used_[c][kind].none()) {
         continue;  // most collections use one or two of the three kinds
       }
       for (uint32_t id = 0; id < 256; ++id) {
-        if (Used[c][kind].test(id)) {
-          const uint32_t bytes = (8 + ReportBits[kind][id] + 7) / 8;
+        if (used_[c][kind].test(id)) {
+          const uint32_t bytes = (8 + reportBits_[kind][id] + 7) / 8;
           collection.Reports.push_back({static_cast<TReportKind>(kind), static_cast<uint8_t>(id),
                                         static_cast<uint16_t>(bytes)});
         }
@@ -193,27 +201,27 @@ bool TParser::OnMain(const TItem& item) {
     case kCollection:
       return OnCollection(item);
     case kEndCollection:
-      if (Open.empty()) {
+      if (open_.empty()) {
         return Fail(item, "End Collection without an open collection");
       }
-      Open.pop_back();
-      Locals = TLocals{};
+      open_.pop_back();
+      locals_ = TLocals{};
       return true;
     default:
-      Locals = TLocals{};  // reserved main item: no fields, but it still ends the locals
+      locals_ = TLocals{};  // reserved main item: no fields, but it still ends the locals
       return true;
   }
 }
 
 bool TParser::LocalsComplete(const TItem& item) {
-  if (Locals.InDelimiter) {
+  if (locals_.InDelimiter) {
     return Fail(item, std::string(MainName(item.Tag)) + " inside an open Delimiter set");
   }
-  if (Locals.PendingMin) {
+  if (locals_.PendingMin) {
     return Fail(item,
                 "Usage Minimum without Usage Maximum before " + std::string(MainName(item.Tag)));
   }
-  if (Locals.PendingMax) {
+  if (locals_.PendingMax) {
     return Fail(item,
                 "Usage Maximum without Usage Minimum before " + std::string(MainName(item.Tag)));
   }
@@ -224,24 +232,24 @@ bool TParser::OnCollection(const TItem& item) {
   if (!LocalsComplete(item)) {
     return false;
   }
-  if (Open.size() >= kMaxCollectionDepth) {
+  if (open_.size() >= kMaxCollectionDepth) {
     return Fail(item, "collections nested deeper than " + std::to_string(kMaxCollectionDepth));
   }
   TLinkNode node{};
-  if (!Locals.Usages.empty()) {
+  if (!locals_.Usages.empty()) {
     // Aliased collection usages: the first one declared is the preferred one.
-    const TUsage& usage = Locals.Usages.front();
+    const TUsage& usage = locals_.Usages.front();
     node.LinkUsage = usage.Min;
-    node.LinkUsagePage = usage.HasPage ? usage.Page : Globals.UsagePage;
+    node.LinkUsagePage = usage.HasPage ? usage.Page : globals_.UsagePage;
   }
   node.CollectionType = static_cast<uint8_t>(item.Data & 0xFFu);
-  if (Open.empty()) {
-    Out.Collections.emplace_back();
-    Used.emplace_back();
+  if (open_.empty()) {
+    out_.Collections.emplace_back();
+    used_.emplace_back();
     Current().Usage = node.LinkUsage;
     Current().UsagePage = node.LinkUsagePage;
     Current().Nodes.push_back(node);
-    Open.push_back(0);
+    open_.push_back(0);
   } else {
     auto& nodes = Current().Nodes;
     if (nodes.size() >= kMaxLinkCollections) {
@@ -249,83 +257,83 @@ bool TParser::OnCollection(const TItem& item) {
                             " collections in one top-level collection");
     }
     const auto index = static_cast<uint16_t>(nodes.size());
-    TLinkNode& parent = nodes[Open.back()];
-    node.Parent = Open.back();
+    TLinkNode& parent = nodes[open_.back()];
+    node.Parent = open_.back();
     // The newest child becomes the parent's first; the sibling chain runs backwards.
     node.NextSibling = parent.FirstChild;
     parent.FirstChild = index;
     ++parent.NumberOfChildren;
     nodes.push_back(node);
-    Open.push_back(index);
+    open_.push_back(index);
   }
-  Locals = TLocals{};
+  locals_ = TLocals{};
   return true;
 }
 
 bool TParser::OnReportItem(const TItem& item, TReportKind kind) {
-  if (Open.empty()) {
+  if (open_.empty()) {
     return Fail(item, std::string(MainName(item.Tag)) + " item outside any collection");
   }
   if (!LocalsComplete(item)) {
     return false;
   }
-  const uint32_t bits = Globals.ReportSize * Globals.ReportCount;  // both limited, no overflow
+  const uint32_t bits = globals_.ReportSize * globals_.ReportCount;  // both limited, no overflow
   bool ok = true;
   if (bits > 0) {
     const std::size_t k = IndexOf(kind);
-    uint32_t& reportBits = ReportBits[k][Globals.ReportId];
+    uint32_t& reportBits = reportBits_[k][globals_.ReportId];
     const uint32_t offset = 8 + reportBits;
     reportBits += bits;
     const uint32_t bytes = (8 + reportBits + 7) / 8;
     if (bytes > kMaxReportBytes) {
       return Fail(item, std::string(MainName(item.Tag)) + " report " +
-                            std::to_string(Globals.ReportId) + " grows to " +
+                            std::to_string(globals_.ReportId) + " grows to " +
                             std::to_string(bytes) + " bytes, more than " +
                             std::to_string(kMaxReportBytes));
     }
-    Used.back()[k].set(Globals.ReportId);
-    if (!Locals.Usages.empty()) {
+    used_.back()[k].set(globals_.ReportId);
+    if (!locals_.Usages.empty()) {
       ok = AddCaps(item, kind, offset);
     }
   }
-  Locals = TLocals{};
+  locals_ = TLocals{};
   return ok;
 }
 
 TCap TParser::BaseCap(uint32_t data) {
   TCap cap{};
-  cap.ReportId = Globals.ReportId;
+  cap.ReportId = globals_.ReportId;
   cap.BitField = static_cast<uint16_t>(data & 0xFFFFu);
-  cap.LinkCollection = Open.back();
-  const TLinkNode& node = Current().Nodes[Open.back()];
+  cap.LinkCollection = open_.back();
+  const TLinkNode& node = Current().Nodes[open_.back()];
   cap.LinkUsage = node.LinkUsage;
   cap.LinkUsagePage = node.LinkUsagePage;
   cap.IsAbsolute = (data & kRelative) == 0;
   cap.HasNull = (data & kNullState) != 0;
-  cap.BitSize = static_cast<uint16_t>(Globals.ReportSize);
-  cap.LogicalMin = Globals.LogicalMin;
-  cap.LogicalMax = Globals.LogicalMax;
-  cap.PhysicalMin = Globals.PhysicalMin;
-  cap.PhysicalMax = Globals.PhysicalMax;
-  cap.UnitsExp = Globals.UnitExponent;
-  cap.Units = Globals.Unit;
-  if (Locals.StringMin && Locals.StringMax) {
+  cap.BitSize = static_cast<uint16_t>(globals_.ReportSize);
+  cap.LogicalMin = globals_.LogicalMin;
+  cap.LogicalMax = globals_.LogicalMax;
+  cap.PhysicalMin = globals_.PhysicalMin;
+  cap.PhysicalMax = globals_.PhysicalMax;
+  cap.UnitsExp = globals_.UnitExponent;
+  cap.Units = globals_.Unit;
+  if (locals_.StringMin && locals_.StringMax) {
     cap.IsStringRange = true;
-    cap.StringMin = static_cast<uint16_t>(*Locals.StringMin);
-    cap.StringMax = static_cast<uint16_t>(*Locals.StringMax);
-  } else if (Locals.StringIndex) {
-    cap.StringMin = cap.StringMax = static_cast<uint16_t>(*Locals.StringIndex);
+    cap.StringMin = static_cast<uint16_t>(*locals_.StringMin);
+    cap.StringMax = static_cast<uint16_t>(*locals_.StringMax);
+  } else if (locals_.StringIndex) {
+    cap.StringMin = cap.StringMax = static_cast<uint16_t>(*locals_.StringIndex);
   }
-  if (Locals.DesignatorMin && Locals.DesignatorMax) {
+  if (locals_.DesignatorMin && locals_.DesignatorMax) {
     cap.IsDesignatorRange = true;
-    cap.DesignatorMin = static_cast<uint16_t>(*Locals.DesignatorMin);
-    cap.DesignatorMax = static_cast<uint16_t>(*Locals.DesignatorMax);
-  } else if (Locals.DesignatorIndex) {
-    cap.DesignatorMin = cap.DesignatorMax = static_cast<uint16_t>(*Locals.DesignatorIndex);
+    cap.DesignatorMin = static_cast<uint16_t>(*locals_.DesignatorMin);
+    cap.DesignatorMax = static_cast<uint16_t>(*locals_.DesignatorMax);
+  } else if (locals_.DesignatorIndex) {
+    cap.DesignatorMin = cap.DesignatorMax = static_cast<uint16_t>(*locals_.DesignatorIndex);
   }
   auto& unknowns = Current().Unknowns;
   cap.FirstToken = static_cast<uint16_t>(unknowns.size());
-  cap.TokenCount = static_cast<uint16_t>(Globals.Unknowns.size());
+  cap.TokenCount = static_cast<uint16_t>(globals_.Unknowns.size());
   return cap;
 }
 
@@ -335,115 +343,130 @@ bool TParser::CheckCapCount(const TItem& item, TReportKind kind, std::size_t add
     return Fail(
         item, "more than " + std::to_string(kMaxCaps) + " " + MainName(item.Tag) + " capabilities");
   }
-  if (Current().Unknowns.size() + Globals.Unknowns.size() > 0xFFFF) {
+  if (Current().Unknowns.size() + globals_.Unknowns.size() > 0xFFFF) {
     return Fail(item, "too many reserved global items");
   }
   return true;
 }
 
 bool TParser::AddCaps(const TItem& item, TReportKind kind, uint32_t bitOffset) {
-  if (!CheckCapCount(item, kind, Locals.Usages.size())) {
+  if (!CheckCapCount(item, kind, locals_.Usages.size())) {
     return false;
   }
   const TCap base = BaseCap(item.Data);
-  const bool variable = (item.Data & kVariable) != 0;
-  const uint32_t size = Globals.ReportSize;
   auto& model = Current();
   const std::size_t k = IndexOf(kind);
   uint32_t nextIndex = model.DataIndices[k];
-
-  auto makeCap = [&](const TUsage& usage) {
-    TCap cap = base;
-    cap.UsagePage = usage.HasPage ? usage.Page : Globals.UsagePage;
-    cap.UsageMin = usage.Min;
-    cap.UsageMax = usage.Max;
-    cap.IsRange = usage.IsRange;
-    return cap;
-  };
-
-  std::vector<TCap> caps;  // descriptor order first, reversed below
-  std::vector<uint32_t> sets;
-  if (!variable) {
-    // Array: each field holds an index into the concatenated usages of the item.
-    uint32_t position = 0;
-    for (std::size_t i = 0; i < Locals.Usages.size(); ++i) {
-      const TUsage& usage = Locals.Usages[i];
-      if (i > 0 && Locals.Usages[i - 1].Set == usage.Set) {
-        return Fail(item, "aliased usages in an array item");
-      }
-      TCap cap = makeCap(usage);
-      cap.IsButton = true;
-      cap.IsArray = true;
-      cap.Fields = static_cast<uint16_t>(Globals.ReportCount);
-      cap.BitOffset = bitOffset;
-      cap.ArrayFirst = position;
-      position += usage.Count();
-      cap.DataIndexMin = static_cast<uint16_t>(nextIndex);
-      nextIndex += usage.Count();
-      if (nextIndex > kMaxDataIndices) {
-        return Fail(item, "more than " + std::to_string(kMaxDataIndices) + " data indices");
-      }
-      cap.DataIndexMax = static_cast<uint16_t>(nextIndex - 1);
-      caps.push_back(cap);
-    }
-    std::reverse(caps.begin(), caps.end());
-  } else {
-    // Variable: usages take fields in order; the last one takes every field left over, and
-    // usages beyond the fields are dropped.
-    uint32_t remaining = Globals.ReportCount;
-    uint32_t field = 0;
-    for (std::size_t i = 0; i < Locals.Usages.size() && remaining > 0;) {
-      std::size_t end = i + 1;  // [i, end): one delimited set of aliases
-      while (end < Locals.Usages.size() && Locals.Usages[end].Set == Locals.Usages[i].Set) {
-        ++end;
-      }
-      const bool last = end == Locals.Usages.size();
-      uint32_t fields = 1;
-      if (Locals.Usages[i].IsRange) {
-        fields = std::min(Locals.Usages[i].Count(), remaining);
-      } else if (last) {
-        fields = remaining;
-      }
-      for (std::size_t a = i; a < end; ++a) {
-        TCap cap = makeCap(Locals.Usages[a]);
-        if (cap.IsRange) {
-          cap.UsageMax = static_cast<uint16_t>(cap.UsageMin + fields - 1);
-        }
-        cap.IsButton = size == 1;
-        cap.Fields = static_cast<uint16_t>(fields);
-        cap.BitOffset = bitOffset + field * size;
-        caps.push_back(cap);
-        sets.push_back(static_cast<uint32_t>(i));
-      }
-      field += fields;
-      remaining -= fields;
-      i = end;
-    }
-    // Caps of the item appear last usage first; aliases of one set end with the preferred
-    // one, and data indices rise along the list.
-    std::reverse(caps.begin(), caps.end());
-    std::reverse(sets.begin(), sets.end());
-    for (std::size_t i = 0; i < caps.size();) {
-      std::size_t end = i + 1;
-      while (end < caps.size() && sets[end] == sets[i]) {
-        ++end;
-      }
-      const uint32_t count = caps[i].IsRange ? caps[i].UsageCount() : 1;
-      if (nextIndex + count > kMaxDataIndices) {
-        return Fail(item, "more than " + std::to_string(kMaxDataIndices) + " data indices");
-      }
-      for (std::size_t a = i; a < end; ++a) {
-        caps[a].IsAlias = a + 1 < end;
-        caps[a].DataIndexMin = static_cast<uint16_t>(nextIndex);
-        caps[a].DataIndexMax = static_cast<uint16_t>(nextIndex + count - 1);
-      }
-      nextIndex += count;
-      i = end;
-    }
+  std::vector<TCap> caps;
+  const bool added = (item.Data & kVariable) != 0
+                         ? VariableCaps(item, base, bitOffset, nextIndex, caps)
+                         : ArrayCaps(item, base, bitOffset, nextIndex, caps);
+  if (!added) {
+    return false;
   }
   model.DataIndices[k] = static_cast<uint16_t>(nextIndex);
-  model.Unknowns.insert(model.Unknowns.end(), Globals.Unknowns.begin(), Globals.Unknowns.end());
+  model.Unknowns.insert(model.Unknowns.end(), globals_.Unknowns.begin(), globals_.Unknowns.end());
   model.Caps[k].insert(model.Caps[k].end(), caps.begin(), caps.end());
+  return true;
+}
+
+TCap TParser::UsageCap(const TCap& base, const TUsage& usage) const {
+  TCap cap = base;
+  cap.UsagePage = usage.HasPage ? usage.Page : globals_.UsagePage;
+  cap.UsageMin = usage.Min;
+  cap.UsageMax = usage.Max;
+  cap.IsRange = usage.IsRange;
+  return cap;
+}
+
+bool TParser::FailOnDataIndices(const TItem& item) {
+  return Fail(item, "more than " + std::to_string(kMaxDataIndices) + " data indices");
+}
+
+// Array: each field holds an index into the concatenated usages of the item.
+bool TParser::ArrayCaps(const TItem& item, const TCap& base, uint32_t bitOffset,
+                        uint32_t& nextIndex, std::vector<TCap>& caps) {
+  uint32_t position = 0;
+  for (std::size_t i = 0; i < locals_.Usages.size(); ++i) {
+    const TUsage& usage = locals_.Usages[i];
+    if (i > 0 && locals_.Usages[i - 1].Set == usage.Set) {
+      return Fail(item, "aliased usages in an array item");
+    }
+    TCap cap = UsageCap(base, usage);
+    cap.IsButton = true;
+    cap.IsArray = true;
+    cap.Fields = static_cast<uint16_t>(globals_.ReportCount);
+    cap.BitOffset = bitOffset;
+    cap.ArrayFirst = position;
+    position += usage.Count();
+    cap.DataIndexMin = static_cast<uint16_t>(nextIndex);
+    nextIndex += usage.Count();
+    if (nextIndex > kMaxDataIndices) {
+      return FailOnDataIndices(item);
+    }
+    cap.DataIndexMax = static_cast<uint16_t>(nextIndex - 1);
+    caps.push_back(cap);
+  }
+  std::reverse(caps.begin(), caps.end());
+  return true;
+}
+
+// Variable: usages take fields in order; the last one takes every field left over, and
+// usages beyond the fields are dropped.
+bool TParser::VariableCaps(const TItem& item, const TCap& base, uint32_t bitOffset,
+                           uint32_t& nextIndex, std::vector<TCap>& caps) {
+  const uint32_t size = globals_.ReportSize;
+  std::vector<uint32_t> sets;  // the delimited set of each cap, in descriptor order
+  uint32_t remaining = globals_.ReportCount;
+  uint32_t field = 0;
+  for (std::size_t i = 0; i < locals_.Usages.size() && remaining > 0;) {
+    std::size_t end = i + 1;  // [i, end): one delimited set of aliases
+    while (end < locals_.Usages.size() && locals_.Usages[end].Set == locals_.Usages[i].Set) {
+      ++end;
+    }
+    const bool last = end == locals_.Usages.size();
+    uint32_t fields = 1;
+    if (locals_.Usages[i].IsRange) {
+      fields = std::min(locals_.Usages[i].Count(), remaining);
+    } else if (last) {
+      fields = remaining;
+    }
+    for (std::size_t a = i; a < end; ++a) {
+      TCap cap = UsageCap(base, locals_.Usages[a]);
+      if (cap.IsRange) {
+        cap.UsageMax = static_cast<uint16_t>(cap.UsageMin + fields - 1);
+      }
+      cap.IsButton = size == 1;
+      cap.Fields = static_cast<uint16_t>(fields);
+      cap.BitOffset = bitOffset + field * size;
+      caps.push_back(cap);
+      sets.push_back(static_cast<uint32_t>(i));
+    }
+    field += fields;
+    remaining -= fields;
+    i = end;
+  }
+  // Caps of the item appear last usage first; aliases of one set end with the preferred
+  // one, and data indices rise along the list.
+  std::reverse(caps.begin(), caps.end());
+  std::reverse(sets.begin(), sets.end());
+  for (std::size_t i = 0; i < caps.size();) {
+    std::size_t end = i + 1;
+    while (end < caps.size() && sets[end] == sets[i]) {
+      ++end;
+    }
+    const uint32_t count = caps[i].IsRange ? caps[i].UsageCount() : 1;
+    if (nextIndex + count > kMaxDataIndices) {
+      return FailOnDataIndices(item);
+    }
+    for (std::size_t a = i; a < end; ++a) {
+      caps[a].IsAlias = a + 1 < end;
+      caps[a].DataIndexMin = static_cast<uint16_t>(nextIndex);
+      caps[a].DataIndexMax = static_cast<uint16_t>(nextIndex + count - 1);
+    }
+    nextIndex += count;
+    i = end;
+  }
   return true;
 }
 
@@ -453,64 +476,64 @@ bool TParser::OnGlobal(const TItem& item) {
       if (item.Data > 0xFFFF) {
         return Fail(item, "Usage Page " + Hex(item.Data) + " wider than 16 bits");
       }
-      Globals.UsagePage = static_cast<uint16_t>(item.Data);
+      globals_.UsagePage = static_cast<uint16_t>(item.Data);
       return true;
     case kLogicalMin:
-      Globals.LogicalMin = item.Signed();
+      globals_.LogicalMin = item.Signed();
       return true;
     case kLogicalMax:
-      Globals.LogicalMax = item.Signed();
+      globals_.LogicalMax = item.Signed();
       return true;
     case kPhysicalMin:
-      Globals.PhysicalMin = item.Signed();
+      globals_.PhysicalMin = item.Signed();
       return true;
     case kPhysicalMax:
-      Globals.PhysicalMax = item.Signed();
+      globals_.PhysicalMax = item.Signed();
       return true;
     case kUnitExponent:
-      Globals.UnitExponent = static_cast<uint32_t>(item.Signed());
+      globals_.UnitExponent = static_cast<uint32_t>(item.Signed());
       return true;
     case kUnit:
-      Globals.Unit = item.Unsigned();
+      globals_.Unit = item.Unsigned();
       return true;
     case kReportSize:
       if (item.Data > kMaxReportSize) {
         return Fail(item, "Report Size " + std::to_string(item.Data) + " above " +
                               std::to_string(kMaxReportSize));
       }
-      Globals.ReportSize = item.Data;
+      globals_.ReportSize = item.Data;
       return true;
     case kReportId:
       if (item.Data == 0 || item.Data > 0xFF) {
         return Fail(item, "Report ID " + std::to_string(item.Data) + " outside 1..255");
       }
-      Globals.ReportId = static_cast<uint8_t>(item.Data);
-      Out.UsesReportIds = true;
+      globals_.ReportId = static_cast<uint8_t>(item.Data);
+      out_.UsesReportIds = true;
       return true;
     case kReportCount:
       if (item.Data > kMaxReportCount) {
         return Fail(item, "Report Count " + std::to_string(item.Data) + " above " +
                               std::to_string(kMaxReportCount));
       }
-      Globals.ReportCount = item.Data;
+      globals_.ReportCount = item.Data;
       return true;
     case kPush:
-      if (Pushed.size() >= kMaxPushDepth) {
+      if (pushed_.size() >= kMaxPushDepth) {
         return Fail(item, "Push deeper than " + std::to_string(kMaxPushDepth));
       }
-      Pushed.push_back(Globals);
+      pushed_.push_back(globals_);
       return true;
     case kPop:
-      if (Pushed.empty()) {
+      if (pushed_.empty()) {
         return Fail(item, "Pop without Push");
       }
-      Globals = std::move(Pushed.back());
-      Pushed.pop_back();
+      globals_ = std::move(pushed_.back());
+      pushed_.pop_back();
       return true;
     default: {
       // Reserved global tag: kept for the extended attributes; a later one of the same
       // prefix replaces the earlier, as any global item does.
-      auto& unknowns = Globals.Unknowns;
+      auto& unknowns = globals_.Unknowns;
       auto same = std::find_if(unknowns.begin(), unknowns.end(),
                                [&](const TUnknownGlobal& u) { return u.Prefix == item.Prefix; });
       if (same != unknowns.end()) {
@@ -542,17 +565,17 @@ bool TParser::AddRange(const TItem& min, const TItem& max) {
   if (usage.Max < usage.Min) {
     return Fail(max, "Usage Maximum " + Hex(usage.Max) + " below Usage Minimum " + Hex(usage.Min));
   }
-  usage.Set = Locals.NextSet++;
-  Locals.Usages.push_back(usage);
+  usage.Set = locals_.NextSet++;
+  locals_.Usages.push_back(usage);
   return true;
 }
 
 bool TParser::OnLocal(const TItem& item) {
   const bool addsUsage = item.Tag == kUsage || item.Tag == kUsageMin || item.Tag == kUsageMax;
-  if (addsUsage && Locals.Usages.size() >= kMaxUsages) {
+  if (addsUsage && locals_.Usages.size() >= kMaxUsages) {
     return Fail(item, "more than " + std::to_string(kMaxUsages) + " usages for one main item");
   }
-  if ((item.Tag == kUsageMin || item.Tag == kUsageMax) && Locals.InDelimiter) {
+  if ((item.Tag == kUsageMin || item.Tag == kUsageMax) && locals_.InDelimiter) {
     return Fail(item, "usage range inside a Delimiter set");
   }
   switch (item.Tag) {
@@ -563,64 +586,64 @@ bool TParser::OnLocal(const TItem& item) {
         usage.HasPage = true;
         usage.Page = static_cast<uint16_t>(item.Data >> 16);
       }
-      usage.Set = Locals.InDelimiter ? Locals.NextSet - 1 : Locals.NextSet++;
-      Locals.Usages.push_back(usage);
+      usage.Set = locals_.InDelimiter ? locals_.NextSet - 1 : locals_.NextSet++;
+      locals_.Usages.push_back(usage);
       return true;
     }
     case kUsageMin:
-      if (Locals.PendingMin) {
+      if (locals_.PendingMin) {
         return Fail(item, "second Usage Minimum without Usage Maximum");
       }
-      if (Locals.PendingMax) {
-        const TItem max = *Locals.PendingMax;
-        Locals.PendingMax.reset();
+      if (locals_.PendingMax) {
+        const TItem max = *locals_.PendingMax;
+        locals_.PendingMax.reset();
         return AddRange(item, max);
       }
-      Locals.PendingMin = item;
+      locals_.PendingMin = item;
       return true;
     case kUsageMax:
-      if (Locals.PendingMax) {
+      if (locals_.PendingMax) {
         return Fail(item, "second Usage Maximum without Usage Minimum");
       }
-      if (Locals.PendingMin) {
-        const TItem min = *Locals.PendingMin;
-        Locals.PendingMin.reset();
+      if (locals_.PendingMin) {
+        const TItem min = *locals_.PendingMin;
+        locals_.PendingMin.reset();
         return AddRange(min, item);
       }
-      Locals.PendingMax = item;
+      locals_.PendingMax = item;
       return true;
     case kDesignatorIndex:
-      Locals.DesignatorIndex = item.Data;
+      locals_.DesignatorIndex = item.Data;
       return true;
     case kDesignatorMin:
-      Locals.DesignatorMin = item.Data;
+      locals_.DesignatorMin = item.Data;
       return true;
     case kDesignatorMax:
-      Locals.DesignatorMax = item.Data;
+      locals_.DesignatorMax = item.Data;
       return true;
     case kStringIndex:
-      Locals.StringIndex = item.Data;
+      locals_.StringIndex = item.Data;
       return true;
     case kStringMin:
-      Locals.StringMin = item.Data;
+      locals_.StringMin = item.Data;
       return true;
     case kStringMax:
-      Locals.StringMax = item.Data;
+      locals_.StringMax = item.Data;
       return true;
     case kDelimiter:
       if (item.Data == 1) {
-        if (Locals.InDelimiter) {
+        if (locals_.InDelimiter) {
           return Fail(item, "nested Delimiter set");
         }
-        Locals.InDelimiter = true;
-        ++Locals.NextSet;
+        locals_.InDelimiter = true;
+        ++locals_.NextSet;
         return true;
       }
       if (item.Data == 0) {
-        if (!Locals.InDelimiter) {
+        if (!locals_.InDelimiter) {
           return Fail(item, "Delimiter close without open");
         }
-        Locals.InDelimiter = false;
+        locals_.InDelimiter = false;
         return true;
       }
       return Fail(item, "Delimiter value " + std::to_string(item.Data) + " is neither 0 nor 1");

@@ -393,17 +393,23 @@ NTSTATUS FindValue(TReport& report, bool setter, USAGE page, USHORT linkCollecti
       found);
 }
 
-// Opens the report and finds the value control for page/collection/usage: the
-// first steps of every value call.
-NTSTATUS OpenValue(const HIDP_REPORT_TYPE& type, PHIDP_PREPARSED_DATA data, PCHAR report,
+// The opening of every value call: opens the report and finds the value control for
+// page/collection/usage, then hands both to `body`, which does the rest.
+template <typename Body>
+NTSTATUS WithValue(const HIDP_REPORT_TYPE& type, PHIDP_PREPARSED_DATA data, PCHAR report,
                    ULONG reportLength, bool setter, USAGE page, USHORT linkCollection, USAGE usage,
-                   TReport& r, const TCap*& cap) {
-  cap = nullptr;
-  const NTSTATUS status = OpenReport(type, data, report, reportLength, r);
-  if (status != HIDP_STATUS_SUCCESS) {
+                   Body body) {
+  TReport r;
+  if (const NTSTATUS status = OpenReport(type, data, report, reportLength, r);
+      status != HIDP_STATUS_SUCCESS) {
     return status;
   }
-  return FindValue(r, setter, page, linkCollection, usage, cap);
+  const TCap* cap = nullptr;
+  if (const NTSTATUS status = FindValue(r, setter, page, linkCollection, usage, cap);
+      status != HIDP_STATUS_SUCCESS) {
+    return status;
+  }
+  return body(r, *cap);
 }
 
 bool LogPhyConsistent(const TCap& cap) {
@@ -419,27 +425,23 @@ uint64_t MulDivRound(uint64_t a, uint64_t b, uint64_t c) {
 NTSTATUS ValueArray(const HIDP_REPORT_TYPE& type, USAGE page, USHORT linkCollection, USAGE usage,
                     PCHAR buffer, USHORT bufferLength, PHIDP_PREPARSED_DATA data, PCHAR report,
                     ULONG reportLength, bool set) {
-  TReport r;
-  const TCap* cap = nullptr;
-  if (const NTSTATUS status =
-          OpenValue(type, data, report, reportLength, set, page, linkCollection, usage, r, cap);
-      status != HIDP_STATUS_SUCCESS) {
-    return status;
-  }
-  if (!cap->IsValueArray()) {
-    return HIDP_STATUS_NOT_VALUE_ARRAY;
-  }
-  if (cap->BitSize % 8 != 0) {
-    return HIDP_STATUS_NOT_IMPLEMENTED;
-  }
-  const uint32_t bits = uint32_t{cap->BitSize} * cap->Fields;
-  if (buffer == nullptr || bufferLength < (bits + 7) / 8) {
-    return HIDP_STATUS_BUFFER_TOO_SMALL;
-  }
-  std::span<uint8_t> caller{reinterpret_cast<uint8_t*>(buffer), bufferLength};
-  const bool copied = set ? CopyBits(caller, 0, r.Bytes, cap->BitOffset, bits)
-                          : CopyBits(r.Bytes, cap->BitOffset, caller, 0, bits);
-  return copied ? HIDP_STATUS_SUCCESS : HIDP_STATUS_INTERNAL_ERROR;
+  return WithValue(type, data, report, reportLength, set, page, linkCollection, usage,
+                   [&](TReport& r, const TCap& cap) -> NTSTATUS {
+                     if (!cap.IsValueArray()) {
+                       return HIDP_STATUS_NOT_VALUE_ARRAY;
+                     }
+                     if (cap.BitSize % 8 != 0) {
+                       return HIDP_STATUS_NOT_IMPLEMENTED;
+                     }
+                     const uint32_t bits = uint32_t{cap.BitSize} * cap.Fields;
+                     if (buffer == nullptr || bufferLength < (bits + 7) / 8) {
+                       return HIDP_STATUS_BUFFER_TOO_SMALL;
+                     }
+                     std::span<uint8_t> caller{reinterpret_cast<uint8_t*>(buffer), bufferLength};
+                     const bool copied = set ? CopyBits(caller, 0, r.Bytes, cap.BitOffset, bits)
+                                             : CopyBits(r.Bytes, cap.BitOffset, caller, 0, bits);
+                     return copied ? HIDP_STATUS_SUCCESS : HIDP_STATUS_INTERNAL_ERROR;
+                   });
 }
 
 template <typename Record>
@@ -803,55 +805,48 @@ NTSTATUS NTAPI HidP_GetUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                                   USHORT LinkCollection, USAGE Usage, PULONG UsageValue,
                                   PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
                                   ULONG ReportLength) {
-  TReport r;
-  const TCap* cap = nullptr;
-  if (const NTSTATUS status = OpenValue(ReportType, PreparsedData, Report, ReportLength,
-                                        /*setter=*/false, UsagePage, LinkCollection, Usage, r, cap);
-      status != HIDP_STATUS_SUCCESS) {
-    return status;
-  }
-  if (UsageValue == nullptr) {
-    return HIDP_STATUS_BUFFER_TOO_SMALL;
-  }
-  *UsageValue = ReadField(r, *cap, FieldOf(*cap, Usage));
-  return HIDP_STATUS_SUCCESS;
+  return WithValue(ReportType, PreparsedData, Report, ReportLength, /*setter=*/false, UsagePage,
+                   LinkCollection, Usage, [&](TReport& r, const TCap& cap) -> NTSTATUS {
+                     if (UsageValue == nullptr) {
+                       return HIDP_STATUS_BUFFER_TOO_SMALL;
+                     }
+                     *UsageValue = ReadField(r, cap, FieldOf(cap, Usage));
+                     return HIDP_STATUS_SUCCESS;
+                   });
 }
 
 NTSTATUS NTAPI HidP_GetScaledUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                                         USHORT LinkCollection, USAGE Usage, PLONG UsageValue,
                                         PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
                                         ULONG ReportLength) {
-  TReport r;
-  const TCap* cap = nullptr;
-  if (const NTSTATUS status = OpenValue(ReportType, PreparsedData, Report, ReportLength,
-                                        /*setter=*/false, UsagePage, LinkCollection, Usage, r, cap);
-      status != HIDP_STATUS_SUCCESS) {
-    return status;
-  }
-  if (UsageValue == nullptr) {
-    return HIDP_STATUS_BUFFER_TOO_SMALL;
-  }
-  if (!LogPhyConsistent(*cap)) {
-    return HIDP_STATUS_BAD_LOG_PHY_VALUES;
-  }
-  const int64_t logical = FieldValue(r, *cap, FieldOf(*cap, Usage));
-  if (logical < cap->LogicalMin || logical > cap->LogicalMax) {
-    if (cap->HasNull) {
-      *UsageValue = 0;
-      return HIDP_STATUS_NULL;
-    }
-    return HIDP_STATUS_VALUE_OUT_OF_RANGE;
-  }
-  if (cap->PhysicalMin == 0 && cap->PhysicalMax == 0) {
-    *UsageValue = static_cast<LONG>(logical);
-    return HIDP_STATUS_SUCCESS;
-  }
-  const uint64_t scaled =
-      MulDivRound(static_cast<uint64_t>(logical - cap->LogicalMin),
-                  static_cast<uint64_t>(int64_t{cap->PhysicalMax} - cap->PhysicalMin),
-                  static_cast<uint64_t>(int64_t{cap->LogicalMax} - cap->LogicalMin));
-  *UsageValue = static_cast<LONG>(cap->PhysicalMin + static_cast<int64_t>(scaled));
-  return HIDP_STATUS_SUCCESS;
+  return WithValue(ReportType, PreparsedData, Report, ReportLength, /*setter=*/false, UsagePage,
+                   LinkCollection, Usage, [&](TReport& r, const TCap& cap) -> NTSTATUS {
+                     if (UsageValue == nullptr) {
+                       return HIDP_STATUS_BUFFER_TOO_SMALL;
+                     }
+                     if (!LogPhyConsistent(cap)) {
+                       return HIDP_STATUS_BAD_LOG_PHY_VALUES;
+                     }
+                     const int64_t logical = FieldValue(r, cap, FieldOf(cap, Usage));
+                     if (logical < cap.LogicalMin || logical > cap.LogicalMax) {
+                       if (cap.HasNull) {
+                         *UsageValue = 0;
+                         return HIDP_STATUS_NULL;
+                       }
+                       return HIDP_STATUS_VALUE_OUT_OF_RANGE;
+                     }
+                     if (cap.PhysicalMin == 0 && cap.PhysicalMax == 0) {
+                       *UsageValue = static_cast<LONG>(logical);
+                       return HIDP_STATUS_SUCCESS;
+                     }
+                     const uint64_t scaled = MulDivRound(
+                         static_cast<uint64_t>(logical - cap.LogicalMin),
+                         static_cast<uint64_t>(int64_t{cap.PhysicalMax} - cap.PhysicalMin),
+                         static_cast<uint64_t>(int64_t{cap.LogicalMax} - cap.LogicalMin));
+                     *UsageValue =
+                         static_cast<LONG>(cap.PhysicalMin + static_cast<int64_t>(scaled));
+                     return HIDP_STATUS_SUCCESS;
+                   });
 }
 
 NTSTATUS NTAPI HidP_GetUsageValueArray(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
@@ -867,59 +862,53 @@ NTSTATUS NTAPI HidP_SetUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                                   USHORT LinkCollection, USAGE Usage, ULONG UsageValue,
                                   PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
                                   ULONG ReportLength) {
-  TReport r;
-  const TCap* cap = nullptr;
-  if (const NTSTATUS status = OpenValue(ReportType, PreparsedData, Report, ReportLength,
-                                        /*setter=*/true, UsagePage, LinkCollection, Usage, r, cap);
-      status != HIDP_STATUS_SUCCESS) {
-    return status;
-  }
-  const uint32_t field = FieldOf(*cap, Usage);
-  WriteBits(r.Bytes, FieldBit(*cap, field), cap->BitSize, UsageValue);
-  return HIDP_STATUS_SUCCESS;
+  return WithValue(ReportType, PreparsedData, Report, ReportLength, /*setter=*/true, UsagePage,
+                   LinkCollection, Usage, [&](TReport& r, const TCap& cap) -> NTSTATUS {
+                     const uint32_t field = FieldOf(cap, Usage);
+                     WriteBits(r.Bytes, FieldBit(cap, field), cap.BitSize, UsageValue);
+                     return HIDP_STATUS_SUCCESS;
+                   });
 }
 
 NTSTATUS NTAPI HidP_SetScaledUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                                         USHORT LinkCollection, USAGE Usage, LONG UsageValue,
                                         PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
                                         ULONG ReportLength) {
-  TReport r;
-  const TCap* cap = nullptr;
-  if (const NTSTATUS status = OpenValue(ReportType, PreparsedData, Report, ReportLength,
-                                        /*setter=*/true, UsagePage, LinkCollection, Usage, r, cap);
-      status != HIDP_STATUS_SUCCESS) {
-    return status;
-  }
-  if (!LogPhyConsistent(*cap)) {
-    return HIDP_STATUS_BAD_LOG_PHY_VALUES;
-  }
-  const uint32_t bit = FieldBit(*cap, FieldOf(*cap, Usage));
-  const bool hasPhysical = cap->PhysicalMin != 0 || cap->PhysicalMax != 0;
-  const int32_t low = hasPhysical ? cap->PhysicalMin : cap->LogicalMin;
-  const int32_t high = hasPhysical ? cap->PhysicalMax : cap->LogicalMax;
-  if (UsageValue < low || UsageValue > high) {
-    const std::optional<uint32_t> null = NullRaw(*cap);
-    if (cap->HasNull && null) {
-      WriteBits(r.Bytes, bit, cap->BitSize, *null);
-      return HIDP_STATUS_NULL;
-    }
-    return HIDP_STATUS_VALUE_OUT_OF_RANGE;
-  }
-  int64_t logical = UsageValue;
-  if (hasPhysical) {
-    logical =
-        cap->LogicalMin + static_cast<int64_t>(MulDivRound(
-                              static_cast<uint64_t>(int64_t{UsageValue} - low),
-                              static_cast<uint64_t>(int64_t{cap->LogicalMax} - cap->LogicalMin),
-                              static_cast<uint64_t>(int64_t{high} - low)));
-  }
-  const auto raw = static_cast<uint32_t>(logical);
-  if (FieldNumber(raw, cap->BitSize, cap->LogicalMin < 0) != logical) {
-    // A logical range wider than the field: the value would read back as another one.
-    return HIDP_STATUS_VALUE_OUT_OF_RANGE;
-  }
-  WriteBits(r.Bytes, bit, cap->BitSize, raw);
-  return HIDP_STATUS_SUCCESS;
+  return WithValue(ReportType, PreparsedData, Report, ReportLength, /*setter=*/true, UsagePage,
+                   LinkCollection, Usage, [&](TReport& r, const TCap& cap) -> NTSTATUS {
+                     if (!LogPhyConsistent(cap)) {
+                       return HIDP_STATUS_BAD_LOG_PHY_VALUES;
+                     }
+                     const uint32_t bit = FieldBit(cap, FieldOf(cap, Usage));
+                     const bool hasPhysical = cap.PhysicalMin != 0 || cap.PhysicalMax != 0;
+                     const int32_t low = hasPhysical ? cap.PhysicalMin : cap.LogicalMin;
+                     const int32_t high = hasPhysical ? cap.PhysicalMax : cap.LogicalMax;
+                     if (UsageValue < low || UsageValue > high) {
+                       const std::optional<uint32_t> null = NullRaw(cap);
+                       if (cap.HasNull && null) {
+                         WriteBits(r.Bytes, bit, cap.BitSize, *null);
+                         return HIDP_STATUS_NULL;
+                       }
+                       return HIDP_STATUS_VALUE_OUT_OF_RANGE;
+                     }
+                     int64_t logical = UsageValue;
+                     if (hasPhysical) {
+                       logical =
+                           cap.LogicalMin +
+                           static_cast<int64_t>(MulDivRound(
+                               static_cast<uint64_t>(int64_t{UsageValue} - low),
+                               static_cast<uint64_t>(int64_t{cap.LogicalMax} - cap.LogicalMin),
+                               static_cast<uint64_t>(int64_t{high} - low)));
+                     }
+                     const auto raw = static_cast<uint32_t>(logical);
+                     if (FieldNumber(raw, cap.BitSize, cap.LogicalMin < 0) != logical) {
+                       // A logical range wider than the field: the value would read back as another
+                       // one.
+                       return HIDP_STATUS_VALUE_OUT_OF_RANGE;
+                     }
+                     WriteBits(r.Bytes, bit, cap.BitSize, raw);
+                     return HIDP_STATUS_SUCCESS;
+                   });
 }
 
 NTSTATUS NTAPI HidP_SetUsageValueArray(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,

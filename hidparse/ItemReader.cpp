@@ -21,24 +21,24 @@ int32_t TItem::Signed() const {
 
 bool TItemReader::Next(TItem& item, std::string& error) {
   item = TItem{};
-  item.Offset = Pos;
-  item.Prefix = Bytes[Pos];
-  const std::size_t left = Bytes.size() - Pos - 1;
+  item.Offset = pos_;
+  item.Prefix = bytes_[pos_];
+  const std::size_t left = bytes_.size() - pos_ - 1;
   if (item.Prefix == kLongItemPrefix) {
     // Long items carry no meaning in HID 1.11; their length is all we need to skip them.
     if (left < 2) {
       error = "long item header truncated";
       return false;
     }
-    const std::size_t dataSize = Bytes[Pos + 1];
+    const std::size_t dataSize = bytes_[pos_ + 1];
     if (left - 2 < dataSize) {
       error = "long item of " + std::to_string(dataSize) + " data bytes truncated";
       return false;
     }
     item.Type = TItemType::Long;
-    item.Tag = Bytes[Pos + 2];
+    item.Tag = bytes_[pos_ + 2];
     item.Size = static_cast<uint8_t>(dataSize);
-    Pos += 3 + dataSize;
+    pos_ += 3 + dataSize;
     return true;
   }
   static constexpr uint8_t kSizes[4] = {0, 1, 2, 4};
@@ -51,9 +51,9 @@ bool TItemReader::Next(TItem& item, std::string& error) {
     return false;
   }
   for (uint8_t i = 0; i < item.Size; ++i) {
-    item.Data |= uint32_t{Bytes[Pos + 1 + i]} << (8 * i);
+    item.Data |= uint32_t{bytes_[pos_ + 1 + i]} << (8 * i);
   }
-  Pos += 1u + item.Size;
+  pos_ += 1u + item.Size;
   return true;
 }
 

@@ -25,15 +25,15 @@ struct TItem {
 
 class TItemReader {
  public:
-  explicit TItemReader(std::span<const uint8_t> bytes) : Bytes(bytes) {}
+  explicit TItemReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
 
-  bool AtEnd() const { return Pos >= Bytes.size(); }
+  bool AtEnd() const { return pos_ >= bytes_.size(); }
   // Reads the next item; false with a message when it runs past the end.
   bool Next(TItem& item, std::string& error);
 
  private:
-  std::span<const uint8_t> Bytes;
-  std::size_t Pos = 0;
+  std::span<const uint8_t> bytes_;
+  std::size_t pos_ = 0;
 };
 
 }  // namespace quorvel::hidparse

@@ -14,6 +14,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "platform/posix/LinuxOnly.h"
 #include "platform/posix/OwnModules.h"
 #endif
 
@@ -146,13 +147,8 @@ namespace {
 
 // The folder of the running executable, or empty when the system cannot say.
 std::string ExecutableDirectory() {
-  std::string path(4096, '\0');
-  const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) {
-    return {};
-  }
-  path.resize(static_cast<std::size_t>(length));
-  return path.substr(0, path.rfind('/'));
+  const std::string path = posix::OwnExecutablePath();
+  return path.empty() ? std::string() : path.substr(0, path.rfind('/'));
 }
 
 std::string LoadedFrom(TModule module) {

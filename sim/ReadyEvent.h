@@ -3,21 +3,26 @@
 // POSIX has one; on Windows the simulation's reads are synchronous.
 #pragma once
 
+#if defined(__linux__)
+#include "platform/posix/LinuxOnly.h"
+#endif
+
 namespace quorvel::sim {
 
 class TReadyEvent {
  public:
-  TReadyEvent();
-  ~TReadyEvent();
+  TReadyEvent() = default;
   TReadyEvent(const TReadyEvent&) = delete;
   TReadyEvent& operator=(const TReadyEvent&) = delete;
 
-  int Fd() const { return FFd; }  // -1 where there is none
+  int Fd() const;  // -1 where there is none
   void Set(bool ready);
 
  private:
-  int FFd = -1;
-  bool FReady = false;
+#if defined(__linux__)
+  posix::TUniqueFd fd_ = posix::OpenWakeDescriptor();
+#endif
+  bool ready_ = false;
 };
 
 }  // namespace quorvel::sim

@@ -46,29 +46,29 @@ class TDeviceInfoSets {
   }
 
   HDEVINFO Add(std::unique_ptr<TDeviceInfoSet> set) {
-    std::lock_guard lock(FMutex);
-    const auto key = FNext++;
-    FSets[key] = std::move(set);
+    std::lock_guard lock(mutex_);
+    const auto key = next_++;
+    sets_[key] = std::move(set);
     return reinterpret_cast<HDEVINFO>(key);
   }
 
   // The set stays valid for the caller until SetupDiDestroyDeviceInfoList; a caller
   // that destroys a set while using it elsewhere breaks the platform's contract too.
   TDeviceInfoSet* Find(HDEVINFO handle) {
-    std::lock_guard lock(FMutex);
-    const auto it = FSets.find(reinterpret_cast<std::uintptr_t>(handle));
-    return it == FSets.end() ? nullptr : it->second.get();
+    std::lock_guard lock(mutex_);
+    const auto it = sets_.find(reinterpret_cast<std::uintptr_t>(handle));
+    return it == sets_.end() ? nullptr : it->second.get();
   }
 
   bool Remove(HDEVINFO handle) {
-    std::lock_guard lock(FMutex);
-    return FSets.erase(reinterpret_cast<std::uintptr_t>(handle)) != 0;
+    std::lock_guard lock(mutex_);
+    return sets_.erase(reinterpret_cast<std::uintptr_t>(handle)) != 0;
   }
 
  private:
-  std::mutex FMutex;
-  std::map<std::uintptr_t, std::unique_ptr<TDeviceInfoSet>> FSets;
-  std::uintptr_t FNext = 0x5E70001;  // never 0 and never INVALID_HANDLE_VALUE
+  std::mutex mutex_;
+  std::map<std::uintptr_t, std::unique_ptr<TDeviceInfoSet>> sets_;
+  std::uintptr_t next_ = 0x5E70001;  // never 0 and never INVALID_HANDLE_VALUE
 };
 
 BOOL Fail(DWORD error) {

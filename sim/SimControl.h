@@ -32,42 +32,42 @@ class TSimControl {
 #else
     constexpr std::u16string_view kCore = u"libquorvel-sim.so";
 #endif
-    if (!platform::OpenModule(FModule, kCore)) {
+    if (!platform::OpenModule(module_, kCore)) {
       throw std::runtime_error("the simulated world core cannot be loaded");
     }
     bool ok = true;
-    Resolve(FReset, "QuorvelSim_Reset", ok);
-    Resolve(FWorld, "QuorvelSim_World", ok);
-    Resolve(FAddDevice, "QuorvelSim_AddDevice", ok);
-    Resolve(FRemoveDevice, "QuorvelSim_RemoveDevice", ok);
-    Resolve(FChangeDevice, "QuorvelSim_ChangeDevice", ok);
-    Resolve(FDevice, "QuorvelSim_Device", ok);
-    Resolve(FPushInput, "QuorvelSim_PushInput", ok);
-    Resolve(FLog, "QuorvelSim_Log", ok);
-    Resolve(FClearLog, "QuorvelSim_ClearLog", ok);
-    Resolve(FSave, "QuorvelSim_Save", ok);
+    Resolve(reset_, "QuorvelSim_Reset", ok);
+    Resolve(world_, "QuorvelSim_World", ok);
+    Resolve(addDevice_, "QuorvelSim_AddDevice", ok);
+    Resolve(removeDevice_, "QuorvelSim_RemoveDevice", ok);
+    Resolve(changeDevice_, "QuorvelSim_ChangeDevice", ok);
+    Resolve(device_, "QuorvelSim_Device", ok);
+    Resolve(pushInput_, "QuorvelSim_PushInput", ok);
+    Resolve(log_, "QuorvelSim_Log", ok);
+    Resolve(clearLog_, "QuorvelSim_ClearLog", ok);
+    Resolve(save_, "QuorvelSim_Save", ok);
     if (!ok) {
-      platform::CloseModule(FModule);
+      platform::CloseModule(module_);
       throw std::runtime_error("the simulated world core lacks its control functions");
     }
   }
   ~TSimControl() {
-    platform::CloseModule(FModule);
+    platform::CloseModule(module_);
   }
   TSimControl(const TSimControl&) = delete;
   TSimControl& operator=(const TSimControl&) = delete;
 
   // Replaces the devices and clears the log; no argument empties the world.
   void Reset(const TJson& world = TJson::object()) {
-    Call(FReset(world.dump().c_str()));
+    Call(reset_(world.dump().c_str()));
   }
   TJson World() {
-    return Call(FWorld());
+    return Call(world_());
   }
 
   // Adds a device described as in the world file; returns its ID.
   int AddDevice(const TJson& device) {
-    return Call(FAddDevice(device.dump().c_str()))["id"].get<int>();
+    return Call(addDevice_(device.dump().c_str()))["id"].get<int>();
   }
   // A relay board with the identity of the real boards.
   int AddRelayBoard(std::string_view boardId, int relays = 8, std::uint8_t state = 0) {
@@ -75,41 +75,41 @@ class TSimControl {
         {{"relay", {{"boardId", std::string(boardId)}, {"relays", relays}, {"state", state}}}});
   }
   void RemoveDevice(int id) {
-    Call(FRemoveDevice(id));
+    Call(removeDevice_(id));
   }
   // Merges a partial description (JSON merge patch: null removes a field); returns the
   // device as it is afterwards.
   TJson ChangeDevice(int id, const TJson& patch) {
-    return Call(FChangeDevice(id, patch.dump().c_str()));
+    return Call(changeDevice_(id, patch.dump().c_str()));
   }
   TJson SetFaults(int id, const TJson& faults) {
     return ChangeDevice(id, {{"faults", faults}});
   }
   // The device with its run-time state: relay "state" and "commanded", "openHandles".
   TJson Device(int id) {
-    return Call(FDevice(id));
+    return Call(device_(id));
   }
   // An input report in hexadecimal, report ID first ("01 0a 0b").
   void PushInput(int id, std::string_view report) {
-    Call(FPushInput(id, std::string(report).c_str()));
+    Call(pushInput_(id, std::string(report).c_str()));
   }
   // The exchange log, oldest first: {"device", "call", "arg"?, "sent"?, "received"?,
   // "error"} per call that reached a device.
   TJson Log() {
-    return Call(FLog());
+    return Call(log_());
   }
   void ClearLog() {
-    Call(FClearLog());
+    Call(clearLog_());
   }
   // Writes the world file now rather than when the process ends.
   void Save() {
-    Call(FSave());
+    Call(save_());
   }
 
  private:
   template <typename TFunction>
   void Resolve(TFunction& function, const char* name, bool& ok) {
-    function = reinterpret_cast<TFunction>(platform::ResolveSymbol(FModule, name, ok));
+    function = reinterpret_cast<TFunction>(platform::ResolveSymbol(module_, name, ok));
   }
 
   static TJson Call(const char* reply) {
@@ -123,17 +123,17 @@ class TSimControl {
     return json;
   }
 
-  platform::TModule FModule = nullptr;
-  const char* (*FReset)(const char*) = nullptr;
-  const char* (*FWorld)() = nullptr;
-  const char* (*FAddDevice)(const char*) = nullptr;
-  const char* (*FRemoveDevice)(int) = nullptr;
-  const char* (*FChangeDevice)(int, const char*) = nullptr;
-  const char* (*FDevice)(int) = nullptr;
-  const char* (*FPushInput)(int, const char*) = nullptr;
-  const char* (*FLog)() = nullptr;
-  const char* (*FClearLog)() = nullptr;
-  const char* (*FSave)() = nullptr;
+  platform::TModule module_ = nullptr;
+  const char* (*reset_)(const char*) = nullptr;
+  const char* (*world_)() = nullptr;
+  const char* (*addDevice_)(const char*) = nullptr;
+  const char* (*removeDevice_)(int) = nullptr;
+  const char* (*changeDevice_)(int, const char*) = nullptr;
+  const char* (*device_)(int) = nullptr;
+  const char* (*pushInput_)(int, const char*) = nullptr;
+  const char* (*log_)() = nullptr;
+  const char* (*clearLog_)() = nullptr;
+  const char* (*save_)() = nullptr;
 };
 
 }  // namespace quorvel::sim

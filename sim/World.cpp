@@ -56,7 +56,7 @@ TWorld& TWorld::Instance() {
 }
 
 std::shared_ptr<TSimDevice> TWorld::Find(const std::unique_lock<std::mutex>&, int id) const {
-  for (const auto& device : FDevices) {
+  for (const auto& device : devices_) {
     if (device->Id == id) {
       return device;
     }
@@ -76,16 +76,16 @@ bool TWorld::Reset(std::unique_lock<std::mutex>& lock,
     }
     numbered.push_back(std::move(device));
   }
-  for (auto& device : FDevices) {
+  for (auto& device : devices_) {
     device->Removed = true;
     UpdateReady(*device);
   }
-  FDevices = std::move(numbered);
-  for (auto& device : FDevices) {
+  devices_ = std::move(numbered);
+  for (auto& device : devices_) {
     device->Removed = false;
   }
   const auto kept = std::min(log.size(), kMaxLogEntries);
-  FLog.assign(std::make_move_iterator(log.end() - static_cast<std::ptrdiff_t>(kept)),
+  log_.assign(std::make_move_iterator(log.end() - static_cast<std::ptrdiff_t>(kept)),
               std::make_move_iterator(log.end()));
   Changed(lock);
   return true;
@@ -141,67 +141,67 @@ std::string TWorld::Number(const std::vector<std::shared_ptr<TSimDevice>>& devic
 
 int TWorld::Add(std::unique_lock<std::mutex>& lock, std::shared_ptr<TSimDevice> device,
                 std::string& error) {
-  error = Number(FDevices, *device);
+  error = Number(devices_, *device);
   if (!error.empty()) {
     return 0;
   }
   device->Removed = false;
-  FDevices.push_back(device);
+  devices_.push_back(device);
   Changed(lock);
   return device->Id;
 }
 
 bool TWorld::Remove(std::unique_lock<std::mutex>& lock, int id) {
-  const auto it = std::find_if(FDevices.begin(), FDevices.end(),
+  const auto it = std::find_if(devices_.begin(), devices_.end(),
                                [id](const auto& device) { return device->Id == id; });
-  if (it == FDevices.end()) {
+  if (it == devices_.end()) {
     return false;
   }
   (*it)->Removed = true;
   UpdateReady(**it);
-  FDevices.erase(it);
+  devices_.erase(it);
   Changed(lock);
   return true;
 }
 
 void TWorld::ClearLog(std::unique_lock<std::mutex>& lock) {
-  FLog.clear();
+  log_.clear();
   Changed(lock);
 }
 
 void TWorld::Changed(std::unique_lock<std::mutex>&) {
-  FByPath.clear();
-  for (auto& device : FDevices) {
+  byPath_.clear();
+  for (auto& device : devices_) {
     UpdateReady(*device);
     // The path follows the identity, which a change may have touched.
     device->Path = DevicePath(*device);
-    FByPath[device->Path] = device;
+    byPath_[device->Path] = device;
   }
-  PublishDevices(FDevices);
-  FVanishedSincePublished = false;
-  FWake.notify_all();
-  FUnsaved = true;
+  PublishDevices(devices_);
+  vanishedSincePublished_ = false;
+  wake_.notify_all();
+  unsaved_ = true;
 }
 
 void TWorld::SetPersist(TPersist persist) {
   auto lock = Lock();
-  FPersist = std::move(persist);
-  FUnsaved = false;  // the world is what was just read
+  persist_ = std::move(persist);
+  unsaved_ = false;  // the world is what was just read
 }
 
 bool TWorld::Save(const std::unique_lock<std::mutex>& lock, std::string& error) {
-  if (!FPersist || !FUnsaved) {
+  if (!persist_ || !unsaved_) {
     return true;
   }
-  if (!FPersist(*this, lock, error)) {
+  if (!persist_(*this, lock, error)) {
     return false;
   }
-  FUnsaved = false;
+  unsaved_ = false;
   return true;
 }
 
 std::unique_lock<std::mutex> TWorld::LockForExit() const {
-  std::unique_lock lock(FMutex, std::defer_lock);
+  std::unique_lock lock(mutex_, std::defer_lock);
   for (int attempt = 0; attempt < 300 && !lock.try_lock(); ++attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -211,7 +211,7 @@ std::unique_lock<std::mutex> TWorld::LockForExit() const {
 std::vector<TInterfaceInfo> TWorld::Snapshot(bool presentOnly) const {
   auto lock = Lock();
   std::vector<TInterfaceInfo> set;
-  for (const auto& device : FDevices) {
+  for (const auto& device : devices_) {
     if (presentOnly && device->Vanished) {
       continue;
     }
@@ -223,7 +223,7 @@ std::vector<TInterfaceInfo> TWorld::Snapshot(bool presentOnly) const {
 
 std::optional<std::uint32_t> TWorld::DeviceSetError() const {
   auto lock = Lock();
-  for (const auto& device : FDevices) {
+  for (const auto& device : devices_) {
     if (!device->Vanished && device->Faults.DeviceSetError) {
       return device->Faults.DeviceSetError;
     }
@@ -242,7 +242,7 @@ std::uint32_t TWorld::Enter(TSimDevice& device) {
   ++device.Counters.Calls;
   if (device.Faults.VanishAfter && device.Counters.Calls > *device.Faults.VanishAfter) {
     device.Vanished = true;
-    FVanishedSincePublished = true;
+    vanishedSincePublished_ = true;
     UpdateReady(device);
     return ERROR_DEVICE_NOT_CONNECTED;
   }
@@ -251,24 +251,24 @@ std::uint32_t TWorld::Enter(TSimDevice& device) {
 
 std::uint32_t TWorld::Finish(TSimDevice& device, TLogEntry entry) {
   const std::uint32_t error = entry.Error;
-  FLog.push_back(std::move(entry));
-  while (FLog.size() > kMaxLogEntries) {
-    FLog.pop_front();
+  log_.push_back(std::move(entry));
+  while (log_.size() > kMaxLogEntries) {
+    log_.pop_front();
   }
   UpdateReady(device);
-  if (FVanishedSincePublished) {
-    PublishDevices(FDevices);
-    FVanishedSincePublished = false;
+  if (vanishedSincePublished_) {
+    PublishDevices(devices_);
+    vanishedSincePublished_ = false;
   }
-  FWake.notify_all();
-  FUnsaved = true;
+  wake_.notify_all();
+  unsaved_ = true;
   return error;
 }
 
 std::uint32_t TWorld::Open(std::u16string_view path, std::uint32_t access, TSimHandle& handle) {
   auto lock = Lock();
-  const auto found = FByPath.find(std::u16string(path));
-  const auto device = found != FByPath.end() ? found->second : nullptr;
+  const auto found = byPath_.find(std::u16string(path));
+  const auto device = found != byPath_.end() ? found->second : nullptr;
   if (!device) {
     return ERROR_FILE_NOT_FOUND;  // no such path: nothing reached a device
   }
@@ -489,7 +489,7 @@ std::uint32_t TWorld::ReadInput(const TSimHandle& handle, std::span<std::uint8_t
   if (!wait && !device.Gone() && device.Generic.InputQueue.empty()) {
     return ERROR_IO_PENDING;  // not an exchange yet: nothing to log
   }
-  FWake.wait(lock, [&] { return device.Gone() || !device.Generic.InputQueue.empty(); });
+  wake_.wait(lock, [&] { return device.Gone() || !device.Generic.InputQueue.empty(); });
   TLogEntry entry{device.Id, "ReadFile", static_cast<std::uint32_t>(buffer.size()),
                   {},        {},         Enter(device)};
   if (entry.Error == ERROR_SUCCESS) {

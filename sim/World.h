@@ -68,13 +68,13 @@ class TWorld {
 
   // --- Structure (control functions, world file) ---------------------------------
   // The caller holds Lock() for the functions taking a lock reference.
-  std::unique_lock<std::mutex> Lock() const { return std::unique_lock(FMutex); }
+  std::unique_lock<std::mutex> Lock() const { return std::unique_lock(mutex_); }
   const std::vector<std::shared_ptr<TSimDevice>>& Devices(
       const std::unique_lock<std::mutex>&) const {
-    return FDevices;
+    return devices_;
   }
   std::shared_ptr<TSimDevice> Find(const std::unique_lock<std::mutex>&, int id) const;
-  const std::deque<TLogEntry>& Log(const std::unique_lock<std::mutex>&) const { return FLog; }
+  const std::deque<TLogEntry>& Log(const std::unique_lock<std::mutex>&) const { return log_; }
 
   // Replaces every device and the log (of which it keeps the newest kMaxLogEntries),
   // numbering the devices in order as Add does. Devices still open elsewhere are gone.
@@ -145,15 +145,15 @@ class TWorld {
   static std::string Number(const std::vector<std::shared_ptr<TSimDevice>>& devices,
                             TSimDevice& device);
 
-  mutable std::mutex FMutex;
-  std::condition_variable FWake;
-  std::vector<std::shared_ptr<TSimDevice>> FDevices;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::vector<std::shared_ptr<TSimDevice>> devices_;
   // Every present device by its interface path, for the opens.
-  std::unordered_map<std::u16string, std::shared_ptr<TSimDevice>> FByPath;
-  std::deque<TLogEntry> FLog;
-  TPersist FPersist;
-  bool FUnsaved = false;
-  bool FVanishedSincePublished = false;
+  std::unordered_map<std::u16string, std::shared_ptr<TSimDevice>> byPath_;
+  std::deque<TLogEntry> log_;
+  TPersist persist_;
+  bool unsaved_ = false;
+  bool vanishedSincePublished_ = false;
 };
 
 // The interface path of a device: a name of the simulation's own that the platform's

@@ -380,68 +380,67 @@ void ReadCounters(const TJson& json, TSimDevice& device) {
   device.Counters = {count("calls"), count("getFeature"), count("setFeature")};
 }
 
-std::shared_ptr<TSimDevice> ReadDevice(const TJson& json) {
-  OnlyKeys(
-      json, "device",
-      {"id", "instance", "vendorId", "productId", "version", "manufacturer", "product", "serial",
-       "languages", "strings", "properties", "reportDescriptor", "physicalDescriptor", "relay",
-       "generic", "faults", "counters", "numInputBuffers", "vanished",
-       // written for readers by a running process; ignored when read back
-       "path", "openHandles"});
-  auto device = std::make_shared<TSimDevice>();
-  device->Id = static_cast<int>(Number(json.value("id", TJson(0u)), "id", 0x7FFFFFFF));
-  device->Instance =
+// Which device it is: number, instance, kind (relay board or generic) and USB IDs.
+// True for a relay board, whose IDs and texts default to the real boards'.
+bool ReadIdentity(const TJson& json, TSimDevice& device) {
+  device.Id = static_cast<int>(Number(json.value("id", TJson(0u)), "id", 0x7FFFFFFF));
+  device.Instance =
       static_cast<std::uint32_t>(Number(json.value("instance", TJson(0u)), "instance", 0xFFFFFFFF));
   if (json.contains("relay") && json.contains("generic")) {
     Fail("device", "is either a relay board or a generic device, not both");
   }
   const bool relay = json.contains("relay");
   if (relay) {
-    ReadRelay(json["relay"], *device);
+    ReadRelay(json["relay"], device);
   } else if (json.contains("generic")) {
-    ReadGeneric(json["generic"], *device);
+    ReadGeneric(json["generic"], device);
   }
   auto number16 = [&json](const char* key, unsigned fallback) {
     return static_cast<std::uint16_t>(Number(json.value(key, TJson(fallback)), key, 0xFFFF));
   };
-  device->VendorId = number16("vendorId", relay ? 0x16C0 : 0);
-  device->ProductId = number16("productId", relay ? 0x05DF : 0);
-  device->Version = number16("version", relay ? 0x0100 : 0);
+  device.VendorId = number16("vendorId", relay ? 0x16C0 : 0);
+  device.ProductId = number16("productId", relay ? 0x05DF : 0);
+  device.Version = number16("version", relay ? 0x0100 : 0);
+  return relay;
+}
+
+// The texts, the language IDs and the string descriptors by index.
+void ReadStrings(const TJson& json, TSimDevice& device, bool relay) {
   if (relay) {
     // The real boards: the maker's web address, "USBRelayN", no serial number.
-    device->Manufacturer = u"www.dcttech.com";
-    device->Product = u"USBRelay" + Utf8ToUtf16(std::to_string(device->Relay->Relays()));
+    device.Manufacturer = u"www.dcttech.com";
+    device.Product = u"USBRelay" + Utf8ToUtf16(std::to_string(device.Relay->Relays()));
   }
   for (auto [key, field] :
-       {std::pair{"manufacturer", &device->Manufacturer}, std::pair{"product", &device->Product},
-        std::pair{"serial", &device->Serial}}) {
+       {std::pair{"manufacturer", &device.Manufacturer}, std::pair{"product", &device.Product},
+        std::pair{"serial", &device.Serial}}) {
     if (json.contains(key)) {
       *field = OptionalText(json, key);
     }
   }
-  device->Languages = {0x0409};
+  device.Languages = {0x0409};
   if (json.contains("languages")) {
     if (!json["languages"].is_array()) {
       Fail("languages", "must be a list of language IDs");
     }
-    device->Languages.clear();
+    device.Languages.clear();
     for (const auto& language : json["languages"]) {
       const auto id = static_cast<std::uint16_t>(Number(language, "languages", 0xFFFF));
       if (id == 0) {
         Fail("languages", "0 is not a language ID");
       }
-      device->Languages.push_back(id);
+      device.Languages.push_back(id);
     }
-    if (device->Languages.size() > kMaxStringUnits) {
+    if (device.Languages.size() > kMaxStringUnits) {
       Fail("languages", "more than a string descriptor can hold");
     }
   }
   if (!json.contains("strings")) {
     // The usual string indices of a USB device descriptor.
-    for (auto [index, field] : {std::pair{1u, &device->Manufacturer},
-                                std::pair{2u, &device->Product}, std::pair{3u, &device->Serial}}) {
+    for (auto [index, field] : {std::pair{1u, &device.Manufacturer}, std::pair{2u, &device.Product},
+                                std::pair{3u, &device.Serial}}) {
       if (*field) {
-        device->Strings[index] = **field;
+        device.Strings[index] = **field;
       }
     }
   } else {
@@ -454,37 +453,61 @@ std::shared_ptr<TSimDevice> ReadDevice(const TJson& json) {
       if (index == 0) {
         Fail("strings", "index 0 holds the language IDs; use \"languages\"");
       }
-      device->Strings[index] = Text(item.value(), "strings." + item.key(), true);
+      device.Strings[index] = Text(item.value(), "strings." + item.key(), true);
     }
   }
-  device->ReportDescriptor = json.contains("reportDescriptor")
-                                 ? Hex(json["reportDescriptor"], "reportDescriptor")
-                                 : (relay ? TBytes(TRelayBoard::ReportDescriptor().begin(),
-                                                   TRelayBoard::ReportDescriptor().end())
-                                          : TBytes{});
+}
+
+// The report descriptor (a relay board's by default) with its layout, and the
+// physical descriptor.
+void ReadDescriptors(const TJson& json, TSimDevice& device, bool relay) {
+  device.ReportDescriptor = json.contains("reportDescriptor")
+                                ? Hex(json["reportDescriptor"], "reportDescriptor")
+                                : (relay ? TBytes(TRelayBoard::ReportDescriptor().begin(),
+                                                  TRelayBoard::ReportDescriptor().end())
+                                         : TBytes{});
   std::string reason;
-  const auto layout = LayoutFromDescriptor(device->ReportDescriptor, &reason);
+  const auto layout = LayoutFromDescriptor(device.ReportDescriptor, &reason);
   if (!layout) {
     Fail("reportDescriptor", reason);
   }
-  device->Layout = *layout;
+  device.Layout = *layout;
   if (json.contains("physicalDescriptor") && !json["physicalDescriptor"].is_null()) {
-    device->PhysicalDescriptor = Hex(json["physicalDescriptor"], "physicalDescriptor");
+    device.PhysicalDescriptor = Hex(json["physicalDescriptor"], "physicalDescriptor");
   }
+}
+
+// Properties that differ from the ones the device's identity gives.
+void ReadProperties(const TJson& json, TSimDevice& device) {
   if (json.contains("properties")) {
     if (!json["properties"].is_object()) {
       Fail("properties", "must be an object of values by property name");
     }
     for (const auto& item : json["properties"].items()) {
       const auto code = PropertyCode(item.key());
-      device->PropertyChanges[code] =
+      device.PropertyChanges[code] =
           item.value().is_null()
               ? std::nullopt
               : std::optional(PropertyValue(item.value(), "properties." + item.key()));
     }
   }
   // Built again when the world numbers a device that has no instance number yet.
-  BuildProperties(*device);
+  BuildProperties(device);
+}
+
+std::shared_ptr<TSimDevice> ReadDevice(const TJson& json) {
+  OnlyKeys(
+      json, "device",
+      {"id", "instance", "vendorId", "productId", "version", "manufacturer", "product", "serial",
+       "languages", "strings", "properties", "reportDescriptor", "physicalDescriptor", "relay",
+       "generic", "faults", "counters", "numInputBuffers", "vanished",
+       // written for readers by a running process; ignored when read back
+       "path", "openHandles"});
+  auto device = std::make_shared<TSimDevice>();
+  const bool relay = ReadIdentity(json, *device);
+  ReadStrings(json, *device, relay);
+  ReadDescriptors(json, *device, relay);
+  ReadProperties(json, *device);
   if (json.contains("faults")) {
     ReadFaults(json["faults"], *device);
   }

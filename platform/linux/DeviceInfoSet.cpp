@@ -8,18 +8,18 @@
 namespace quorvel::hidraw {
 
 TDeviceInfoSet::TDeviceInfoSet(std::vector<TInterfaceEntry> entries) {
-  Entries_.reserve(entries.size());
+  entries_.reserve(entries.size());
   for (auto& entry : entries) {
-    Entries_.push_back(std::make_unique<TInterfaceEntry>(std::move(entry)));
+    entries_.push_back(std::make_unique<TInterfaceEntry>(std::move(entry)));
   }
 }
 
 ULONG_PTR TDeviceInfoSet::Token(std::size_t index) const {
-  return reinterpret_cast<ULONG_PTR>(Entries_[index].get());
+  return reinterpret_cast<ULONG_PTR>(entries_[index].get());
 }
 
 const TInterfaceEntry* TDeviceInfoSet::FromToken(ULONG_PTR token) const {
-  for (const auto& entry : Entries_) {
+  for (const auto& entry : entries_) {
     if (reinterpret_cast<ULONG_PTR>(entry.get()) == token) {
       return entry.get();
     }

@@ -24,8 +24,8 @@ class TDeviceInfoSet {
  public:
   explicit TDeviceInfoSet(std::vector<TInterfaceEntry> entries);
 
-  std::size_t Count() const { return Entries_.size(); }
-  const TInterfaceEntry& At(std::size_t index) const { return *Entries_[index]; }
+  std::size_t Count() const { return entries_.size(); }
+  const TInterfaceEntry& At(std::size_t index) const { return *entries_[index]; }
   // The value the set's records carry in their Reserved field for an entry, and back: null
   // for a value that is none of this set's entries (a record of another set, or garbage).
   ULONG_PTR Token(std::size_t index) const;
@@ -33,7 +33,7 @@ class TDeviceInfoSet {
 
  private:
   // Stable addresses: the tokens are the entries' addresses.
-  std::vector<std::unique_ptr<TInterfaceEntry>> Entries_;
+  std::vector<std::unique_ptr<TInterfaceEntry>> entries_;
 };
 
 // The present HID interfaces, in order of hidraw minor number.

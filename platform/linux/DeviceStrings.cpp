@@ -11,6 +11,7 @@
 
 #include "platform/Trace.h"
 #include "platform/Utf.h"
+#include "platform/posix/UniqueFd.h"
 
 namespace quorvel::hidraw {
 
@@ -84,19 +85,19 @@ std::optional<std::u16string> ReadStringDescriptor(const TSysfs& sysfs, const TH
     return std::nullopt;
   }
   const std::string path = sysfs.Rooted("/dev/") + *devName;
-  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  const bool writable = fd >= 0;
-  if (fd < 0) {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  posix::TUniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+  const bool writable = fd.Valid();
+  if (!fd.Valid()) {
+    fd.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   }
   if (platform::TraceOn()) {
     const int err = errno;
     platform::TraceLine(
-        fd >= 0 ? "node " + path + " opened for " + platform::TraceAccess(true, writable) +
-                      " (string " + std::to_string(index) + ")"
-                : "node " + path + " refused for read: " + platform::ErrnoText(err));
+        fd.Valid() ? "node " + path + " opened for " + platform::TraceAccess(true, writable) +
+                         " (string " + std::to_string(index) + ")"
+                   : "node " + path + " refused for read: " + platform::ErrnoText(err));
   }
-  if (fd < 0) {
+  if (!fd.Valid()) {
     return std::nullopt;
   }
   std::array<uint8_t, 255> buffer{};
@@ -108,8 +109,7 @@ std::optional<std::u16string> ReadStringDescriptor(const TSysfs& sysfs, const TH
   transfer.wLength = static_cast<uint16_t>(buffer.size());
   transfer.timeout = kControlTimeoutMs;
   transfer.data = buffer.data();
-  const int got = ::ioctl(fd, USBDEVFS_CONTROL, &transfer);
-  ::close(fd);
+  const int got = ::ioctl(fd.Get(), USBDEVFS_CONTROL, &transfer);
   if (got < 2 || buffer[1] != kDescriptorString || buffer[0] < 2 || buffer[0] > got) {
     return std::nullopt;
   }

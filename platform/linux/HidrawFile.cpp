@@ -92,22 +92,22 @@ std::optional<THidrawNode> NodeOf(const TSysfs& sysfs, const TNodeIdentity& iden
 
 THidrawFile::THidrawFile(std::u16string path, DWORD access, int openFlags, TNodeIdentity identity,
                          TReportShape shape)
-    : Path_(std::move(path)),
-      Access_(access),
-      OpenFlags_(openFlags),
-      Identity_(std::move(identity)),
-      Shape_(shape) {}
+    : path_(std::move(path)),
+      access_(access),
+      openFlags_(openFlags),
+      identity_(std::move(identity)),
+      shape_(shape) {}
 
 bool THidrawFile::CanRead() const {
-  return (Access_ & (GENERIC_READ | GENERIC_ALL)) != 0;
+  return (access_ & (GENERIC_READ | GENERIC_ALL)) != 0;
 }
 
 bool THidrawFile::CanWrite() const {
-  return (Access_ & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+  return (access_ & (GENERIC_WRITE | GENERIC_ALL)) != 0;
 }
 
 int THidrawFile::NativeFd() const {
-  const posix::TDescriptorFile* file = Ready_.load(std::memory_order_acquire);
+  const posix::TDescriptorFile* file = ready_.load(std::memory_order_acquire);
   return file != nullptr ? file->NativeFd() : -1;
 }
 
@@ -124,7 +124,7 @@ DWORD THidrawFile::Descriptor(int& fd) const {
 }
 
 DWORD THidrawFile::Opened(posix::TDescriptorFile*& file) const {
-  file = Ready_.load(std::memory_order_acquire);
+  file = ready_.load(std::memory_order_acquire);
   if (file != nullptr) {
     return ERROR_SUCCESS;
   }
@@ -132,64 +132,56 @@ DWORD THidrawFile::Opened(posix::TDescriptorFile*& file) const {
     return ERROR_ACCESS_DENIED;
   }
   // One open for every thread that uses the handle first.
-  std::lock_guard lock(OpenLock_);
-  file = Ready_.load(std::memory_order_relaxed);
+  std::lock_guard lock(openLock_);
+  file = ready_.load(std::memory_order_relaxed);
   if (file != nullptr) {
     return ERROR_SUCCESS;
   }
-  const std::string path = platform::Utf16ToUtf8(Path_);
-  const int fd = posix::OpenDescriptor(path, OpenFlags_);
-  if (fd < 0) {
+  const std::string path = platform::Utf16ToUtf8(path_);
+  posix::TUniqueFd fd(posix::OpenDescriptor(path, openFlags_));
+  if (!fd.Valid()) {
     const int err = errno;
     if (platform::TraceOn()) {
-      TraceNode(path, Access_, "could not be opened", platform::ErrnoText(err));
+      TraceNode(path, access_, "could not be opened", platform::ErrnoText(err));
     }
     return ErrorFromFirstOpen(err);
   }
   // The path may name another node by now (the board replugged, its number reused): only
   // the node of the device the handle was made for will do.
   struct stat info {};
-  const bool same = ::fstat(fd, &info) == 0 && [&] {
-    const TNodeIdentity now = IdentityOf(info);
-    return now.CharDevice == Identity_.CharDevice && now.Major == Identity_.Major &&
-           now.Minor == Identity_.Minor && now.FileSystem == Identity_.FileSystem &&
-           now.Inode == Identity_.Inode && NodeOf(ModuleSysfs(), Identity_).has_value();
-  }();
+  const bool same = ::fstat(fd.Get(), &info) == 0 && IdentityOf(info).SameFile(identity_) &&
+                    NodeOf(ModuleSysfs(), identity_).has_value();
   if (!same) {
-    ::close(fd);
     if (platform::TraceOn()) {
-      TraceNode(path, Access_, "not used", "it belongs to another device by now");
+      TraceNode(path, access_, "not used", "it belongs to another device by now");
     }
     return ERROR_DEVICE_NOT_CONNECTED;
   }
   if (platform::TraceOn()) {
-    TraceNode(path, Access_, "opened");
+    TraceNode(path, access_, "opened");
   }
-  Open_ = std::make_unique<posix::TDescriptorFile>(Path_, Access_, fd);
-  file = Open_.get();
-  Ready_.store(file, std::memory_order_release);
+  open_ = std::make_unique<posix::TDescriptorFile>(path_, access_, fd.Release());
+  file = open_.get();
+  ready_.store(file, std::memory_order_release);
   return ERROR_SUCCESS;
 }
 
 // Blocks, also on a descriptor opened non-blocking for overlapped use.
 DWORD THidrawFile::Read(void* buffer, DWORD size, DWORD& done) {
-  for (;;) {
-    const DWORD error = TryRead(buffer, size, done);
-    if (error != ERROR_IO_PENDING) {
-      return error;
-    }
-    pollfd ready{NativeFd(), POLLIN, 0};
-    if (::poll(&ready, 1, -1) < 0 && errno != EINTR) {
-      return posix::ErrorFromErrno(errno);
-    }
-  }
+  return posix::ReadBlocking([&] { return TryRead(buffer, size, done); },
+                             [&] {
+                               // Only an open node has a read pending.
+                               posix::TDescriptorFile* file = nullptr;
+                               const DWORD error = Opened(file);
+                               return error != ERROR_SUCCESS ? error : file->WaitFor(POLLIN);
+                             });
 }
 
 // A report goes out as given (byte 0 is its ID, 0 for a device without IDs, as hidraw
 // and the platform both expect), at the one length the platform accepts.
 DWORD THidrawFile::Write(const void* buffer, DWORD size, DWORD& done) {
   done = 0;
-  if (Shape_.OutputLength != 0 && size != Shape_.OutputLength) {
+  if (shape_.OutputLength != 0 && size != shape_.OutputLength) {
     return ERROR_INVALID_USER_BUFFER;
   }
   posix::TDescriptorFile* file = nullptr;
@@ -199,20 +191,18 @@ DWORD THidrawFile::Write(const void* buffer, DWORD size, DWORD& done) {
   return file->Write(buffer, size, done);
 }
 
-// hidraw has no Windows IOCTLs; the module's calls use the descriptor.
 DWORD THidrawFile::IoControl(DWORD, const void*, DWORD, void*, DWORD, DWORD& returned) {
-  returned = 0;
-  return ERROR_INVALID_FUNCTION;
+  return posix::RefuseIoControl(returned);
 }
 
 DWORD THidrawFile::TryRead(void* buffer, DWORD size, DWORD& done) {
   done = 0;
-  if (Shape_.Length != 0 && size < Shape_.Length) {
+  if (shape_.Length != 0 && size < shape_.Length) {
     return ERROR_INVALID_USER_BUFFER;
   }
   auto* bytes = static_cast<unsigned char*>(buffer);
   // hidraw leaves out the ID byte of a device without report IDs.
-  const DWORD offset = Shape_.Length != 0 && !Shape_.Numbered ? 1 : 0;
+  const DWORD offset = shape_.Length != 0 && !shape_.Numbered ? 1 : 0;
   if (offset != 0 && size == offset) {
     return ERROR_HANDLE_EOF;  // only the ID byte fits: no data can be read
   }
@@ -229,9 +219,9 @@ DWORD THidrawFile::TryRead(void* buffer, DWORD size, DWORD& done) {
   if (offset != 0) {
     bytes[0] = 0;
   }
-  if (length < Shape_.Length) {
-    std::memset(bytes + length, 0, Shape_.Length - length);
-    length = Shape_.Length;
+  if (length < shape_.Length) {
+    std::memset(bytes + length, 0, shape_.Length - length);
+    length = shape_.Length;
   }
   done = length;
   return ERROR_SUCCESS;

@@ -40,6 +40,13 @@ struct TNodeIdentity {
   ino_t Inode = 0;
   std::string Name;       // "hidraw3"
   uint32_t Instance = 0;  // the HID device's instance number: another device has another
+
+  // The same file (the same node, not re-created); Name and Instance say which
+  // device it belongs to, which sysfs answers.
+  bool SameFile(const TNodeIdentity& other) const {
+    return CharDevice == other.CharDevice && Major == other.Major && Minor == other.Minor &&
+           FileSystem == other.FileSystem && Inode == other.Inode;
+  }
 };
 
 // The node behind a device number, or (for a stand-in that is no character device) behind
@@ -51,8 +58,8 @@ class THidrawFile final : public posix::TFileObject {
   THidrawFile(std::u16string path, DWORD access, int openFlags, TNodeIdentity identity,
               TReportShape shape);
 
-  const std::u16string& Path() const override { return Path_; }
-  DWORD DesiredAccess() const override { return Access_; }
+  const std::u16string& Path() const override { return path_; }
+  DWORD DesiredAccess() const override { return access_; }
   // -1 until the node is open.
   int NativeFd() const override;
   // Opens the node: an overlapped read polls it.
@@ -64,7 +71,7 @@ class THidrawFile final : public posix::TFileObject {
                   DWORD& returned) override;
   DWORD TryRead(void* buffer, DWORD size, DWORD& done) override;
 
-  const TNodeIdentity& Identity() const { return Identity_; }
+  const TNodeIdentity& Identity() const { return identity_; }
   bool CanRead() const;
   bool CanWrite() const;
   // The node's descriptor, opened on the first call from any thread and kept; a Windows
@@ -73,14 +80,14 @@ class THidrawFile final : public posix::TFileObject {
   DWORD Descriptor(int& fd) const;
 
  private:
-  const std::u16string Path_;
-  const DWORD Access_;
-  const int OpenFlags_;
-  const TNodeIdentity Identity_;
-  const TReportShape Shape_;
-  mutable std::mutex OpenLock_;
-  mutable std::unique_ptr<posix::TDescriptorFile> Open_;  // set once, under OpenLock_
-  mutable std::atomic<posix::TDescriptorFile*> Ready_{nullptr};
+  const std::u16string path_;
+  const DWORD access_;
+  const int openFlags_;
+  const TNodeIdentity identity_;
+  const TReportShape shape_;
+  mutable std::mutex openLock_;
+  mutable std::unique_ptr<posix::TDescriptorFile> open_;  // set once, under openLock_
+  mutable std::atomic<posix::TDescriptorFile*> ready_{nullptr};
 
   DWORD Opened(posix::TDescriptorFile*& file) const;
 };

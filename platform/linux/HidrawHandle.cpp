@@ -17,64 +17,64 @@ std::optional<THidrawHandle> THidrawHandle::From(HANDLE handle) {
   }
   THidrawHandle result;
   if (const auto* hidraw = dynamic_cast<const THidrawFile*>(file.get())) {
-    result.Hidraw_ = hidraw;
-    result.Path_ = hidraw->Path();
+    result.hidraw_ = hidraw;
+    result.path_ = hidraw->Path();
   } else {
     result = FromDescriptor(file->NativeFd(), file->Path());
   }
-  result.File_ = std::move(file);
+  result.file_ = std::move(file);
   return result;
 }
 
 THidrawHandle THidrawHandle::FromDescriptor(int fd, std::u16string path) {
   THidrawHandle result;
-  result.Path_ = std::move(path);
-  result.Fd_ = fd;
-  if (result.Fd_ >= 0) {
-    const int flags = ::fcntl(result.Fd_, F_GETFL);
-    result.PathOnly_ = flags == -1 || (flags & O_PATH) != 0;
+  result.path_ = std::move(path);
+  result.fd_ = fd;
+  if (result.fd_ >= 0) {
+    const int flags = ::fcntl(result.fd_, F_GETFL);
+    result.pathOnly_ = flags == -1 || (flags & O_PATH) != 0;
     struct stat info {};
-    if (::fstat(result.Fd_, &info) == 0 && S_ISCHR(info.st_mode)) {
-      result.CharDevice_ = true;
-      result.Major_ = major(info.st_rdev);
-      result.Minor_ = minor(info.st_rdev);
+    if (::fstat(result.fd_, &info) == 0 && S_ISCHR(info.st_mode)) {
+      result.charDevice_ = true;
+      result.major_ = major(info.st_rdev);
+      result.minor_ = minor(info.st_rdev);
     }
   }
   return result;
 }
 
 bool THidrawHandle::CanTransfer() const {
-  if (Hidraw_ != nullptr) {
-    return Hidraw_->CanRead() || Hidraw_->CanWrite();
+  if (hidraw_ != nullptr) {
+    return hidraw_->CanRead() || hidraw_->CanWrite();
   }
-  return Fd_ >= 0 && !PathOnly_ && CharDevice_;
+  return fd_ >= 0 && !pathOnly_ && charDevice_;
 }
 
 bool THidrawHandle::CanRead() const {
-  if (Hidraw_ != nullptr) {
-    return Hidraw_->CanRead();
+  if (hidraw_ != nullptr) {
+    return hidraw_->CanRead();
   }
-  return CanTransfer() && (::fcntl(Fd_, F_GETFL) & O_ACCMODE) != O_WRONLY;
+  return CanTransfer() && (::fcntl(fd_, F_GETFL) & O_ACCMODE) != O_WRONLY;
 }
 
 DWORD THidrawHandle::Descriptor(int& fd) const {
-  if (Hidraw_ != nullptr) {
-    return Hidraw_->Descriptor(fd);
+  if (hidraw_ != nullptr) {
+    return hidraw_->Descriptor(fd);
   }
-  fd = Fd_;
+  fd = fd_;
   return CanTransfer() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 std::optional<THidrawNode> THidrawHandle::Node(const TSysfs& sysfs) const {
-  if (Hidraw_ != nullptr) {
-    return NodeOf(sysfs, Hidraw_->Identity());
+  if (hidraw_ != nullptr) {
+    return NodeOf(sysfs, hidraw_->Identity());
   }
-  if (CharDevice_) {
-    const auto name = NodeNameFromDevice(sysfs, Major_, Minor_);
+  if (charDevice_) {
+    const auto name = NodeNameFromDevice(sysfs, major_, minor_);
     return name ? DescribeNode(sysfs, *name) : std::nullopt;
   }
   // Not a character device (a fixture's stand-in): the node of that name in /dev.
-  const auto resolved = TSysfs::Resolve(platform::Utf16ToUtf8(Path_));
+  const auto resolved = TSysfs::Resolve(platform::Utf16ToUtf8(path_));
   if (!resolved || ParentOf(*resolved) != sysfs.Rooted("/dev")) {
     return std::nullopt;
   }

@@ -43,13 +43,13 @@ class THidrawHandle {
   std::optional<std::vector<uint8_t>> ReportDescriptor(const TSysfs& sysfs, DWORD& error) const;
 
  private:
-  std::shared_ptr<posix::TFileObject> File_;  // keeps the file open
-  const THidrawFile* Hidraw_ = nullptr;       // File_ when the module's provider made it
-  std::u16string Path_;
-  int Fd_ = -1;
-  bool PathOnly_ = false;
-  bool CharDevice_ = false;
-  uint32_t Major_ = 0, Minor_ = 0;
+  std::shared_ptr<posix::TFileObject> file_;  // keeps the file open
+  const THidrawFile* hidraw_ = nullptr;       // file_ when the module's provider made it
+  std::u16string path_;
+  int fd_ = -1;
+  bool pathOnly_ = false;
+  bool charDevice_ = false;
+  uint32_t major_ = 0, minor_ = 0;
 };
 
 // A failed hidraw call's errno as the platform reports it. The handle is known to be open,

@@ -10,18 +10,11 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/posix/UniqueFd.h"
+
 namespace quorvel::hidraw {
 
 namespace {
-
-struct TFdCloser {
-  int Fd;
-  ~TFdCloser() {
-    if (Fd >= 0) {
-      ::close(Fd);
-    }
-  }
-};
 
 struct TDirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
@@ -41,26 +34,26 @@ TSysfs::TSysfs(std::string_view root) {
     return;
   }
   if (auto resolved = Resolve(std::string(root))) {
-    Root_ = *resolved == "/" ? std::string() : *resolved;
+    root_ = *resolved == "/" ? std::string() : *resolved;
   } else {
-    Root_ = std::string(root);
+    root_ = std::string(root);
   }
 }
 
 std::string_view TSysfs::Unrooted(std::string_view rooted) const {
-  if (Root_.empty()) {
+  if (root_.empty()) {
     return rooted;
   }
-  if (rooted.size() > Root_.size() && rooted.substr(0, Root_.size()) == Root_ &&
-      rooted[Root_.size()] == '/') {
-    return rooted.substr(Root_.size());
+  if (rooted.size() > root_.size() && rooted.substr(0, root_.size()) == root_ &&
+      rooted[root_.size()] == '/') {
+    return rooted.substr(root_.size());
   }
   return rooted;
 }
 
 std::optional<std::vector<uint8_t>> TSysfs::ReadBinary(const std::string& file, std::size_t limit) {
-  TFdCloser fd{::open(file.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (fd.Fd < 0) {
+  const posix::TUniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.Valid()) {
     return std::nullopt;
   }
   // sysfs attributes report a size of 4096 whatever they hold: read to the end.
@@ -68,7 +61,7 @@ std::optional<std::vector<uint8_t>> TSysfs::ReadBinary(const std::string& file, 
   uint8_t chunk[4096];
   while (data.size() < limit) {
     const std::size_t want = std::min(sizeof chunk, limit - data.size());
-    const ssize_t got = ::read(fd.Fd, chunk, want);
+    const ssize_t got = ::read(fd.Get(), chunk, want);
     if (got < 0) {
       if (errno == EINTR) {
         continue;

@@ -18,9 +18,9 @@ class TSysfs {
   // root is canonicalised; "" (or "/") means the real system.
   explicit TSysfs(std::string_view root);
 
-  const std::string& Root() const { return Root_; }
+  const std::string& Root() const { return root_; }
   // An absolute system path ("/sys/class/hidraw") below the root.
-  std::string Rooted(std::string_view absolute) const { return Root_ + std::string(absolute); }
+  std::string Rooted(std::string_view absolute) const { return root_ + std::string(absolute); }
   // The system path of a rooted one ("/sys/devices/..."), the input when it is outside.
   std::string_view Unrooted(std::string_view rooted) const;
 
@@ -35,7 +35,7 @@ class TSysfs {
   static std::vector<std::string> List(const std::string& dir);
 
  private:
-  std::string Root_;
+  std::string root_;
 };
 
 // "KEY=VALUE" lines of a uevent attribute, in order; lines without '=' are skipped.

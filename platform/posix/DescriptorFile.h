@@ -12,11 +12,13 @@
 #include <string>
 
 #include "platform/posix/FileProvider.h"
+#include "platform/posix/LinuxOnly.h"
+#include "platform/posix/UniqueFd.h"
 
 namespace quorvel::posix {
 
-// The open(2) flags for CreateFileW's access and flags. Access 0 opens with O_PATH:
-// identity only, which works where the user may not read or write the node.
+// The open(2) flags for CreateFileW's access and flags. Access 0 opens for
+// identity only (kOpenIdentityOnly), which works where the user may not read or write the node.
 inline int OpenFlags(DWORD desiredAccess, DWORD flagsAndAttributes) {
   const bool read = (desiredAccess & (GENERIC_READ | GENERIC_ALL)) != 0;
   const bool write = (desiredAccess & (GENERIC_WRITE | GENERIC_ALL)) != 0;
@@ -28,7 +30,7 @@ inline int OpenFlags(DWORD desiredAccess, DWORD flagsAndAttributes) {
   } else if (write) {
     flags |= O_WRONLY;
   } else {
-    flags |= O_PATH;
+    flags |= kOpenIdentityOnly;
   }
   if ((flagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0 && (read || write)) {
     flags |= O_NONBLOCK;
@@ -45,37 +47,48 @@ inline int OpenDescriptor(const std::string& file, int flags) {
   return fd;
 }
 
+// A blocking read made of non-blocking tries: `tryRead` until it has an outcome
+// (anything but ERROR_IO_PENDING), `wait` in between; an error of `wait` ends it.
+template <typename TryRead, typename Wait>
+DWORD ReadBlocking(TryRead tryRead, Wait wait) {
+  for (;;) {
+    const DWORD error = tryRead();
+    if (error != ERROR_IO_PENDING) {
+      return error;
+    }
+    if (const DWORD failed = wait(); failed != ERROR_SUCCESS) {
+      return failed;
+    }
+  }
+}
+
+// Device nodes have no Windows IOCTLs; the modules use NativeFd() for theirs.
+inline DWORD RefuseIoControl(DWORD& returned) {
+  returned = 0;
+  return ERROR_INVALID_FUNCTION;
+}
+
 class TDescriptorFile : public TFileObject {
  public:
   // Takes ownership of `fd`.
   TDescriptorFile(std::u16string path, DWORD access, int fd)
-      : FPath(std::move(path)), FAccess(access), FFd(fd) {}
-  ~TDescriptorFile() override { ::close(FFd); }
-  TDescriptorFile(const TDescriptorFile&) = delete;
-  TDescriptorFile& operator=(const TDescriptorFile&) = delete;
+      : path_(std::move(path)), access_(access), fd_(fd) {}
 
-  const std::u16string& Path() const override { return FPath; }
-  DWORD DesiredAccess() const override { return FAccess; }
-  int NativeFd() const override { return FFd; }
-  int ReadyFd() const override { return FFd; }
+  const std::u16string& Path() const override { return path_; }
+  DWORD DesiredAccess() const override { return access_; }
+  int NativeFd() const override { return fd_.Get(); }
+  int ReadyFd() const override { return fd_.Get(); }
 
   // Blocks, also on a descriptor opened non-blocking for overlapped use.
   DWORD Read(void* buffer, DWORD size, DWORD& done) override {
-    for (;;) {
-      const DWORD error = TryRead(buffer, size, done);
-      if (error != ERROR_IO_PENDING) {
-        return error;
-      }
-      if (const DWORD failed = WaitFor(POLLIN); failed != ERROR_SUCCESS) {
-        return failed;
-      }
-    }
+    return ReadBlocking([&] { return TryRead(buffer, size, done); },
+                        [&] { return WaitFor(POLLIN); });
   }
 
   DWORD Write(const void* buffer, DWORD size, DWORD& done) override {
     done = 0;
     for (;;) {
-      const ssize_t written = ::write(FFd, buffer, size);
+      const ssize_t written = ::write(fd_.Get(), buffer, size);
       if (written >= 0) {
         done = static_cast<DWORD>(written);
         return ERROR_SUCCESS;
@@ -90,17 +103,15 @@ class TDescriptorFile : public TFileObject {
     }
   }
 
-  // Device nodes have no Windows IOCTLs; the modules use NativeFd() for theirs.
   DWORD IoControl(DWORD, const void*, DWORD, void*, DWORD, DWORD& returned) override {
-    returned = 0;
-    return ERROR_INVALID_FUNCTION;
+    return RefuseIoControl(returned);
   }
 
   // One read(2) as it comes: ERROR_IO_PENDING when nothing is ready, ERROR_HANDLE_EOF at the end.
   DWORD TryRead(void* buffer, DWORD size, DWORD& done) override {
     done = 0;
     for (;;) {
-      const ssize_t got = ::read(FFd, buffer, size);
+      const ssize_t got = ::read(fd_.Get(), buffer, size);
       if (got > 0 || (got == 0 && size == 0)) {
         done = static_cast<DWORD>(got);
         return ERROR_SUCCESS;
@@ -117,9 +128,9 @@ class TDescriptorFile : public TFileObject {
     }
   }
 
- protected:
+  // Waits until the descriptor polls `events` (a signal ends the wait early).
   DWORD WaitFor(short events) const {
-    pollfd ready{FFd, events, 0};
+    pollfd ready{fd_.Get(), events, 0};
     if (::poll(&ready, 1, -1) < 0 && errno != EINTR) {
       return ErrorFromErrno(errno);
     }
@@ -127,9 +138,9 @@ class TDescriptorFile : public TFileObject {
   }
 
  private:
-  const std::u16string FPath;
-  const DWORD FAccess;
-  const int FFd;
+  const std::u16string path_;
+  const DWORD access_;
+  const TUniqueFd fd_;
 };
 
 }  // namespace quorvel::posix

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/Utf.h"
+#include "platform/posix/LinuxOnly.h"
 #include "platform/posix/OwnModules.h"
 
 namespace {
@@ -63,12 +64,9 @@ bool ModulePresent(const std::string& file) {
       start = end + 1;
     }
   }
-  char exe[4096];
-  const ssize_t length = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-  if (length > 0) {
-    const std::string dir = Directory(std::string(exe, static_cast<std::size_t>(length)));
-    return FileExists(dir + "/" + file) ||
-           FileExists(dir + "/" QUORVEL_MODULES_FROM_BIN "/" + file);
+  if (const std::string exe = quorvel::posix::OwnExecutablePath(); !exe.empty()) {
+    const std::string dir = Directory(exe);
+    return FileExists(dir + "/" + file) || FileExists(dir + "/" QUORVEL_MODULES_FROM_BIN "/" + file);
   }
   return false;
 }

@@ -1,15 +1,13 @@
 // Overlapped I/O with the Windows meaning. Each thread that issues requests
 // has a queue; its alertable SleepEx polls the requests' descriptors together
-// with a wake-up eventfd of its own, completes what is ready and runs the
+// with a wake-up descriptor of its own, completes what is ready and runs the
 // completion routines on that thread. Another thread that aborts a request
-// (CloseHandle) only marks it under the owner's lock and signals the eventfd:
+// (CloseHandle) only marks it under the owner's lock and signals that descriptor:
 // the descriptor stays open, held by the request, until the owner has let go
 // of it, so no thread ever polls a closed or reused descriptor.
 #include "platform/posix/OverlappedIo.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +15,8 @@
 #include <list>
 #include <mutex>
 #include <vector>
+
+#include "platform/posix/LinuxOnly.h"
 
 namespace quorvel::posix {
 namespace {
@@ -42,24 +42,12 @@ struct TRequest {
 };
 
 struct TThreadIo {
-  TThreadIo() : WakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-  ~TThreadIo() {
-    if (WakeFd >= 0) {
-      close(WakeFd);
-    }
-  }
-  TThreadIo(const TThreadIo&) = delete;
-  TThreadIo& operator=(const TThreadIo&) = delete;
-
-  void Wake() const {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t ignored = write(WakeFd, &one, sizeof(one));
-  }
+  void Wake() const { SignalWake(WakeFd.Get()); }
 
   std::mutex Lock;
   std::list<TRequest> Pending;    // in issue order
   std::list<TRequest> Completed;  // in completion order, waiting for an alertable wait
-  const int WakeFd;
+  const TUniqueFd WakeFd = OpenWakeDescriptor();
 };
 
 struct TRegistry {
@@ -77,26 +65,26 @@ TRegistry& Registry() {
 class TThreadSlot {
  public:
   ~TThreadSlot() {
-    if (FIo == nullptr) {
+    if (io_ == nullptr) {
       return;
     }
     TRegistry& registry = Registry();
     std::lock_guard lock(registry.Lock);
-    std::erase(registry.Threads, FIo);
+    std::erase(registry.Threads, io_);
   }
   const std::shared_ptr<TThreadIo>& Get() {
-    if (FIo == nullptr) {
-      FIo = std::make_shared<TThreadIo>();
+    if (io_ == nullptr) {
+      io_ = std::make_shared<TThreadIo>();
       TRegistry& registry = Registry();
       std::lock_guard lock(registry.Lock);
-      registry.Threads.push_back(FIo);
+      registry.Threads.push_back(io_);
     }
-    return FIo;
+    return io_;
   }
-  TThreadIo* Peek() const { return FIo.get(); }
+  TThreadIo* Peek() const { return io_.get(); }
 
  private:
-  std::shared_ptr<TThreadIo> FIo;
+  std::shared_ptr<TThreadIo> io_;
 };
 
 thread_local TThreadSlot tThread;
@@ -174,8 +162,7 @@ void WaitForAny(const std::vector<std::shared_ptr<TFileObject>>& objects, int wa
     }
   }
   if (poll(fds.data(), fds.size(), timeout) > 0 && wakeFd >= 0 && (fds[0].revents & POLLIN)) {
-    std::uint64_t count;
-    [[maybe_unused]] const ssize_t ignored = read(wakeFd, &count, sizeof(count));
+    DrainWake(wakeFd);
   }
 }
 
@@ -183,6 +170,67 @@ void WaitForAny(const std::vector<std::shared_ptr<TFileObject>>& objects, int wa
 std::list<TRequest>::iterator FindIn(std::list<TRequest>& list, LPOVERLAPPED overlapped) {
   return std::find_if(list.begin(), list.end(),
                       [&](const TRequest& request) { return request.Overlapped == overlapped; });
+}
+
+// The queue that holds the request of `overlapped`, normally the calling thread's,
+// so that is looked at first; null when none does: a request in no list has
+// finished and been let go of, and its OVERLAPPED holds the outcome.
+std::shared_ptr<TThreadIo> FindOwner(LPOVERLAPPED overlapped) {
+  std::vector<std::shared_ptr<TThreadIo>> candidates;
+  if (tThread.Peek() != nullptr) {
+    candidates.push_back(tThread.Get());
+  }
+  for (auto& io : AllThreads()) {
+    candidates.push_back(std::move(io));
+  }
+  for (const auto& io : candidates) {
+    std::lock_guard lock(io->Lock);
+    if (FindIn(io->Pending, overlapped) != io->Pending.end() ||
+        FindIn(io->Completed, overlapped) != io->Completed.end()) {
+      return io;
+    }
+  }
+  return nullptr;
+}
+
+// Reads the outcome of the owner's request into `status` and `done`, waiting for
+// it when `wait`; false when it is still pending and not to be waited for. A
+// request without a routine is collected here, as nobody else will.
+bool AwaitOutcome(TThreadIo& owner, LPOVERLAPPED overlapped, bool wait, ULONG_PTR& status,
+                  ULONG_PTR& done) {
+  const bool own = &owner == tThread.Peek();
+  for (;;) {
+    std::shared_ptr<TFileObject> object;
+    {
+      std::lock_guard lock(owner.Lock);
+      const auto pending = FindIn(owner.Pending, overlapped);
+      if (pending != owner.Pending.end()) {
+        DWORD got = 0;
+        const DWORD error = pending->Object->TryRead(pending->Buffer, pending->Size, got);
+        if (error != ERROR_IO_PENDING) {
+          Finish(owner, pending, error, got);
+        } else if (!wait) {
+          return false;
+        } else {
+          object = pending->Object;
+        }
+      }
+      if (object == nullptr) {
+        // The OVERLAPPED is written under the owner's lock; read it so too.
+        status = overlapped->Internal;
+        done = overlapped->InternalHigh;
+        const auto completed = FindIn(owner.Completed, overlapped);
+        if (completed != owner.Completed.end() && completed->Routine == nullptr) {
+          object = std::move(completed->Object);
+          owner.Completed.erase(completed);
+        }
+        break;
+      }
+    }
+    // Aborts from other threads wake only the owner; anyone else rechecks.
+    WaitForAny({object}, own ? owner.WakeFd.Get() : -1, own ? -1 : kRetryMilliseconds);
+  }
+  return true;
 }
 
 }  // namespace
@@ -329,7 +377,7 @@ DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
     if (left == 0) {
       return 0;
     }
-    WaitForAny(polled, io.WakeFd, left);
+    WaitForAny(polled, io.WakeFd.Get(), left);
   }
 }
 
@@ -339,60 +387,12 @@ BOOL GetOverlappedResult(HANDLE, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBy
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  // The owner is normally the calling thread; look there first. A request in
-  // no list has finished and been let go of: its OVERLAPPED holds the outcome.
-  std::shared_ptr<TThreadIo> owner;
-  std::vector<std::shared_ptr<TThreadIo>> candidates;
-  if (tThread.Peek() != nullptr) {
-    candidates.push_back(tThread.Get());
-  }
-  for (auto& io : AllThreads()) {
-    candidates.push_back(std::move(io));
-  }
-  for (const auto& io : candidates) {
-    std::lock_guard lock(io->Lock);
-    if (FindIn(io->Pending, lpOverlapped) != io->Pending.end() ||
-        FindIn(io->Completed, lpOverlapped) != io->Completed.end()) {
-      owner = io;
-      break;
-    }
-  }
   ULONG_PTR status = lpOverlapped->Internal;
   ULONG_PTR done = lpOverlapped->InternalHigh;
-  if (owner != nullptr) {
-    const bool own = owner.get() == tThread.Peek();
-    for (;;) {
-      std::shared_ptr<TFileObject> object;
-      {
-        std::lock_guard lock(owner->Lock);
-        const auto pending = FindIn(owner->Pending, lpOverlapped);
-        if (pending != owner->Pending.end()) {
-          DWORD got = 0;
-          const DWORD error = pending->Object->TryRead(pending->Buffer, pending->Size, got);
-          if (error != ERROR_IO_PENDING) {
-            Finish(*owner, pending, error, got);
-          } else if (!bWait) {
-            SetLastError(ERROR_IO_INCOMPLETE);
-            return FALSE;
-          } else {
-            object = pending->Object;
-          }
-        }
-        if (object == nullptr) {
-          // The OVERLAPPED is written under the owner's lock; read it so too.
-          status = lpOverlapped->Internal;
-          done = lpOverlapped->InternalHigh;
-          // Without a routine nobody else will collect the request.
-          const auto completed = FindIn(owner->Completed, lpOverlapped);
-          if (completed != owner->Completed.end() && completed->Routine == nullptr) {
-            object = std::move(completed->Object);
-            owner->Completed.erase(completed);
-          }
-          break;
-        }
-      }
-      // Aborts from other threads wake only the owner; anyone else rechecks.
-      WaitForAny({object}, own ? owner->WakeFd : -1, own ? -1 : kRetryMilliseconds);
+  if (const std::shared_ptr<TThreadIo> owner = FindOwner(lpOverlapped)) {
+    if (!AwaitOutcome(*owner, lpOverlapped, bWait != FALSE, status, done)) {
+      SetLastError(ERROR_IO_INCOMPLETE);
+      return FALSE;
     }
   }
   *lpNumberOfBytesTransferred = static_cast<DWORD>(done);

@@ -33,23 +33,23 @@ std::u16string DevicePath(const TSimDevice& device) {
 void PublishDevices(const std::vector<std::shared_ptr<TSimDevice>>&) {}
 
 TSimFileObject::TSimFileObject(TSimHandle handle, std::u16string path)
-    : FHandle(std::move(handle)), FPath(std::move(path)) {}
+    : handle_(std::move(handle)), path_(std::move(path)) {}
 
 TSimFileObject::~TSimFileObject() {
-  TWorld::Instance().Close(FHandle);
+  TWorld::Instance().Close(handle_);
 }
 
 DWORD TSimFileObject::Read(void* buffer, DWORD size, DWORD& done) {
-  return TWorld::Instance().ReadInput(FHandle, Bytes(buffer, size), done, /*wait=*/true);
+  return TWorld::Instance().ReadInput(handle_, Bytes(buffer, size), done, /*wait=*/true);
 }
 
 DWORD TSimFileObject::TryRead(void* buffer, DWORD size, DWORD& done) {
-  return TWorld::Instance().ReadInput(FHandle, Bytes(buffer, size), done, /*wait=*/false);
+  return TWorld::Instance().ReadInput(handle_, Bytes(buffer, size), done, /*wait=*/false);
 }
 
 DWORD TSimFileObject::Write(const void* buffer, DWORD size, DWORD& done) {
   return TWorld::Instance().WriteOutput(
-      FHandle, {static_cast<const std::uint8_t*>(buffer), buffer != nullptr ? size : 0}, done);
+      handle_, {static_cast<const std::uint8_t*>(buffer), buffer != nullptr ? size : 0}, done);
 }
 
 DWORD TSimFileObject::IoControl(DWORD, const void*, DWORD, void*, DWORD, DWORD& returned) {
@@ -59,7 +59,7 @@ DWORD TSimFileObject::IoControl(DWORD, const void*, DWORD, void*, DWORD, DWORD& 
 }
 
 int TSimFileObject::ReadyFd() const {
-  return FHandle.Device->InputReady.Fd();
+  return handle_.Device->InputReady.Fd();
 }
 
 bool TSimFileProvider::Claims(std::u16string_view path) const {

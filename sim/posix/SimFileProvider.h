@@ -21,10 +21,10 @@ class TSimFileObject final : public posix::TFileObject {
   TSimFileObject(const TSimFileObject&) = delete;
   TSimFileObject& operator=(const TSimFileObject&) = delete;
 
-  const TSimHandle& Handle() const { return FHandle; }
+  const TSimHandle& Handle() const { return handle_; }
 
-  const std::u16string& Path() const override { return FPath; }
-  DWORD DesiredAccess() const override { return FHandle.Access; }
+  const std::u16string& Path() const override { return path_; }
+  DWORD DesiredAccess() const override { return handle_.Access; }
   DWORD Read(void* buffer, DWORD size, DWORD& done) override;
   DWORD Write(const void* buffer, DWORD size, DWORD& done) override;
   DWORD IoControl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
@@ -33,8 +33,8 @@ class TSimFileObject final : public posix::TFileObject {
   DWORD TryRead(void* buffer, DWORD size, DWORD& done) override;
 
  private:
-  TSimHandle FHandle;
-  std::u16string FPath;
+  TSimHandle handle_;
+  std::u16string path_;
 };
 
 class TSimFileProvider final : public posix::TFileProvider {

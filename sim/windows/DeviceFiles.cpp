@@ -44,7 +44,7 @@ class TDeviceFolder {
     return folder;
   }
 
-  const std::u16string& Path() const { return FPath; }
+  const std::u16string& Path() const { return path_; }
 
   // Each device's file in its wanted state; a change that fails is tried again at the
   // next publication (a file the layer holds open cannot be deleted until it closes).
@@ -56,43 +56,43 @@ class TDeviceFolder {
           !openable ? kAbsent
                     : (device->Faults.Open == TOpenFault::MetadataOnly ? kReadOnly : kPresent);
     }
-    for (const auto& [name, state] : FPublished) {
+    for (const auto& [name, state] : published_) {
       if (wanted.count(name) == 0) {
         wanted[name] = kAbsent;
       }
     }
     for (const auto& [name, state] : wanted) {
-      const auto it = FPublished.find(name);
-      if ((it == FPublished.end() && state == kAbsent) ||
-          (it != FPublished.end() && it->second == state)) {
+      const auto it = published_.find(name);
+      if ((it == published_.end() && state == kAbsent) ||
+          (it != published_.end() && it->second == state)) {
         continue;
       }
-      if (const auto held = FHeld.find(name); held != FHeld.end()) {
+      if (const auto held = held_.find(name); held != held_.end()) {
         CloseHandle(held->second);
-        FHeld.erase(held);
+        held_.erase(held);
       }
-      if (Apply(FPath + u"\\" + name, state)) {
+      if (Apply(path_ + u"\\" + name, state)) {
         if (state == kReadOnly) {
           Hold(name);
         }
         if (state == kAbsent) {
-          FPublished.erase(name);
+          published_.erase(name);
         } else {
-          FPublished[name] = state;
+          published_[name] = state;
         }
       }
     }
   }
 
   ~TDeviceFolder() {
-    for (const auto& [name, handle] : FHeld) {
+    for (const auto& [name, handle] : held_) {
       CloseHandle(handle);
     }
-    if (FTemporary) {
-      for (const auto& [name, state] : FPublished) {
-        Apply(FPath + u"\\" + name, kAbsent);
+    if (temporary_) {
+      for (const auto& [name, state] : published_) {
+        Apply(path_ + u"\\" + name, kAbsent);
       }
-      RemoveDirectoryW(Wide(FPath));
+      RemoveDirectoryW(Wide(path_));
     }
   }
   TDeviceFolder(const TDeviceFolder&) = delete;
@@ -104,22 +104,22 @@ class TDeviceFolder {
   TDeviceFolder() {
     const char* world = std::getenv(kWorldVariable);
     if (world != nullptr && *world != '\0') {
-      FPath = platform::Utf8ToUtf16(world) + u".devices";
+      path_ = platform::Utf8ToUtf16(world) + u".devices";
     } else {
       wchar_t temporary[MAX_PATH + 1] = {};
       GetTempPathW(MAX_PATH + 1, temporary);
-      FPath = reinterpret_cast<const char16_t*>(temporary) +
+      path_ = reinterpret_cast<const char16_t*>(temporary) +
               platform::Utf8ToUtf16("quorvel-sim-" + std::to_string(GetCurrentProcessId()));
-      FTemporary = true;
+      temporary_ = true;
     }
-    CreateDirectoryW(Wide(FPath), nullptr);
+    CreateDirectoryW(Wide(path_), nullptr);
   }
 
   void Hold(const std::u16string& name) {
-    const HANDLE file = CreateFileW(Wide(FPath + u"\\" + name), GENERIC_READ, /*dwShareMode=*/0,
+    const HANDLE file = CreateFileW(Wide(path_ + u"\\" + name), GENERIC_READ, /*dwShareMode=*/0,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
-      FHeld[name] = file;
+      held_[name] = file;
     }
   }
 
@@ -137,10 +137,10 @@ class TDeviceFolder {
     return state != kReadOnly || SetFileAttributesW(Wide(path), FILE_ATTRIBUTE_READONLY) != 0;
   }
 
-  std::u16string FPath;
-  bool FTemporary = false;
-  std::map<std::u16string, int> FPublished;
-  std::map<std::u16string, HANDLE> FHeld;  // the read-only files, held without sharing
+  std::u16string path_;
+  bool temporary_ = false;
+  std::map<std::u16string, int> published_;
+  std::map<std::u16string, HANDLE> held_;  // the read-only files, held without sharing
 };
 
 // What the handle was granted: FILE_READ_DATA and FILE_WRITE_DATA stand for the

@@ -7,16 +7,17 @@
 #include <unistd.h>
 
 #include "hid/DeviceChangeNotifier.h"
-#include "hid/Uevent.h"
 #include "platform/Hid.h"
 #include "platform/ModuleLoader.h"
 #include "platform/SetupApi.h"
+#include "platform/linux/Uevent.h"
 #include "tests/hid/HidTestSupport.h"
 
 namespace quorvel::hid::test {
 namespace {
 
 using Events = std::vector<std::string>;
+using platform::TUeventChannel;
 
 class ControllerTest : public SimulatedTest {
  protected:
@@ -591,7 +592,7 @@ TEST_F(ControllerTest, HidrawUeventRescansWhenPumped) {
   auto owned = std::make_unique<TPairChannel>();
   TPairChannel* channel = owned.get();
   ASSERT_NE(controller->Notifier(), nullptr);
-  controller->Notifier()->SetUeventChannel(std::move(owned));
+  controller->Notifier()->SetChangeSource(std::move(owned));
   world->Remove(3);
   using namespace std::string_view_literals;
   channel->Send("change@/devices/x/hidraw/hidraw2\0ACTION=change\0SUBSYSTEM=hidraw\0"sv);

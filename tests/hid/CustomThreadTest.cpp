@@ -5,12 +5,13 @@
 #include <chrono>
 
 #include "hid/LayerTypes.h"
-#include "hid/ThreadNaming.h"
+#include "platform/ThreadNaming.h"
 #include "tests/hid/ThreadNameProbe.h"
 
 namespace quorvel::hid {
 namespace {
 
+using platform::CurrentThreadId;
 using test::AwaitShownThreadName;
 using test::ShownForm;
 using test::ShownThreadName;

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "hid/PlatformKernel.h"
+#include "platform/PlatformKernel.h"
 #include "tests/hid/HidTestSupport.h"
 
 namespace quorvel::hid::test {

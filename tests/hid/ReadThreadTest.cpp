@@ -9,7 +9,7 @@
 
 #include "hid/HidDeviceReadThread.h"
 #include "hid/MainThread.h"
-#include "hid/PlatformKernel.h"
+#include "platform/PlatformKernel.h"
 #include "sim/SimControl.h"
 #include "tests/hid/HidTestSupport.h"
 #include "tests/hid/ThreadNameProbe.h"

@@ -5,8 +5,8 @@
 #include <functional>
 #include <vector>
 
-#include "hid/PlatformKernel.h"
 #include "platform/Hid.h"
+#include "platform/PlatformKernel.h"
 #include "platform/PlatformVersion.h"
 #include "sim/SimControl.h"
 #include "tests/hid/HidTestSupport.h"

@@ -8,12 +8,13 @@
 #include <unistd.h>
 
 #include "hid/DeviceChangeNotifier.h"
-#include "hid/Uevent.h"
+#include "platform/linux/Uevent.h"
 
 namespace quorvel::hid {
 namespace {
 
 using namespace std::string_view_literals;
+using namespace quorvel::platform;
 
 struct TParseCase {
   const char* name;
@@ -100,7 +101,7 @@ TEST(NotifierTest, PostedMessagesWaitForThePumpInOrder) {
   TMessages messages;
   TDeviceChangeNotifier notifier(
       TDeviceChangeNotifier::TWndProc::Of<&TMessages::WndProc>(&messages));
-  notifier.SetUeventChannel(nullptr);
+  notifier.SetChangeSource(nullptr);
   EXPECT_FALSE(Readable(notifier.Fd()));
   notifier.Post(0x0219, 7, -1);
   notifier.Post(0x0219, 7, 5);
@@ -115,7 +116,7 @@ TEST(NotifierTest, HandlerErrorReachesThePumpAndKeepsTheRest) {
   TMessages messages;
   TDeviceChangeNotifier notifier(
       TDeviceChangeNotifier::TWndProc::Of<&TMessages::WndProc>(&messages));
-  notifier.SetUeventChannel(nullptr);
+  notifier.SetChangeSource(nullptr);
   messages.fail = true;
   notifier.Post(0x0219, 7, 1);
   notifier.Post(0x0219, 7, 2);
@@ -156,7 +157,7 @@ TEST_P(NotifierChannelTest, KernelNoticesBecomeOneChangeMessagePerPump) {
   TMessages messages;
   TDeviceChangeNotifier notifier(
       TDeviceChangeNotifier::TWndProc::Of<&TMessages::WndProc>(&messages));
-  notifier.SetUeventChannel(std::make_unique<TScriptedChannel>(GetParam().script));
+  notifier.SetChangeSource(std::make_unique<TScriptedChannel>(GetParam().script));
   notifier.ProcessMessages();
   EXPECT_EQ(messages.lParams, std::vector<std::intptr_t>(GetParam().scans, 0));
 }

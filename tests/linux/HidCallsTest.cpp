@@ -24,24 +24,24 @@ namespace {
 class TOpenNode {
  public:
   TOpenNode(const TSysfsFixture& fixture, const char* node, int flags)
-      : Path_(fixture.Path(node)), Fd_(::open(Path_.c_str(), flags | O_CLOEXEC)) {
-    EXPECT_GE(Fd_, 0) << Path_;
+      : path_(fixture.Path(node)), fd_(::open(path_.c_str(), flags | O_CLOEXEC)) {
+    EXPECT_GE(fd_, 0) << path_;
   }
   ~TOpenNode() {
-    if (Fd_ >= 0) {
-      ::close(Fd_);
+    if (fd_ >= 0) {
+      ::close(fd_);
     }
   }
   TOpenNode(const TOpenNode&) = delete;
   TOpenNode& operator=(const TOpenNode&) = delete;
 
   THidrawHandle Handle() const {
-    return THidrawHandle::FromDescriptor(Fd_, platform::Utf8ToUtf16(Path_));
+    return THidrawHandle::FromDescriptor(fd_, platform::Utf8ToUtf16(path_));
   }
 
  private:
-  std::string Path_;
-  int Fd_;
+  std::string path_;
+  int fd_;
 };
 
 struct TIdentityCase {

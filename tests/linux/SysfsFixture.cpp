@@ -90,16 +90,16 @@ TSysfsFixture::TSysfsFixture(const std::vector<std::string>& trees) {
   if (::mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error("cannot make a temporary folder");
   }
-  Root_ = fs::canonical(pattern).string();
-  fs::create_directories(fs::path(Root_) / "sys/class/hidraw");
+  root_ = fs::canonical(pattern).string();
+  fs::create_directories(fs::path(root_) / "sys/class/hidraw");
   for (const std::string& tree : trees) {
-    Build(Root_, fs::path(QUORVEL_LINUX_FIXTURES) / tree);
+    Build(root_, fs::path(QUORVEL_LINUX_FIXTURES) / tree);
   }
 }
 
 TSysfsFixture::~TSysfsFixture() {
   std::error_code ignored;
-  fs::remove_all(Root_, ignored);
+  fs::remove_all(root_, ignored);
 }
 
 void TSysfsFixture::Remove(std::string_view absolute) const {

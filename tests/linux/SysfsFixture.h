@@ -16,13 +16,13 @@ class TSysfsFixture {
   TSysfsFixture(const TSysfsFixture&) = delete;
   TSysfsFixture& operator=(const TSysfsFixture&) = delete;
 
-  const std::string& Root() const { return Root_; }
-  std::string Path(std::string_view absolute) const { return Root_ + std::string(absolute); }
+  const std::string& Root() const { return root_; }
+  std::string Path(std::string_view absolute) const { return root_ + std::string(absolute); }
   // Removes part of the tree, as the kernel does when a device goes.
   void Remove(std::string_view absolute) const;
 
  private:
-  std::string Root_;
+  std::string root_;
 };
 
 }  // namespace quorvel::hidraw::test

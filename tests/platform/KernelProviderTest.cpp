@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/posix/FileProvider.h"
+#include "tests/platform/Completion.h"
 
 namespace quorvel::posix {
 namespace {
@@ -105,18 +106,8 @@ class TFakeProvider final : public TFileProvider {
   const DWORD FOpenError;
 };
 
-struct TCompletion {
-  int Calls = 0;
-  DWORD Error = 0;
-  DWORD Bytes = 0;
-};
-
-void WINAPI Record(DWORD error, DWORD bytes, LPOVERLAPPED overlapped) {
-  auto* completion = static_cast<TCompletion*>(overlapped->hEvent);
-  ++completion->Calls;
-  completion->Error = error;
-  completion->Bytes = bytes;
-}
+using test::Record;
+using test::TCompletion;
 
 HANDLE OpenPath(const char16_t* path, DWORD flags = FILE_FLAG_OVERLAPPED) {
   return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,

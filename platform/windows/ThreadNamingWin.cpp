@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "hid/ThreadNaming.h"
+#include "platform/ThreadNaming.h"
 
-namespace quorvel::hid {
+namespace quorvel::platform {
 namespace {
 
 // The exception debuggers take a thread's name from (the record's layout is theirs).
@@ -83,4 +83,4 @@ void ShowThreadName(const std::string& name, uint32_t threadId) {
   }
 }
 
-}  // namespace quorvel::hid
+}  // namespace quorvel::platform

@@ -1,13 +1,15 @@
+// Linux thread names: prctl for the calling thread, /proc for another.
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
 #include <string>
 
-#include "hid/ThreadNaming.h"
+#include "platform/ThreadNaming.h"
 #include "platform/Utf.h"
+#include "platform/posix/UniqueFd.h"
 
-namespace quorvel::hid {
+namespace quorvel::platform {
 namespace {
 
 // The kernel keeps 15 bytes of a thread's name; a cut must not split a character.
@@ -30,7 +32,7 @@ uint32_t CurrentThreadId() {
 }
 
 std::string ToAnsiCodePage(const std::u16string& text) {
-  return platform::Utf16ToUtf8(text);
+  return Utf16ToUtf8(text);
 }
 
 void ShowThreadName(const std::string& name, uint32_t threadId) {
@@ -40,11 +42,10 @@ void ShowThreadName(const std::string& name, uint32_t threadId) {
     return;
   }
   const std::string comm = "/proc/self/task/" + std::to_string(threadId) + "/comm";
-  const int fd = ::open(comm.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    (void)!::write(fd, shown.data(), shown.size());
-    ::close(fd);
+  const posix::TUniqueFd fd(::open(comm.c_str(), O_WRONLY | O_CLOEXEC));
+  if (fd.Valid()) {
+    (void)!::write(fd.Get(), shown.data(), shown.size());
   }
 }
 
-}  // namespace quorvel::hid
+}  // namespace quorvel::platform

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace quorvel::hid {
+#include "platform/DeviceChangeSource.h"
+
+namespace quorvel::platform {
 
 struct TUevent {
   std::string Action;     // add, remove, change, bind, ...
@@ -21,8 +23,8 @@ bool ParseUevent(std::span<const char> bytes, TUevent& event);
 // A hidraw node appeared or went: the controller's "device nodes changed".
 bool IsHidrawNodeChange(const TUevent& event);
 
-// A source of uevent datagrams.
-class TUeventChannel {
+// A source of uevent datagrams: the device-change source of Linux.
+class TUeventChannel : public TDeviceChangeSource {
  public:
   enum class TReceive {
     kMessage,   // `message` holds one datagram from the kernel
@@ -30,15 +32,17 @@ class TUeventChannel {
     kLost,      // the kernel dropped messages (receive buffer overrun)
     kEmpty,     // nothing waits
   };
-  virtual ~TUeventChannel() = default;
-  // Polls readable while a datagram waits.
-  virtual int Fd() const = 0;
   // Never blocks.
   virtual TReceive Receive(std::vector<char>& message) = 0;
+  // Several uevents read together need one rescan, not one each.
+  bool TakeNodesChanged() final;
+
+ private:
+  std::vector<char> message_;
 };
 
 // The kernel's uevent multicast group on a netlink socket; null where it cannot
 // be opened (no netlink, no permission).
 std::unique_ptr<TUeventChannel> OpenKernelUeventChannel();
 
-}  // namespace quorvel::hid
+}  // namespace quorvel::platform

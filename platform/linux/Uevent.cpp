@@ -1,4 +1,5 @@
-#include "hid/Uevent.h"
+// Linux device changes: kernel uevents from the netlink socket.
+#include "platform/linux/Uevent.h"
 
 #include <linux/netlink.h>
 #include <sys/socket.h>
@@ -6,8 +7,11 @@
 
 #include <cerrno>
 #include <string_view>
+#include <utility>
 
-namespace quorvel::hid {
+#include "platform/posix/UniqueFd.h"
+
+namespace quorvel::platform {
 
 bool ParseUevent(std::span<const char> bytes, TUevent& event) {
   event = {};
@@ -42,16 +46,36 @@ bool IsHidrawNodeChange(const TUevent& event) {
   return event.Subsystem == "hidraw" && (event.Action == "add" || event.Action == "remove");
 }
 
+bool TUeventChannel::TakeNodesChanged() {
+  bool nodesChanged = false;
+  for (;;) {
+    switch (Receive(message_)) {
+      case TReceive::kMessage: {
+        TUevent event;
+        if (ParseUevent(message_, event) && IsHidrawNodeChange(event)) {
+          nodesChanged = true;
+        }
+        break;
+      }
+      case TReceive::kLost:
+        // Messages were dropped: whatever they said, a rescan catches up.
+        nodesChanged = true;
+        break;
+      case TReceive::kRejected:
+        break;
+      case TReceive::kEmpty:
+        return nodesChanged;
+    }
+  }
+}
+
 namespace {
 
 class TKernelUeventChannel final : public TUeventChannel {
  public:
-  explicit TKernelUeventChannel(int fd) : fd_(fd) {}
-  ~TKernelUeventChannel() override { ::close(fd_); }
-  TKernelUeventChannel(const TKernelUeventChannel&) = delete;
-  TKernelUeventChannel& operator=(const TKernelUeventChannel&) = delete;
+  explicit TKernelUeventChannel(posix::TUniqueFd fd) : fd_(std::move(fd)) {}
 
-  int Fd() const override { return fd_; }
+  int Fd() const override { return fd_.Get(); }
 
   TReceive Receive(std::vector<char>& message) override {
     // A uevent is at most a few KiB; a longer datagram is cut and rejected.
@@ -63,7 +87,7 @@ class TKernelUeventChannel final : public TUeventChannel {
     header.msg_namelen = sizeof sender;
     header.msg_iov = &io;
     header.msg_iovlen = 1;
-    const ssize_t got = ::recvmsg(fd_, &header, MSG_DONTWAIT);
+    const ssize_t got = ::recvmsg(fd_.Get(), &header, MSG_DONTWAIT);
     if (got < 0) {
       message.clear();
       if (errno == ENOBUFS) {
@@ -82,25 +106,28 @@ class TKernelUeventChannel final : public TUeventChannel {
   }
 
  private:
-  int fd_;
+  posix::TUniqueFd fd_;
 };
 
 }  // namespace
 
 std::unique_ptr<TUeventChannel> OpenKernelUeventChannel() {
-  const int fd =
-      ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT);
-  if (fd < 0) {
+  posix::TUniqueFd fd(
+      ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT));
+  if (!fd.Valid()) {
     return nullptr;
   }
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;
   address.nl_groups = 1;  // the kernel's own uevent group
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
+  if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     return nullptr;
   }
-  return std::make_unique<TKernelUeventChannel>(fd);
+  return std::make_unique<TKernelUeventChannel>(std::move(fd));
 }
 
-}  // namespace quorvel::hid
+std::unique_ptr<TDeviceChangeSource> OpenDeviceChangeSource() {
+  return OpenKernelUeventChannel();
+}
+
+}  // namespace quorvel::platform

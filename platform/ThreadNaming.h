@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace quorvel::hid {
+namespace quorvel::platform {
 
 uint32_t CurrentThreadId();
 // UTF-8 on POSIX, where that is the system's code page.
@@ -13,4 +13,4 @@ std::string ToAnsiCodePage(const std::u16string& text);
 // Best effort: a thread that has ended, or a system that refuses, keeps its name.
 void ShowThreadName(const std::string& name, uint32_t threadId);
 
-}  // namespace quorvel::hid
+}  // namespace quorvel::platform
