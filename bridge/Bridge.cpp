@@ -91,6 +91,10 @@ void TBridge::Start() {
   mosquitto_connect_callback_set(FMosq, &ConnectCallback);
   mosquitto_disconnect_callback_set(FMosq, &DisconnectCallback);
   mosquitto_message_callback_set(FMosq, &MessageCallback);
+  mosquitto_publish_callback_set(FMosq, &PublishCallback);
+  // No cap on unacknowledged messages: a board's state goes out at once, and
+  // the goodbye is not held behind a queue that a stop would drop.
+  mosquitto_max_inflight_messages_set(FMosq, 0);
   const std::string will = BridgeAvailabilityTopic(FOptions.Prefix);
   if (mosquitto_will_set(FMosq, will.c_str(), static_cast<int>(kOffline.size()), kOffline.data(),
                          kQos, true) != MOSQ_ERR_SUCCESS) {
@@ -344,6 +348,9 @@ void TBridge::ConnectCallback(mosquitto*, void* Self, int Rc) {
 void TBridge::DisconnectCallback(mosquitto*, void* Self, int Rc) {
   static_cast<TBridge*>(Self)->OnDisconnect(Rc);
 }
+void TBridge::PublishCallback(mosquitto*, void* Self, int Mid) {
+  static_cast<TBridge*>(Self)->FAckedMid = Mid;
+}
 void TBridge::MessageCallback(mosquitto*, void* Self, const mosquitto_message* Message) {
   static_cast<TBridge*>(Self)->OnMessage(*Message);
 }
@@ -392,8 +399,8 @@ void TBridge::Publish(const std::string& Topic, const std::string& Payload, bool
   if (!FConnected) {
     return;  // everything retained goes out again on connecting
   }
-  const int rc = mosquitto_publish(FMosq, nullptr, Topic.c_str(), static_cast<int>(Payload.size()),
-                                   Payload.data(), kQos, Retain);
+  const int rc = mosquitto_publish(FMosq, &FLastMid, Topic.c_str(),
+                                   static_cast<int>(Payload.size()), Payload.data(), kQos, Retain);
   if (rc != MOSQ_ERR_SUCCESS) {
     Log("publish on " + Topic + " failed: " + mosquitto_strerror(rc));
   }
@@ -495,10 +502,11 @@ void TBridge::Shutdown() {
       PublishAvailability(id, false);
     }
     Publish(BridgeAvailabilityTopic(FOptions.Prefix), std::string(kOffline), true);
-    // Let the goodbyes leave before the connection closes.
+    // The broker takes messages in order: once the last is acknowledged, every
+    // goodbye has arrived.
     const auto deadline = TClock::now() + std::chrono::seconds(2);
-    while (mosquitto_want_write(FMosq) && TClock::now() < deadline) {
-      if (mosquitto_loop_write(FMosq, 1) != MOSQ_ERR_SUCCESS) {
+    while (FAckedMid != FLastMid && TClock::now() < deadline) {
+      if (mosquitto_loop(FMosq, 50, 1) != MOSQ_ERR_SUCCESS) {
         break;
       }
     }

@@ -80,6 +80,7 @@ class TBridge {
 
   static void ConnectCallback(mosquitto*, void* Self, int Rc);
   static void DisconnectCallback(mosquitto*, void* Self, int Rc);
+  static void PublishCallback(mosquitto*, void* Self, int Mid);
   static void MessageCallback(mosquitto*, void* Self, const mosquitto_message* Message);
 
   TBridgeOptions FOptions;
@@ -94,6 +95,8 @@ class TBridge {
   int FBackoffMs = 0;
   TClock::time_point FNextConnect{};
   TClock::time_point FNextRefresh{};
+  int FLastMid = 0;   // of the newest message published
+  int FAckedMid = 0;  // of the newest message the broker acknowledged
   int FWakeRead = -1;
   int FWakeWrite = -1;
   std::atomic<bool> FStop = false;

@@ -1,0 +1,118 @@
+// quorvel-mqtt as a process: its stop, its last will, its wire bytes, its
+// refusal of a bad configuration.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "tests/bridge/BrokerFixture.h"
+
+namespace quorvel::bridge::test {
+namespace {
+
+using TJson = nlohmann::json;
+
+class BridgeProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    world = broker.Dir() / "world.json";
+    std::ofstream(world) << R"({"devices": [
+      {"relay": {"boardId": "QAAMZ", "relays": 2, "state": 1}},
+      {"relay": {"boardId": "BENCH", "relays": 8, "state": 0}}]})";
+  }
+
+  std::unique_ptr<TProcess> StartBridge() {
+    return std::make_unique<TProcess>(
+        std::vector<std::string>{QUORVEL_BRIDGE_EXE, "--host", "127.0.0.1", "--port",
+                                 std::to_string(broker.Port()), "--prefix", "p", "--client-id",
+                                 "process-under-test", "--interval", "0.2"},
+        std::map<std::string, std::string>{{"QUORVEL_SIM_WORLD", world.string()},
+                                           {"LD_LIBRARY_PATH", QUORVEL_SIM_DIR}});
+  }
+
+  bool Until(TMqttClient& client, const std::function<bool()>& done) {
+    return PumpUntil([&] { client.Loop(10); }, done);
+  }
+
+  TBroker broker;
+  std::filesystem::path world;
+};
+
+TEST_F(BridgeProcess, SwitchesAndLeavesOfflineOnSigterm) {
+  TMqttClient client(broker.Port(), "p/#");
+  auto bridge = StartBridge();
+  ASSERT_TRUE(Until(client, [&] {
+    return client.Last("p/QAAMZ/state") == R"({"mask":1,"relay1":"ON","relay2":"OFF"})" &&
+           client.Last("p/BENCH/availability") == "online";
+  })) << bridge->Error();
+  client.Publish("p/BENCH/3/set", "ON");
+  client.Publish("p/QAAMZ/set", "OFF=1 ON=2");
+  ASSERT_TRUE(Until(client, [&] {
+    return client.Last("p/BENCH/3") == "ON" && client.Last("p/QAAMZ/2") == "ON";
+  }));
+  EXPECT_EQ(client.Last("p/QAAMZ/1"), "OFF");
+
+  bridge->Signal(SIGTERM);
+  EXPECT_EQ(bridge->Wait(), 0);
+  EXPECT_NE(bridge->Error().find("stopped"), std::string::npos);
+  TMqttClient after(broker.Port(), "p/+/availability");
+  ASSERT_TRUE(Until(after, [&] { return after.Received().size() >= 3; }));
+  EXPECT_EQ(after.Last("p/bridge/availability"), "offline");
+  EXPECT_EQ(after.Last("p/QAAMZ/availability"), "offline");
+  EXPECT_EQ(after.Last("p/BENCH/availability"), "offline");
+
+  // The world written back at the clean end holds the boards' exchanges.
+  std::ifstream file(world);
+  const TJson saved = TJson::parse(file);
+  EXPECT_EQ(saved["devices"][0]["relay"]["commanded"], 2);
+  EXPECT_EQ(saved["devices"][1]["relay"]["commanded"], 4);
+  std::vector<std::string> bench;
+  for (const TJson& entry : saved["log"]) {
+    if (entry["device"] == 2 && entry["call"] == "HidD_SetFeature") {
+      bench.push_back(entry["sent"].get<std::string>().substr(0, 8));
+    }
+  }
+  EXPECT_NE(std::find(bench.begin(), bench.end(), "00 ff 03"), bench.end());
+  EXPECT_EQ(std::find(bench.begin(), bench.end(), "00 ff 01"), bench.end());
+}
+
+TEST_F(BridgeProcess, AKilledBridgeLeavesOfflineThroughItsWill) {
+  TMqttClient client(broker.Port(), "p/bridge/availability");
+  auto bridge = StartBridge();
+  ASSERT_TRUE(Until(client, [&] { return client.Last("p/bridge/availability") == "online"; }))
+      << bridge->Error();
+  bridge->Signal(SIGKILL);
+  bridge->Wait();
+  ASSERT_TRUE(Until(client, [&] { return client.Last("p/bridge/availability") == "offline"; }));
+  TMqttClient after(broker.Port(), "p/bridge/availability");
+  ASSERT_TRUE(Until(after, [&] { return !after.Received().empty(); }));
+  EXPECT_EQ(after.Last("p/bridge/availability"), "offline");  // retained
+}
+
+TEST(BridgeConfiguration, BadConfigurationsExitNonZeroWithAMessage) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--port", "99999"},       {"--prefix", "a/#"},
+      {"--password", "hunter2"}, {"--user", "u", "--password-file", "/nonexistent/quorvel-pw"},
+      {"--interval", "never"},   {"--what"},
+  };
+  for (const auto& arguments : cases) {
+    std::vector<std::string> command = {QUORVEL_BRIDGE_EXE};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    const TRunResult run = RunToEnd(command);
+    EXPECT_EQ(run.ExitStatus, 2) << arguments[0];
+    EXPECT_TRUE(run.Error.starts_with("quorvel-mqtt: ")) << run.Error;
+    EXPECT_EQ(run.Error.find("hunter2"), std::string::npos);
+  }
+  // A CA file that is not there: refused before anything starts.
+  const TRunResult tls =
+      RunToEnd({QUORVEL_BRIDGE_EXE, "--cafile", "/nonexistent/ca.pem"},
+               {{"LD_LIBRARY_PATH", QUORVEL_SIM_DIR}, {"QUORVEL_SIM_WORLD", ""}});
+  EXPECT_EQ(tls.ExitStatus, 1);
+  EXPECT_NE(tls.Error.find("ca.pem"), std::string::npos) << tls.Error;
+  const TRunResult help = RunToEnd({QUORVEL_BRIDGE_EXE, "--help"});
+  EXPECT_EQ(help.ExitStatus, 0);
+}
+
+}  // namespace
+}  // namespace quorvel::bridge::test
