@@ -276,7 +276,7 @@ bool TBridge::OnEnumerate(hid::THidDevice* HidDev, std::int32_t Idx) {
   entry = TBoard{board, relays, reading.State, true, false};
   Log("board " + reading.Id + " (" + std::to_string(relays) + " relays) arrived");
   PublishAvailability(reading.Id, true);
-  PublishDiscovery(reading.Id, entry, true);
+  PublishDiscovery(reading.Id, entry);
   PublishBoard(reading.Id, entry);
   return true;
 }
@@ -376,7 +376,7 @@ void TBridge::OnConnect(int Rc) {
   // A restarted broker may have lost every retained message: all goes out again.
   for (auto& [id, board] : FBoards) {
     PublishAvailability(id, true);
-    PublishDiscovery(id, board, true);
+    PublishDiscovery(id, board);
     board.Published = false;
     PublishBoard(id, board);
   }
@@ -412,8 +412,8 @@ void TBridge::PublishBoard(const std::string& Id, TBoard& Board) {
   }
   Publish(BoardStateTopic(FOptions.Prefix, Id), StateJson(Board.State, Board.Relays), true);
   for (int relay = 1; relay <= Board.Relays; ++relay) {
-    Publish(RelayStateTopic(FOptions.Prefix, Id, relay),
-            RelayPayload(((Board.State >> (relay - 1)) & 1U) != 0), true);
+    Publish(RelayStateTopic(FOptions.Prefix, Id, relay), RelayPayload(RelayOn(Board.State, relay)),
+            true);
   }
   Board.Published = true;
 }
@@ -423,7 +423,16 @@ void TBridge::PublishAvailability(const std::string& Id, bool Online) {
           true);
 }
 
-void TBridge::PublishDiscovery(const std::string&, const TBoard&, bool) {}
+void TBridge::PublishDiscovery(const std::string& Id, const TBoard& Board) {
+  if (!FOptions.Discovery) {
+    return;
+  }
+  // Kept while a board is away: its entities show unavailable, not deleted.
+  for (int relay = 1; relay <= Board.Relays; ++relay) {
+    Publish(DiscoveryTopic(FOptions.DiscoveryPrefix, FOptions.Prefix, Id, relay),
+            DiscoveryConfig(FOptions.Prefix, Id, relay, Board.Relays), true);
+  }
+}
 
 void TBridge::Refuse(const std::string& Topic, const std::string& Error) {
   Log("refused " + Topic + ": " + Error);

@@ -74,7 +74,7 @@ class TBridge {
   void Publish(const std::string& Topic, const std::string& Payload, bool Retain);
   void PublishBoard(const std::string& Id, TBoard& Board);
   void PublishAvailability(const std::string& Id, bool Online);
-  void PublishDiscovery(const std::string& Id, const TBoard& Board, bool Present);
+  void PublishDiscovery(const std::string& Id, const TBoard& Board);
   void Refuse(const std::string& Topic, const std::string& Error);
   void HandleCommand(const std::string& Topic, const std::string& Payload);
 

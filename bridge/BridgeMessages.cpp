@@ -39,7 +39,7 @@ bool IsPrintableAscii(std::string_view text) {
 }
 
 std::uint8_t BoardMask(int Relays) {
-  return Relays >= 8 ? 0xFF : static_cast<std::uint8_t>((1u << Relays) - 1u);
+  return static_cast<std::uint8_t>(Relays >= 8 ? 0xFFu : (1u << Relays) - 1u);
 }
 
 TCommandParse Refused(std::string Error) {
@@ -257,8 +257,8 @@ std::string RelayPayload(bool On) {
 std::string StateJson(std::uint8_t Mask, int Relays) {
   std::string json = "{\"mask\":" + std::to_string(Mask);
   for (int relay = 1; relay <= Relays; ++relay) {
-    json += ",\"relay" + std::to_string(relay) + "\":\"" +
-            RelayPayload(((Mask >> (relay - 1)) & 1U) != 0) + "\"";
+    json +=
+        ",\"relay" + std::to_string(relay) + "\":\"" + RelayPayload(RelayOn(Mask, relay)) + "\"";
   }
   return json + "}";
 }
@@ -267,6 +267,58 @@ std::string ErrorJson(std::string_view Topic, std::string_view Error) {
   nlohmann::json json = {{"topic", std::string(Topic)}, {"error", std::string(Error)}};
   // A topic is UTF-8 by protocol, but a refusal must never fail to be told.
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+namespace {
+
+// Discovery's IDs allow letters, digits, '_' and '-' only: anything else goes
+// in hexadecimal, so that two boards never share one.
+std::string DiscoveryId(std::string_view Prefix, std::string_view BoardId) {
+  std::string id = "quorvel";
+  for (const std::string_view part : {Prefix, BoardId}) {
+    id += '_';
+    for (const char c : part) {
+      if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+        id += c;
+      } else {
+        static constexpr char kHex[] = "0123456789abcdef";
+        const auto byte = static_cast<unsigned char>(c);
+        id += '-';
+        id += kHex[byte >> 4];
+        id += kHex[byte & 0x0F];
+      }
+    }
+  }
+  return id;
+}
+
+}  // namespace
+
+std::string DiscoveryTopic(std::string_view DiscoveryPrefix, std::string_view Prefix,
+                           std::string_view BoardId, int Relay) {
+  return std::string(DiscoveryPrefix) + "/switch/" + DiscoveryId(Prefix, BoardId) + "/relay" +
+         std::to_string(Relay) + "/config";
+}
+
+std::string DiscoveryConfig(std::string_view Prefix, std::string_view BoardId, int Relay,
+                            int Relays) {
+  const std::string device = DiscoveryId(Prefix, BoardId);
+  const nlohmann::json config = {{"name", "Relay " + std::to_string(Relay)},
+                                 {"unique_id", device + "_relay" + std::to_string(Relay)},
+                                 {"command_topic", RelayCommandTopic(Prefix, BoardId, Relay)},
+                                 {"state_topic", RelayStateTopic(Prefix, BoardId, Relay)},
+                                 {"payload_on", "ON"},
+                                 {"payload_off", "OFF"},
+                                 {"qos", 1},
+                                 {"availability",
+                                  {{{"topic", BridgeAvailabilityTopic(Prefix)}},
+                                   {{"topic", BoardAvailabilityTopic(Prefix, BoardId)}}}},
+                                 {"availability_mode", "all"},
+                                 {"device",
+                                  {{"identifiers", {device}},
+                                   {"name", "Relay board " + std::string(BoardId)},
+                                   {"model", "USBRelay" + std::to_string(Relays)}}}};
+  return config.dump();
 }
 
 }  // namespace quorvel::bridge

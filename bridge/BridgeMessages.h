@@ -65,11 +65,23 @@ TCommandParse ParseRelayCommand(std::string_view Payload, int Relay, int Relays)
 // every mask bit must lie on the board.
 TCommandParse ParseBoardCommand(std::string_view Payload, int Relays);
 
+// Whether relay Relay (1 to 8) is on in Mask.
+constexpr bool RelayOn(std::uint8_t Mask, int Relay) {
+  return ((static_cast<unsigned>(Mask) >> static_cast<unsigned>(Relay - 1)) & 1U) != 0;
+}
+
 // The retained payloads.
 std::string RelayPayload(bool On);  // ON / OFF
 // {"mask":5,"relay1":"ON","relay2":"OFF",...}, one entry per relay of the board.
 std::string StateJson(std::uint8_t Mask, int Relays);
 // {"topic":"...","error":"..."}: what the error topic carries.
 std::string ErrorJson(std::string_view Topic, std::string_view Error);
+
+// Home Assistant discovery: one switch per relay, one device per board, both
+// availabilities (the bridge's and the board's) required.
+std::string DiscoveryTopic(std::string_view DiscoveryPrefix, std::string_view Prefix,
+                           std::string_view BoardId, int Relay);
+std::string DiscoveryConfig(std::string_view Prefix, std::string_view BoardId, int Relay,
+                            int Relays);
 
 }  // namespace quorvel::bridge

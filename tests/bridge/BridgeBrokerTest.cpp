@@ -209,7 +209,6 @@ TEST_F(BridgeOnBroker, ARetainedCommandIsNotCarriedOut) {
   EXPECT_NE(client->Last("t/bridge/error").find("retained"), std::string::npos);
   EXPECT_TRUE(Commands("LATER").empty());
   EXPECT_EQ(RelayState("LATER"), 0);
-  client->Publish("t/LATER/set", "", true);  // clears it
 }
 
 TEST_F(BridgeOnBroker, BoardsUnpluggedAndPluggedInAgain) {
@@ -259,6 +258,38 @@ TEST_F(BridgeOnBroker, TwoBoardsWithOneIdServeOnlyOne) {
   }));
   client->Publish("t/TWINS/2/set", "ON");
   ASSERT_TRUE(Until([&] { return RelayState("TWINS") == 2; }));
+}
+
+TEST_F(BridgeOnBroker, HomeAssistantDiscoveryWhenAsked) {
+  Plug({{"QAAMZ", 2}});
+  EXPECT_EQ(client->Count("homeassistant/switch/quorvel_t_QAAMZ/relay1/config"), 0U);
+  bridge.reset();
+  TBridgeOptions options;
+  options.Port = broker.Port();
+  options.Host = "127.0.0.1";
+  options.ClientId = "bridge-under-test";
+  options.Prefix = "t";
+  options.Discovery = true;
+  bridge = std::make_unique<TBridge>(options, "");
+  bridge->Start();
+  TMqttClient ha(broker.Port(), "homeassistant/#");
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        bridge->RunOnce(5);
+        ha.Loop(5);
+      },
+      [&] { return ha.Received().size() >= 2; }));
+  const TJson relay2 = TJson::parse(ha.Last("homeassistant/switch/quorvel_t_QAAMZ/relay2/config"));
+  EXPECT_EQ(relay2["command_topic"], "t/QAAMZ/2/set");
+  EXPECT_EQ(ha.Count("homeassistant/switch/quorvel_t_QAAMZ/relay3/config"), 0U);
+  // What Home Assistant sends switches the relay.
+  ha.Publish(relay2["command_topic"], "ON");
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        bridge->RunOnce(5);
+        ha.Loop(5);
+      },
+      [&] { return RelayState("QAAMZ") == 2; }));
 }
 
 TEST_F(BridgeOnBroker, ReconnectsAfterTheBrokerRestartsAndPublishesAgain) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 namespace quorvel::bridge {
 namespace {
 
@@ -162,6 +164,29 @@ TEST(BridgePayloads, StateAndErrors) {
   EXPECT_EQ(ErrorJson("p/X/set", "say \"no\""), R"({"error":"say \"no\"","topic":"p/X/set"})");
   // A topic that is not UTF-8 still gives a refusal.
   EXPECT_FALSE(ErrorJson("p/\xff/set", "no").empty());
+}
+
+TEST(BridgePayloads, HomeAssistantDiscovery) {
+  EXPECT_EQ(DiscoveryTopic("homeassistant", "quorvel", "QAAMZ", 2),
+            "homeassistant/switch/quorvel_quorvel_QAAMZ/relay2/config");
+  // Characters discovery IDs do not allow are spelled out, so IDs stay apart.
+  EXPECT_EQ(DiscoveryTopic("ha", "lab/relays", "A B_C", 1),
+            "ha/switch/quorvel_lab-2frelays_A-20B-5fC/relay1/config");
+  EXPECT_NE(DiscoveryTopic("ha", "p", "A_B", 1), DiscoveryTopic("ha", "p", "A-B", 1));
+
+  const nlohmann::json config = nlohmann::json::parse(DiscoveryConfig("p", "QAAMZ", 2, 4));
+  EXPECT_EQ(config["command_topic"], "p/QAAMZ/2/set");
+  EXPECT_EQ(config["state_topic"], "p/QAAMZ/2");
+  EXPECT_EQ(config["payload_on"], "ON");
+  EXPECT_EQ(config["payload_off"], "OFF");
+  EXPECT_EQ(config["availability_mode"], "all");
+  EXPECT_EQ(config["availability"][0]["topic"], "p/bridge/availability");
+  EXPECT_EQ(config["availability"][1]["topic"], "p/QAAMZ/availability");
+  EXPECT_EQ(config["unique_id"], "quorvel_p_QAAMZ_relay2");
+  // The relays of one board are one device.
+  EXPECT_EQ(config["device"]["identifiers"],
+            nlohmann::json::parse(DiscoveryConfig("p", "QAAMZ", 1, 4))["device"]["identifiers"]);
+  EXPECT_EQ(config["device"]["model"], "USBRelay4");
 }
 
 }  // namespace
