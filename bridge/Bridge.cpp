@@ -95,6 +95,9 @@ void TBridge::Start() {
   // No cap on unacknowledged messages: a board's state goes out at once, and
   // the goodbye is not held behind a queue that a stop would drop.
   mosquitto_max_inflight_messages_set(FMosq, 0);
+  // A state is several small messages: Nagle's delay would hold each answer for the
+  // broker's delayed acknowledgement, tens of milliseconds.
+  mosquitto_int_option(FMosq, MOSQ_OPT_TCP_NODELAY, 1);
   const std::string will = BridgeAvailabilityTopic(FOptions.Prefix);
   if (mosquitto_will_set(FMosq, will.c_str(), static_cast<int>(kOffline.size()), kOffline.data(),
                          kQos, true) != MOSQ_ERR_SUCCESS) {

@@ -81,7 +81,8 @@ TBroker::TBroker() {
   FPort = FreePort();
   std::ofstream(FDir / "mosquitto.conf") << "listener " << FPort << " 127.0.0.1\n"
                                          << "allow_anonymous true\n"
-                                         << "persistence false\n";
+                                         << "persistence false\n"
+                                         << "set_tcp_nodelay true\n";
   Start();
 }
 
@@ -116,6 +117,7 @@ TMqttClient::TMqttClient(int Port, const std::string& Subscription) {
   FMosq = mosquitto_new(nullptr, true, this);
   mosquitto_message_callback_set(FMosq, &OnMessage);
   mosquitto_subscribe_callback_set(FMosq, &OnSubscribe);
+  mosquitto_int_option(FMosq, MOSQ_OPT_TCP_NODELAY, 1);
   if (mosquitto_connect(FMosq, "127.0.0.1", Port, 30) != MOSQ_ERR_SUCCESS) {
     throw std::runtime_error("the test client cannot connect");
   }
