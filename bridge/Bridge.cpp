@@ -208,7 +208,7 @@ void TBridge::RunOnce(int MaxWaitMs) {
       rc = mosquitto_loop_misc(FMosq);
     }
     if (rc != MOSQ_ERR_SUCCESS) {
-      LostConnection(rc);
+      LostConnection(rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
     }
   }
 
@@ -323,22 +323,29 @@ void TBridge::RefreshStates() {
 // ---- MQTT side ----
 
 void TBridge::Connect() {
+  FConnecting = true;  // until the broker's answer, or the failure
   const int rc = FConnectCalled ? mosquitto_reconnect(FMosq)
                                 : mosquitto_connect(FMosq, FOptions.Host.c_str(), FOptions.Port,
                                                     kKeepAliveSeconds);
   FConnectCalled = true;
-  if (rc == MOSQ_ERR_SUCCESS) {
-    FConnecting = true;  // until the broker's answer
-    return;
+  if (rc != MOSQ_ERR_SUCCESS) {
+    LostConnection(rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
   }
-  LostConnection(rc);
 }
 
-void TBridge::LostConnection(int Rc) {
-  if (FConnected || FBackoffMs == 0) {
-    const std::string reason = Rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(Rc);
-    Log("broker " + FOptions.Host + ":" + std::to_string(FOptions.Port) + ": " + reason);
+void TBridge::LostConnection(const std::string& Reason) {
+  if (!FConnected && !FConnecting) {
+    return;  // this loss was handled already (the library reports some twice)
   }
+  const std::string broker = FOptions.Host + ":" + std::to_string(FOptions.Port);
+  if (FConnected) {
+    Log("lost the connection to " + broker + " (" + Reason + "); connecting again");
+    FBackoffMs = 0;
+  } else if (!FOutageLogged) {
+    // Once per outage: a broker that stays away does not fill the log.
+    Log("cannot connect to " + broker + " (" + Reason + "); trying again, less and less often");
+  }
+  FOutageLogged = true;
   FConnected = false;
   FConnecting = false;
   FBackoffMs = FBackoffMs == 0 ? kFirstBackoffMs : std::min(FBackoffMs * 2, kMaxBackoffMs);
@@ -359,16 +366,14 @@ void TBridge::MessageCallback(mosquitto*, void* Self, const mosquitto_message* M
 }
 
 void TBridge::OnConnect(int Rc) {
-  FConnecting = false;
   if (Rc != 0) {
-    Log(std::string("the broker refused the connection: ") + mosquitto_connack_string(Rc));
-    FBackoffMs = std::max(FBackoffMs, kFirstBackoffMs);
-    mosquitto_disconnect(FMosq);
-    LostConnection(MOSQ_ERR_CONN_REFUSED);
+    LostConnection(std::string("refused: ") + mosquitto_connack_string(Rc));
     return;
   }
+  FConnecting = false;
   FConnected = true;
   FBackoffMs = 0;
+  FOutageLogged = false;
   Log("connected to " + FOptions.Host + ":" + std::to_string(FOptions.Port));
   const std::string filters[] = {BoardCommandFilter(FOptions.Prefix),
                                  RelayCommandFilter(FOptions.Prefix)};
@@ -386,15 +391,8 @@ void TBridge::OnConnect(int Rc) {
 }
 
 void TBridge::OnDisconnect(int Rc) {
-  if (!FConnected && !FConnecting) {
-    return;
-  }
-  FConnected = false;
-  FConnecting = false;
   if (!FStop) {
-    Log("disconnected from the broker (" + std::string(mosquitto_strerror(Rc)) + ")");
-    FBackoffMs = 0;
-    LostConnection(Rc);
+    LostConnection(mosquitto_strerror(Rc));
   }
 }
 

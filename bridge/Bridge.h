@@ -67,7 +67,7 @@ class TBridge {
 
   // MQTT side.
   void Connect();
-  void LostConnection(int Rc);
+  void LostConnection(const std::string& Reason);
   void OnConnect(int Rc);
   void OnDisconnect(int Rc);
   void OnMessage(const mosquitto_message& Message);
@@ -91,7 +91,8 @@ class TBridge {
   mosquitto* FMosq = nullptr;
   bool FConnected = false;
   bool FConnecting = false;
-  bool FConnectCalled = false;  // later attempts reconnect to the same broker
+  bool FConnectCalled = false;
+  bool FOutageLogged = false;  // later attempts reconnect to the same broker
   int FBackoffMs = 0;
   TClock::time_point FNextConnect{};
   TClock::time_point FNextRefresh{};
