@@ -90,6 +90,39 @@ TEST_F(BridgeProcess, AKilledBridgeLeavesOfflineThroughItsWill) {
   EXPECT_EQ(after.Last("p/bridge/availability"), "offline");  // retained
 }
 
+TEST(BridgeCredentials, UserAndPasswordFromAFile) {
+  TBroker broker("relays", "s3cret pass");
+  const auto right = broker.Dir() / "right";
+  const auto wrong = broker.Dir() / "wrong";
+  std::ofstream(right) << "s3cret pass\n";
+  std::ofstream(wrong) << "guess\n";
+  const auto run = [&](const std::filesystem::path& passwordFile) {
+    return std::make_unique<TProcess>(
+        std::vector<std::string>{QUORVEL_BRIDGE_EXE, "--host", "127.0.0.1", "--port",
+                                 std::to_string(broker.Port()), "--prefix", "c", "--user", "relays",
+                                 "--password-file", passwordFile.string()},
+        std::map<std::string, std::string>{{"QUORVEL_SIM_WORLD", ""},
+                                           {"LD_LIBRARY_PATH", QUORVEL_SIM_DIR}});
+  };
+  TMqttClient client(broker.Port(), "c/bridge/availability", "relays", "s3cret pass");
+
+  auto refused = run(wrong);
+  ASSERT_TRUE(PumpUntil([&] { client.Loop(10); },
+                        [&] { return refused->Error().find("refused") != std::string::npos; }))
+      << refused->Error();
+  EXPECT_TRUE(client.Received().empty());
+  refused->Signal(SIGTERM);
+  EXPECT_EQ(refused->Wait(), 0);
+
+  auto accepted = run(right);
+  ASSERT_TRUE(PumpUntil([&] { client.Loop(10); },
+                        [&] { return client.Last("c/bridge/availability") == "online"; }))
+      << accepted->Error();
+  EXPECT_EQ(accepted->Error().find("s3cret"), std::string::npos);
+  accepted->Signal(SIGTERM);
+  EXPECT_EQ(accepted->Wait(), 0);
+}
+
 TEST(BridgeConfiguration, BadConfigurationsExitNonZeroWithAMessage) {
   const std::vector<std::vector<std::string>> cases = {
       {"--port", "99999"},       {"--prefix", "a/#"},

@@ -74,15 +74,28 @@ std::string ReadWhole(const std::filesystem::path& path) {
 
 }  // namespace
 
-TBroker::TBroker() {
+TBroker::TBroker(const std::string& User, const std::string& Password) {
   FDir = std::filesystem::temp_directory_path() /
          ("quorvel-broker-" + std::to_string(getpid()) + "-" + std::to_string(FreePort()));
   std::filesystem::create_directories(FDir);
   FPort = FreePort();
-  std::ofstream(FDir / "mosquitto.conf") << "listener " << FPort << " 127.0.0.1\n"
-                                         << "allow_anonymous true\n"
-                                         << "persistence false\n"
-                                         << "set_tcp_nodelay true\n";
+  std::ofstream config(FDir / "mosquitto.conf");
+  config << "listener " << FPort << " 127.0.0.1\n"
+         << "persistence false\n"
+         << "set_tcp_nodelay true\n";
+  if (User.empty()) {
+    config << "allow_anonymous true\n";
+  } else {
+    const auto passwords = FDir / "passwords";
+    std::ofstream(passwords).close();
+    const TRunResult made =
+        RunToEnd({"/usr/bin/mosquitto_passwd", "-b", passwords.string(), User, Password});
+    if (made.ExitStatus != 0) {
+      throw std::runtime_error("mosquitto_passwd failed: " + made.Error);
+    }
+    config << "allow_anonymous false\npassword_file " << passwords.string() << "\n";
+  }
+  config.close();
   Start();
 }
 
@@ -112,12 +125,16 @@ void TBroker::Stop() {
   }
 }
 
-TMqttClient::TMqttClient(int Port, const std::string& Subscription) {
+TMqttClient::TMqttClient(int Port, const std::string& Subscription, const std::string& User,
+                         const std::string& Password) {
   mosquitto_lib_init();
   FMosq = mosquitto_new(nullptr, true, this);
   mosquitto_message_callback_set(FMosq, &OnMessage);
   mosquitto_subscribe_callback_set(FMosq, &OnSubscribe);
   mosquitto_int_option(FMosq, MOSQ_OPT_TCP_NODELAY, 1);
+  if (!User.empty()) {
+    mosquitto_username_pw_set(FMosq, User.c_str(), Password.c_str());
+  }
   if (mosquitto_connect(FMosq, "127.0.0.1", Port, 30) != MOSQ_ERR_SUCCESS) {
     throw std::runtime_error("the test client cannot connect");
   }

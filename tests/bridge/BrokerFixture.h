@@ -17,7 +17,9 @@ namespace quorvel::bridge::test {
 
 class TBroker {
  public:
-  TBroker();  // starts it; throws when it does not come up
+  // Starts it; throws when it does not come up. With a user, only that user with
+  // that password is let in.
+  explicit TBroker(const std::string& User = {}, const std::string& Password = {});
   ~TBroker();
   TBroker(const TBroker&) = delete;
   TBroker& operator=(const TBroker&) = delete;
@@ -42,7 +44,8 @@ struct TReceived {
 
 class TMqttClient {
  public:
-  TMqttClient(int Port, const std::string& Subscription);
+  TMqttClient(int Port, const std::string& Subscription, const std::string& User = {},
+              const std::string& Password = {});
   ~TMqttClient();
   TMqttClient(const TMqttClient&) = delete;
   TMqttClient& operator=(const TMqttClient&) = delete;
