@@ -2,6 +2,7 @@
 // refusal of a bad configuration.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -121,6 +122,70 @@ TEST(BridgeCredentials, UserAndPasswordFromAFile) {
   EXPECT_EQ(accepted->Error().find("s3cret"), std::string::npos);
   accepted->Signal(SIGTERM);
   EXPECT_EQ(accepted->Wait(), 0);
+}
+
+// A CA and a server certificate for 127.0.0.1 signed by it, made by openssl in Dir.
+void MakeCertificates(const std::filesystem::path& dir, const std::string& name) {
+  const std::string d = dir.string() + "/";
+  std::ofstream(d + "san.ext") << "subjectAltName=IP:127.0.0.1\n";
+  const std::vector<std::vector<std::string>> steps = {
+      {"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+       "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", d + name + "-ca.key", "-out",
+       d + name + "-ca.pem", "-days", "2", "-subj", "/CN=" + name + " test CA"},
+      {"/usr/bin/openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+       "-nodes", "-keyout", d + name + "-server.key", "-out", d + name + "-server.csr", "-subj",
+       "/CN=127.0.0.1"},
+      {"/usr/bin/openssl", "x509", "-req", "-in", d + name + "-server.csr", "-CA",
+       d + name + "-ca.pem", "-CAkey", d + name + "-ca.key", "-CAcreateserial", "-out",
+       d + name + "-server.pem", "-days", "2", "-extfile", d + "san.ext"},
+  };
+  for (const auto& step : steps) {
+    const TRunResult made = RunToEnd(step);
+    ASSERT_EQ(made.ExitStatus, 0) << made.Error;
+  }
+  // A broker started as root reads it as the user it drops to.
+  std::filesystem::permissions(d + name + "-server.key", std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::add);
+}
+
+TEST(BridgeTls, ConnectsWithTheCaFileAndRefusesAnotherCa) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("quorvel-bridge-tls-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  MakeCertificates(dir, "right");
+  MakeCertificates(dir, "other");
+  const int tlsPort = FreeLoopbackPort();
+  // A plain listener for the test's client, a TLS one for the bridge.
+  TBroker broker({}, {},
+                 "listener " + std::to_string(tlsPort) + " 127.0.0.1\ncafile " +
+                     (dir / "right-ca.pem").string() + "\ncertfile " +
+                     (dir / "right-server.pem").string() + "\nkeyfile " +
+                     (dir / "right-server.key").string() + "\n");
+  TMqttClient client(broker.Port(), "s/bridge/availability");
+  const auto run = [&](const std::string& ca) {
+    return std::make_unique<TProcess>(
+        std::vector<std::string>{QUORVEL_BRIDGE_EXE, "--host", "127.0.0.1", "--port",
+                                 std::to_string(tlsPort), "--prefix", "s", "--cafile",
+                                 (dir / ca).string()},
+        std::map<std::string, std::string>{{"QUORVEL_SIM_WORLD", ""},
+                                           {"LD_LIBRARY_PATH", QUORVEL_SIM_DIR}});
+  };
+  auto untrusted = run("other-ca.pem");
+  ASSERT_TRUE(
+      PumpUntil([&] { client.Loop(10); },
+                [&] { return untrusted->Error().find("cannot connect") != std::string::npos; }))
+      << untrusted->Error();
+  EXPECT_TRUE(client.Received().empty());
+  untrusted->Signal(SIGTERM);
+  EXPECT_EQ(untrusted->Wait(), 0);
+
+  auto trusted = run("right-ca.pem");
+  ASSERT_TRUE(PumpUntil([&] { client.Loop(10); },
+                        [&] { return client.Last("s/bridge/availability") == "online"; }))
+      << trusted->Error();
+  trusted->Signal(SIGTERM);
+  EXPECT_EQ(trusted->Wait(), 0);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(BridgeConfiguration, BadConfigurationsExitNonZeroWithAMessage) {

@@ -74,7 +74,12 @@ std::string ReadWhole(const std::filesystem::path& path) {
 
 }  // namespace
 
-TBroker::TBroker(const std::string& User, const std::string& Password) {
+int FreeLoopbackPort() {
+  return FreePort();
+}
+
+TBroker::TBroker(const std::string& User, const std::string& Password,
+                 const std::string& ExtraConfig) {
   FDir = std::filesystem::temp_directory_path() /
          ("quorvel-broker-" + std::to_string(getpid()) + "-" + std::to_string(FreePort()));
   std::filesystem::create_directories(FDir);
@@ -95,6 +100,7 @@ TBroker::TBroker(const std::string& User, const std::string& Password) {
     }
     config << "allow_anonymous false\npassword_file " << passwords.string() << "\n";
   }
+  config << ExtraConfig;
   config.close();
   Start();
 }

@@ -19,7 +19,9 @@ class TBroker {
  public:
   // Starts it; throws when it does not come up. With a user, only that user with
   // that password is let in.
-  explicit TBroker(const std::string& User = {}, const std::string& Password = {});
+  // ExtraConfig goes at the end of its configuration (a second listener, say).
+  explicit TBroker(const std::string& User = {}, const std::string& Password = {},
+                   const std::string& ExtraConfig = {});
   ~TBroker();
   TBroker(const TBroker&) = delete;
   TBroker& operator=(const TBroker&) = delete;
@@ -92,6 +94,9 @@ class TProcess {
   pid_t FPid = -1;
   std::filesystem::path FErrorFile;
 };
+
+// A loopback port nobody listens on at the moment.
+int FreeLoopbackPort();
 
 // A program run with its standard error kept.
 struct TRunResult {
