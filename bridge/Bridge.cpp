@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "bridge/BoardPort.h"
 #include "bridge/BridgeMessages.h"
@@ -304,10 +305,15 @@ void TBridge::ForgetBoard(const std::string& Id, bool Unplugged) {
 }
 
 void TBridge::RefreshStates() {
+  std::vector<std::string> renamed;
   for (auto& [id, board] : FBoards) {
     const TBoardReading reading = ReadBoard(*board.Device);
     if (!reading.Ok) {
       continue;  // a board that left goes with the next scan
+    }
+    if (reading.Id != id) {
+      renamed.push_back(id);  // given another ID meanwhile, by the tool
+      continue;
     }
     if (!board.StateKnown || reading.State != board.State) {
       board.State = reading.State;
@@ -317,6 +323,14 @@ void TBridge::RefreshStates() {
     if (!board.Published) {
       PublishBoard(id, board);
     }
+  }
+  for (const std::string& id : renamed) {
+    hid::THidDevice* device = FBoards[id].Device;
+    ForgetBoard(id, false);
+    FController->CheckIn(device);
+  }
+  if (!renamed.empty()) {
+    Adopt();  // under its new ID
   }
 }
 

@@ -240,6 +240,21 @@ TEST_F(BridgeOnBroker, ChangesMadeByOthersArePublishedAtTheInterval) {
   }));
 }
 
+TEST_F(BridgeOnBroker, ABoardGivenAnotherIdIsServedUnderIt) {
+  Plug({{"OLDID", 2}});
+  sim->ChangeDevice(ids["OLDID"], {{"relay", {{"boardId", "NEWID"}}}});
+  ids["NEWID"] = ids["OLDID"];
+  ASSERT_TRUE(Until([&] {
+    return client->Last("t/OLDID/availability") == "offline" &&
+           client->Last("t/NEWID/availability") == "online" &&
+           !client->Last("t/NEWID/state").empty();
+  }));
+  client->Publish("t/NEWID/1/set", "ON");
+  ASSERT_TRUE(Until([&] { return client->Last("t/NEWID/1") == "ON"; }));
+  EXPECT_EQ(RelayState("NEWID"), 1);
+  EXPECT_EQ(bridge->BoardCount(), 1U);
+}
+
 TEST_F(BridgeOnBroker, TwoBoardsWithOneIdServeOnlyOne) {
   Plug({{"TWINS", 2}});
   const int second = sim->AddRelayBoard("TWINS", 2);
