@@ -234,10 +234,18 @@ void TBridge::Rescan() {
   // Also where the platform sends no change notification (sandboxes, the
   // simulation): a scan that finds nothing new costs no board exchange.
   FController->DeviceChange();
+  if (!FWarned.empty()) {
+    // A refused board may have become usable without any change to the list: udev
+    // gives a new node its group after the kernel announced it.
+    Adopt();
+  }
 }
 
 void TBridge::Adopt() {
+  FRefusedNow.clear();
   FController->Enumerate();
+  // Forget refusals of devices that left or were taken, so that they are told again.
+  std::erase_if(FWarned, [&](std::uint32_t id) { return !FRefusedNow.contains(id); });
 }
 
 void TBridge::OnDeviceChange(hid::TLayerComponent*) {
@@ -269,8 +277,9 @@ bool TBridge::OnEnumerate(hid::THidDevice* HidDev, std::int32_t Idx) {
               "\" of a board already served; give one of them another ID with the tool";
   }
   if (!refusal.empty()) {
+    FRefusedNow.insert(deviceId);
     if (FWarned.insert(deviceId).second) {
-      Log("a relay board " + refusal + "; it is left alone");
+      Log("a relay board " + refusal + "; it is left alone until that changes");
     }
     FController->CheckIn(board);
     return true;

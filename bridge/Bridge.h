@@ -87,7 +87,8 @@ class TBridge {
   std::string FPassword;
   std::unique_ptr<hid::THidDeviceController> FController;
   std::map<std::string, TBoard> FBoards;  // by board ID
-  std::set<std::uint32_t> FWarned;        // PnP device IDs refused once, not again
+  std::set<std::uint32_t> FWarned;        // PnP device IDs refused, told once
+  std::set<std::uint32_t> FRefusedNow;    // those refused by the current walk
   mosquitto* FMosq = nullptr;
   bool FConnected = false;
   bool FConnecting = false;

@@ -255,6 +255,23 @@ TEST_F(BridgeOnBroker, ABoardGivenAnotherIdIsServedUnderIt) {
   EXPECT_EQ(bridge->BoardCount(), 1U);
 }
 
+TEST_F(BridgeOnBroker, ABoardThatCannotBeReadIsTakenOnceItCan) {
+  // As a new hidraw node is before udev gives it its group.
+  const int board = sim->AddDevice({{"relay", {{"boardId", "LATER"}, {"relays", 2}}},
+                                    {"faults", {{"getFeature", {{"from", 1}, {"error", 5}}}}}});
+  bridge->RequestRescan();
+  for (int i = 0; i < 20; ++i) {
+    bridge->RunOnce(5);
+  }
+  EXPECT_EQ(bridge->BoardCount(), 0U);
+  sim->ChangeDevice(board, {{"faults", nullptr}});
+  ids["LATER"] = board;
+  // No change to the device list: only the bridge's own retry finds it.
+  ASSERT_TRUE(Until([&] { return client->Last("t/LATER/availability") == "online"; }));
+  client->Publish("t/LATER/2/set", "ON");
+  ASSERT_TRUE(Until([&] { return RelayState("LATER") == 2; }));
+}
+
 TEST_F(BridgeOnBroker, TwoBoardsWithOneIdServeOnlyOne) {
   Plug({{"TWINS", 2}});
   const int second = sim->AddRelayBoard("TWINS", 2);
