@@ -1,4 +1,4 @@
-// The bridge's access to one relay board, over the tool's board protocol.
+// The bridge's access to one relay board, over the relay library (relay/).
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/ArgumentGrammar.h"
+#include "relay/RelayProtocol.h"
 
 namespace quorvel::bridge {
 namespace {
@@ -39,7 +40,7 @@ bool IsPrintableAscii(std::string_view text) {
 }
 
 std::uint8_t BoardMask(int Relays) {
-  return static_cast<std::uint8_t>(Relays >= 8 ? 0xFFu : (1u << Relays) - 1u);
+  return relay::RelayMask(Relays);
 }
 
 TCommandParse Refused(std::string Error) {
@@ -192,7 +193,7 @@ std::optional<TCommandTopic> ParseCommandTopic(std::string_view Prefix, std::str
   command.BoardId = std::string(levels[0]);
   if (levels.size() == 3) {
     command.RelayText = std::string(levels[1]);
-    command.Relay = RelayNumber(levels[1], 8);
+    command.Relay = RelayNumber(levels[1], relay::kMaxRelays);
     command.RelayValid = command.Relay != 0;
   }
   return command;
