@@ -4,9 +4,13 @@
 
 #include "app/FieldSet.h"
 #include "app/NumberConversion.h"
+#include "relay/RelayProtocol.h"
 
 namespace quorvel::app {
 namespace {
+
+using relay::kAllRelays;
+using relay::RelayBit;
 
 // A value is read from a fixed position, the one just behind the keyword when
 // the keyword opens the argument, wherever the keyword was found.
@@ -52,13 +56,6 @@ bool ParseRelayKeywords(std::u16string_view A, TRelayRequest& Request) {
 
 }  // namespace
 
-std::uint8_t RelayBit(std::int32_t n) {
-  if (n < 1 || n > 8) {
-    return 0;
-  }
-  return static_cast<std::uint8_t>(1u << (n - 1));
-}
-
 std::optional<std::uint8_t> NumStrToByte(std::u16string_view Text) {
   std::int32_t value = 0;
   if (!TryStrToInt(UpperCaseAscii(Text), value) || value < 0 || value > 0xFF) {
@@ -97,8 +94,8 @@ void ParseOnOff(std::u16string_view A, TRelayRequest& Request) {
   TFieldSet pieces;
   if (Contains(A, kOn)) {
     if (all) {
-      Request.OnMask = 0xFF;
-      Request.TouchedMask = 0xFF;
+      Request.OnMask = kAllRelays;
+      Request.TouchedMask = kAllRelays;
     } else {
       SplitFields(ValueText(A, kOn), pieces, u',');
       for (const std::u16string& piece : pieces.Fields) {
@@ -112,8 +109,8 @@ void ParseOnOff(std::u16string_view A, TRelayRequest& Request) {
   }
   if (Contains(A, kOff)) {
     if (all) {
-      Request.OnMask = 0x00;
-      Request.TouchedMask = 0xFF;
+      Request.OnMask = 0;
+      Request.TouchedMask = kAllRelays;
     } else {
       SplitFields(ValueText(A, kOff), pieces, u',');
       for (const std::u16string& piece : pieces.Fields) {
@@ -137,7 +134,7 @@ bool ParseN(std::u16string_view A, TRelayRequest& Request) {
     return false;
   }
   Request.OnMask = *relays;
-  Request.TouchedMask = 0xFF;
+  Request.TouchedMask = kAllRelays;
   return true;
 }
 
@@ -151,7 +148,7 @@ bool ParseB(std::u16string_view A, TRelayRequest& Request) {
     return false;
   }
   Request.OnMask = *relays;
-  Request.TouchedMask = 0xFF;
+  Request.TouchedMask = kAllRelays;
   return true;
 }
 

@@ -8,9 +8,11 @@
 #include <string_view>
 
 #include "app/Console.h"
-#include "app/RelayRequest.h"
+#include "relay/RelayRequest.h"
 
 namespace quorvel::app {
+
+using relay::TRelayRequest;
 
 // Reads the arguments (without the program path) left to right into Request,
 // after setting its ID to 1. Returns false, having written the message, for a
@@ -31,8 +33,5 @@ bool ParseB(std::u16string_view A, TRelayRequest& Request);
 std::optional<std::uint8_t> NumStrToByte(std::u16string_view Text);
 // One to eight binary digits; no value otherwise.
 std::optional<std::uint8_t> BinStrToByte(std::u16string_view Text);
-
-// The mask bit of relay n: 1 to 8 select relays 1 to 8, every other number none.
-std::uint8_t RelayBit(std::int32_t n);
 
 }  // namespace quorvel::app

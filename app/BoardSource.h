@@ -5,10 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "app/RelayRequest.h"
-#include "app/RelaySwitching.h"
+#include "relay/BoardDiscovery.h"
+#include "relay/RelayRequest.h"
+#include "relay/RelaySwitching.h"
 
 namespace quorvel::app {
+
+using relay::TRelayRequest;
+using relay::TSwitchResult;
 
 class BoardSource {
  public:
@@ -26,6 +30,26 @@ class BoardSource {
   // Applies the request to board Request.ID, which must lie in 1 to
   // BoardCount(), and tells how it went and the board's resulting state.
   virtual TSwitchResult SwitchRelays(const TRelayRequest& Request) = 0;
+};
+
+// The boards present, found through the HID device controller.
+class DiscoveredBoards final : public BoardSource {
+ public:
+  void CreateController() override { discovery_.CreateController(); }
+  void FreeController() noexcept override { discovery_.FreeController(); }
+  const std::vector<std::u16string>& DeviceLines() const override {
+    return discovery_.DeviceLines();
+  }
+  std::int32_t BoardCount() const override {
+    return static_cast<std::int32_t>(discovery_.RelayBoards().size());
+  }
+  TSwitchResult SwitchRelays(const TRelayRequest& Request) override {
+    return relay::SwitchRelays(
+        *discovery_.RelayBoards().at(static_cast<std::size_t>(Request.ID) - 1), Request);
+  }
+
+ private:
+  relay::TBoardDiscovery discovery_;
 };
 
 }  // namespace quorvel::app

@@ -6,10 +6,8 @@
 #include <string_view>
 
 #include "app/ArgumentGrammar.h"
-#include "app/BoardDiscovery.h"
 #include "app/ExitStatus.h"
 #include "app/HelpText.h"
-#include "app/RelayRequest.h"
 #include "hid/LayerTypes.h"
 #include "platform/Utf.h"
 
@@ -120,7 +118,7 @@ int Run(const std::vector<std::u16string>& Args, Console& Output, BoardSource& B
 }
 
 int Run(const std::vector<std::u16string>& Args, Console& Output) {
-  BoardDiscovery boards;
+  DiscoveredBoards boards;
   return Run(Args, Output, boards);
 }
 

@@ -7,9 +7,9 @@
 #include <benchmark/benchmark.h>
 
 #include "app/ArgumentGrammar.h"
-#include "app/RelaySwitching.h"
 #include "bench/SimulatedPlatform.h"
 #include "hid/HidControllerClass.h"
+#include "relay/RelaySwitching.h"
 #include "tests/app/BufferConsole.h"
 
 namespace quorvel::bench {
@@ -40,7 +40,7 @@ void SwitchBoard(benchmark::State& state, const std::vector<std::u16string>& arg
     return;
   }
   const int commandsBefore = SetFeatureCount(simulated.Sim(), board);
-  const app::TSwitchResult first = app::SwitchRelays(*device, request);
+  const relay::TSwitchResult first = relay::SwitchRelays(*device, request);
   if (!first.Succeeded() || first.State != expectedState ||
       SetFeatureCount(simulated.Sim(), board) - commandsBefore != expectedCommands) {
     state.SkipWithError(
@@ -48,7 +48,7 @@ void SwitchBoard(benchmark::State& state, const std::vector<std::u16string>& arg
   }
   TLogTrimmer log(simulated.Sim());
   for (auto _ : state) {
-    const app::TSwitchResult result = app::SwitchRelays(*device, request);
+    const relay::TSwitchResult result = relay::SwitchRelays(*device, request);
     if (!result.Succeeded()) {
       state.SkipWithError("a switching failed");
       break;

@@ -15,6 +15,12 @@ file(MAKE_DIRECTORY ${QUORVEL_GENERATED_DIR})
 if(TARGET quorvel)
   install(TARGETS quorvel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+# The MQTT bridge, where libmosquitto was found, with its service (for the package's /usr
+# layout: the unit names /usr/bin/quorvel-mqtt).
+if(TARGET quorvel-mqtt)
+  install(TARGETS quorvel-mqtt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${QUORVEL_PACKAGING_DIR}/quorvel-mqtt.service DESTINATION lib/systemd/system)
+endif()
 foreach(module quorvel_linux_setupapi quorvel_linux_hid)
   if(TARGET ${module})
     set_target_properties(${module} PROPERTIES INSTALL_RPATH "$ORIGIN")
@@ -87,13 +93,19 @@ set(QUORVEL_PACKAGE_CONTACT "The Quorvel authors <maintainers@quorvel.invalid>" 
     "The maintainer named by the package and its changelog")
 configure_file(${QUORVEL_PACKAGING_DIR}/changelog.in ${QUORVEL_GENERATED_DIR}/changelog @ONLY)
 
-# The man page carries the project's version.
+# The man pages carry the project's version.
 set(QUORVEL_MAN_PAGE ${QUORVEL_GENERATED_DIR}/quorvel.1)
 configure_file(${PROJECT_SOURCE_DIR}/docs/man/quorvel.1.in ${QUORVEL_MAN_PAGE} @ONLY)
+set(QUORVEL_MAN_PAGES ${QUORVEL_MAN_PAGE})
+if(TARGET quorvel-mqtt)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/man/quorvel-mqtt.1.in
+                 ${QUORVEL_GENERATED_DIR}/quorvel-mqtt.1 @ONLY)
+  list(APPEND QUORVEL_MAN_PAGES ${QUORVEL_GENERATED_DIR}/quorvel-mqtt.1)
+endif()
 
 # Compressed as Debian wants them (gzip -9n: no name, no time stamp); man reads them so too.
 set(compressed)
-foreach(source ${QUORVEL_MAN_PAGE} ${QUORVEL_GENERATED_DIR}/changelog)
+foreach(source ${QUORVEL_MAN_PAGES} ${QUORVEL_GENERATED_DIR}/changelog)
   get_filename_component(name ${source} NAME)
   add_custom_command(OUTPUT ${QUORVEL_GENERATED_DIR}/${name}.gz
                      COMMAND gzip -9n -c ${source} > ${QUORVEL_GENERATED_DIR}/${name}.gz
@@ -102,6 +114,9 @@ foreach(source ${QUORVEL_MAN_PAGE} ${QUORVEL_GENERATED_DIR}/changelog)
 endforeach()
 add_custom_target(quorvel_install_files ALL DEPENDS ${compressed})
 install(FILES ${QUORVEL_GENERATED_DIR}/quorvel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(TARGET quorvel-mqtt)
+  install(FILES ${QUORVEL_GENERATED_DIR}/quorvel-mqtt.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 install(FILES ${QUORVEL_GENERATED_DIR}/copyright ${QUORVEL_GENERATED_DIR}/changelog.gz
               README.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -21,6 +21,12 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "plugdev switch the boards, the manual page and the bash completion, and the\n"
     "HID device layer under the tool as a library with a CMake package\n"
     "(find_package(Quorvel), target Quorvel::hid).")
+if(TARGET quorvel-mqtt)
+  list(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION
+       "\n.\n"
+       "quorvel-mqtt serves the boards on an MQTT broker, with Home Assistant\n"
+       "discovery; a systemd service runs it (not enabled at installation).")
+endif()
 list(JOIN CPACK_DEBIAN_PACKAGE_DESCRIPTION "" CPACK_DEBIAN_PACKAGE_DESCRIPTION)
 # Lintian's overrides, each explained in the file.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides

@@ -13,6 +13,9 @@ QUORVEL_BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-d
 QUORVEL_PACKAGE_PACKAGES=(dpkg-dev file lintian groff-base man-db)
 # What the Windows build and its tests need on top.
 QUORVEL_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
+# What the MQTT bridge quorvel-mqtt (bridge/, docs/mqtt.md) needs: the MQTT client
+# library, and the broker its tests start (a build without them leaves the bridge out).
+QUORVEL_BRIDGE_PACKAGES=(libmosquitto-dev mosquitto)
 # Used when present: the benchmarks, and the real-kernel test lab.
 QUORVEL_OPTIONAL_PACKAGES=(libbenchmark-dev qemu-system-x86 busybox-static cpio)
 

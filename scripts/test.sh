@@ -12,7 +12,7 @@ source scripts/packages.sh
 
 presets=("$@")
 ((${#presets[@]} > 0)) || presets=(default asan tsan windows)
-required=("${QUORVEL_BUILD_PACKAGES[@]}")
+required=("${QUORVEL_BUILD_PACKAGES[@]}" "${QUORVEL_BRIDGE_PACKAGES[@]}")
 for preset in "${presets[@]}"; do
   if [[ $preset == default ]]; then
     required+=("${QUORVEL_PACKAGE_PACKAGES[@]}")

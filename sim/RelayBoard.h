@@ -7,12 +7,14 @@
 #include <span>
 #include <string>
 
+#include "relay/RelayProtocol.h"
+
 namespace quorvel::sim {
 
 class TRelayBoard {
  public:
-  static constexpr std::size_t kReportLength = 9;  // report ID 0 + 8 data bytes
-  static constexpr std::size_t kBoardIdLength = 5;
+  static constexpr std::size_t kReportLength = relay::kReportLength;
+  static constexpr std::size_t kBoardIdLength = relay::kBoardIdLength;
 
   // The board's report descriptor: vendor page 0xFF00, one application collection,
   // eight 8-bit feature items, no report ID.
@@ -44,7 +46,7 @@ class TRelayBoard {
   void Apply(std::span<const std::uint8_t, kReportLength> report);
 
  private:
-  std::uint8_t Mask() const { return static_cast<std::uint8_t>((1u << FRelays) - 1u); }
+  std::uint8_t Mask() const { return relay::RelayMask(FRelays); }
 
   std::string FBoardId;
   int FRelays;

@@ -6,6 +6,7 @@
 
 #include "platform/PlatformTypes.h"
 #include "platform/Utf.h"
+#include "relay/RelayProtocol.h"
 
 namespace quorvel::sim {
 namespace {
@@ -398,9 +399,9 @@ bool ReadIdentity(const TJson& json, TSimDevice& device) {
   auto number16 = [&json](const char* key, unsigned fallback) {
     return static_cast<std::uint16_t>(Number(json.value(key, TJson(fallback)), key, 0xFFFF));
   };
-  device.VendorId = number16("vendorId", relay ? 0x16C0 : 0);
-  device.ProductId = number16("productId", relay ? 0x05DF : 0);
-  device.Version = number16("version", relay ? 0x0100 : 0);
+  device.VendorId = number16("vendorId", relay ? relay::kVendorId : 0);
+  device.ProductId = number16("productId", relay ? relay::kProductId : 0);
+  device.Version = number16("version", relay ? relay::kVersion : 0);
   return relay;
 }
 
@@ -408,8 +409,9 @@ bool ReadIdentity(const TJson& json, TSimDevice& device) {
 void ReadStrings(const TJson& json, TSimDevice& device, bool relay) {
   if (relay) {
     // The real boards: the maker's web address, "USBRelayN", no serial number.
-    device.Manufacturer = u"www.dcttech.com";
-    device.Product = u"USBRelay" + Utf8ToUtf16(std::to_string(device.Relay->Relays()));
+    device.Manufacturer = relay::kManufacturer16;
+    device.Product = std::u16string(relay::kProductPrefix16) +
+                     Utf8ToUtf16(std::to_string(device.Relay->Relays()));
   }
   for (auto [key, field] :
        {std::pair{"manufacturer", &device.Manufacturer}, std::pair{"product", &device.Product},

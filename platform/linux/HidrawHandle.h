@@ -30,7 +30,7 @@ class THidrawHandle {
   bool CanTransfer() const;
   bool CanRead() const;
   // The path the handle was made for.
-  const std::u16string& Path() const { return Path_; }
+  const std::u16string& Path() const { return path_; }
   // The descriptor for a report call, opening the node on first use; a Windows error when
   // it cannot be had.
   DWORD Descriptor(int& fd) const;

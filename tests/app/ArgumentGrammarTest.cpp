@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "platform/Utf.h"
+#include "relay/RelayProtocol.h"
 #include "tests/app/BufferConsole.h"
 
 namespace quorvel::app {
+
+using relay::RelayBit;
 namespace {
 
 using test::BufferConsole;

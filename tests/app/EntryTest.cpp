@@ -16,6 +16,8 @@
 namespace quorvel::app {
 namespace {
 
+using relay::NewRelayState;
+
 using test::BufferConsole;
 using test::ReadFixture;
 

@@ -11,41 +11,38 @@
 // rewritten before a set request is answered, so it is current when the request returns.
 // With unplug-at=N the board unplugs itself when the Nth feature request (get or set)
 // arrives: it leaves the request unanswered, destroys the device, logs "unplugged" and exits.
-#include <fcntl.h>
-#include <linux/uhid.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
+
+#include "relay/RelayProtocol.h"
+#include "tests/linux/kernel-lab/UhidDevice.h"
 
 namespace {
 
-constexpr unsigned char kDescriptor[] = {
-    0x06, 0x00, 0xFF,  // Usage Page (Vendor Defined 0xFF00)
-    0x09, 0x01,        // Usage (0x01)
-    0xA1, 0x01,        // Collection (Application)
-    0x15, 0x00,        //   Logical Minimum (0)
-    0x26, 0xFF, 0x00,  //   Logical Maximum (255)
-    0x75, 0x08,        //   Report Size (8)
-    0x95, 0x08,        //   Report Count (8)
-    0x09, 0x00,        //   Usage (0x00)
-    0xB2, 0x02, 0x01,  //   Feature (Data, Variable, Absolute, Buffered Bytes)
-    0xC0,              // End Collection
-};
-// The same with an input report of the same 8 bytes before the end of the collection.
-constexpr unsigned char kDescriptorWithInput[] = {
-    0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00,
-    0x75, 0x08, 0x95, 0x08, 0x09, 0x00, 0xB2, 0x02, 0x01, 0x09, 0x00,  //   Usage (0x00)
-    0x81, 0x02,  //   Input (Data, Variable, Absolute)
-    0xC0};
+namespace relay = quorvel::relay;
+
+// The board's descriptor with an input report of the same 8 bytes before the end of the
+// collection.
+std::vector<unsigned char> DescriptorWithInput() {
+  constexpr unsigned char kInput[] = {
+      0x09, 0x00,  //   Usage (0x00)
+      0x81, 0x02,  //   Input (Data, Variable, Absolute)
+  };
+  const auto body = relay::kReportDescriptor.begin() + relay::kReportDescriptorBody;
+  std::vector<unsigned char> descriptor(relay::kReportDescriptor.begin(), body);
+  descriptor.insert(descriptor.end(), std::begin(kInput), std::end(kInput));
+  descriptor.insert(descriptor.end(), body, relay::kReportDescriptor.end());
+  return descriptor;
+}
 constexpr unsigned char kInputCommand = 0xF0;
-constexpr unsigned kBusUsb = 0x03;
 
 struct TBoard {
   unsigned Relays;
-  unsigned char Id[5];
+  unsigned char Id[relay::kBoardIdLength];
   unsigned char State;
 };
 
@@ -71,42 +68,34 @@ void Note(const char* file, const char* what) {
   }
 }
 
-// The board's commands, in data bytes after the report-ID byte.
-void Apply(TBoard& board, const unsigned char* data, unsigned size) {
-  if (size < 2) {
+// The board's commands, in a report with its report-ID byte first.
+void Apply(TBoard& board, const unsigned char* report, unsigned size) {
+  if (size <= relay::kRelayByte) {
     return;
   }
-  const unsigned mask = (1u << board.Relays) - 1;
-  const unsigned relay = data[1];
-  switch (data[0]) {
-    case 0xFF:
-      if (relay >= 1 && relay <= board.Relays) {
-        board.State = static_cast<unsigned char>(board.State | (1u << (relay - 1)));
-      }
+  const unsigned number = report[relay::kRelayByte];
+  const std::uint8_t bit = number <= board.Relays ? relay::RelayBit(static_cast<int>(number)) : 0;
+  switch (report[relay::kCommandByte]) {
+    case relay::CmdRelayOn:
+      board.State = static_cast<unsigned char>(board.State | bit);
       break;
-    case 0xFD:
-      if (relay >= 1 && relay <= board.Relays) {
-        board.State = static_cast<unsigned char>(board.State & ~(1u << (relay - 1)));
-      }
+    case relay::CmdRelayOff:
+      board.State = static_cast<unsigned char>(board.State & ~bit);
       break;
-    case 0xFE:
-      board.State = static_cast<unsigned char>(mask);
+    case relay::CmdAllOn:
+      board.State = relay::RelayMask(static_cast<int>(board.Relays));
       break;
-    case 0xFC:
+    case relay::CmdAllOff:
       board.State = 0;
       break;
-    case 0xFA:
-      if (size >= 6) {
-        std::memcpy(board.Id, data + 1, 5);
+    case relay::CmdSetBoardId:
+      if (size >= relay::kNewBoardIdByte + relay::kBoardIdLength) {
+        std::memcpy(board.Id, report + relay::kNewBoardIdByte, relay::kBoardIdLength);
       }
       break;
     default:
       break;
   }
-}
-
-bool Send(int fd, const uhid_event& event) {
-  return write(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event);
 }
 
 void WriteState(int fd, unsigned char state) {
@@ -149,7 +138,8 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
 
 int main(int argc, char** argv) {
   TOptions options;
-  if (argc < 5 || std::strlen(argv[3]) != 5 || !ParseOptions(argc, argv, options)) {
+  if (argc < 5 || std::strlen(argv[3]) != relay::kBoardIdLength ||
+      !ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: %s NAME RELAYS BOARD-ID(5 chars) LOG-FILE [input] [state=FILE] "
                  "[unplug-at=N]\n",
@@ -158,7 +148,7 @@ int main(int argc, char** argv) {
   }
   const bool withInput = options.WithInput;
   TBoard board{static_cast<unsigned>(std::atoi(argv[2])), {}, 0};
-  std::memcpy(board.Id, argv[3], 5);
+  std::memcpy(board.Id, argv[3], relay::kBoardIdLength);
   const char* log = argv[4];
   const int state = options.StateFile == nullptr
                         ? -1
@@ -166,40 +156,21 @@ int main(int argc, char** argv) {
   WriteState(state, board.State);
   unsigned requests = 0;
 
-  const int fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
+  const std::vector<unsigned char> descriptor =
+      withInput ? DescriptorWithInput()
+                : std::vector<unsigned char>(relay::kReportDescriptor.begin(),
+                                             relay::kReportDescriptor.end());
+  const int fd = quorvel::lab::CreateUhidDevice(argv[1], descriptor);
   if (fd < 0) {
-    std::perror("/dev/uhid");
     return 1;
   }
-  static uhid_event event;
-  std::memset(&event, 0, sizeof event);
-  event.type = UHID_CREATE2;
-  std::snprintf(reinterpret_cast<char*>(event.u.create2.name), sizeof event.u.create2.name, "%s",
-                argv[1]);
-  event.u.create2.rd_size = withInput ? sizeof kDescriptorWithInput : sizeof kDescriptor;
-  event.u.create2.bus = kBusUsb;
-  event.u.create2.vendor = 0x16C0;
-  event.u.create2.product = 0x05DF;
-  event.u.create2.version = 0x0100;
-  if (withInput) {
-    std::memcpy(event.u.create2.rd_data, kDescriptorWithInput, sizeof kDescriptorWithInput);
-  } else {
-    std::memcpy(event.u.create2.rd_data, kDescriptor, sizeof kDescriptor);
-  }
-  if (!Send(fd, event)) {
-    std::perror("UHID_CREATE2");
-    return 1;
-  }
-  std::printf("ready\n");
-  std::fflush(stdout);
 
   for (;;) {
     static uhid_event in;
-    if (read(fd, &in, sizeof in) <= 0) {
+    static uhid_event reply;
+    if (!quorvel::lab::NextUhidEvent(fd, in, reply)) {
       return 0;
     }
-    static uhid_event reply;
-    std::memset(&reply, 0, sizeof reply);
     if ((in.type == UHID_GET_REPORT || in.type == UHID_SET_REPORT) &&
         ++requests == options.UnplugAt) {
       // The request stays pending: the kernel ends it when the device goes.
@@ -209,7 +180,7 @@ int main(int argc, char** argv) {
         Log(log, "set", in.u.set_report.rnum, in.u.set_report.data, in.u.set_report.size);
       }
       reply.type = UHID_DESTROY;
-      if (!Send(fd, reply)) {
+      if (!quorvel::lab::SendUhid(fd, reply)) {
         std::perror("UHID_DESTROY");
         return 1;
       }
@@ -220,24 +191,25 @@ int main(int argc, char** argv) {
       Log(log, "get", in.u.get_report.rnum, nullptr, 0);
       reply.type = UHID_GET_REPORT_REPLY;
       reply.u.get_report_reply.id = in.u.get_report.id;
-      if (in.u.get_report.rtype != UHID_FEATURE_REPORT || in.u.get_report.rnum != 0) {
+      if (in.u.get_report.rtype != UHID_FEATURE_REPORT ||
+          in.u.get_report.rnum != relay::kReportId) {
         reply.u.get_report_reply.err = 5;  // EIO, as a stalled request
       } else {
         // usbhid puts the 0 report ID first; a uhid device must do the same.
         unsigned char* data = reply.u.get_report_reply.data;
-        data[0] = 0;
-        std::memcpy(data + 1, board.Id, 5);
-        data[8] = board.State;
-        reply.u.get_report_reply.size = 9;
+        data[relay::kReportIdByte] = relay::kReportId;
+        std::memcpy(data + relay::kBoardIdByte, board.Id, relay::kBoardIdLength);
+        data[relay::kStateByte] = board.State;
+        reply.u.get_report_reply.size = relay::kReportLength;
       }
-      Send(fd, reply);
+      quorvel::lab::SendUhid(fd, reply);
     } else if (in.type == UHID_SET_REPORT) {
       const unsigned size = in.u.set_report.size;
       Log(log, "set", in.u.set_report.rnum, in.u.set_report.data, size);
       reply.type = UHID_SET_REPORT_REPLY;
       reply.u.set_report_reply.id = in.u.set_report.id;
       if (in.u.set_report.rtype == UHID_FEATURE_REPORT && size >= 1) {
-        Apply(board, in.u.set_report.data + 1, size - 1);
+        Apply(board, in.u.set_report.data, size);
         WriteState(state, board.State);
         if (withInput && size >= 2 && in.u.set_report.data[1] == kInputCommand) {
           // Queued before the request completes: a reader finds it at once.
@@ -248,12 +220,12 @@ int main(int argc, char** argv) {
           for (unsigned char i = 0; i < 8; ++i) {
             input.u.input2.data[i] = i == 0 ? kInputCommand : i;
           }
-          Send(fd, input);
+          quorvel::lab::SendUhid(fd, input);
         }
       } else {
         reply.u.set_report_reply.err = 5;
       }
-      Send(fd, reply);
+      quorvel::lab::SendUhid(fd, reply);
     } else if (in.type == UHID_OUTPUT) {
       Log(log, "output", 0, in.u.output.data, in.u.output.size);
     }

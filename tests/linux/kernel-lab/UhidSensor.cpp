@@ -7,12 +7,9 @@
 //
 // Usage: uhid-sensor NAME LOG-FILE
 // Prints "ready" once the device exists and then serves it until killed.
-#include <fcntl.h>
-#include <linux/uhid.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstring>
+
+#include "tests/linux/kernel-lab/UhidDevice.h"
 
 namespace {
 
@@ -28,7 +25,6 @@ constexpr unsigned char kDescriptor[] = {
     0x81, 0x02,        //   Input (Data, Variable, Absolute)
     0xC0,              // End Collection
 };
-constexpr unsigned kBusUsb = 0x03;
 
 void Log(const char* file, const char* line) {
   FILE* out = std::fopen(file, "a");
@@ -36,10 +32,6 @@ void Log(const char* file, const char* line) {
     std::fprintf(out, "%s\n", line);
     std::fclose(out);
   }
-}
-
-bool Send(int fd, const uhid_event& event) {
-  return write(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event);
 }
 
 }  // namespace
@@ -50,36 +42,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char* log = argv[2];
-  const int fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
+  const int fd = quorvel::lab::CreateUhidDevice(argv[1], kDescriptor);
   if (fd < 0) {
-    std::perror("/dev/uhid");
     return 1;
   }
-  static uhid_event event;
-  std::memset(&event, 0, sizeof event);
-  event.type = UHID_CREATE2;
-  std::snprintf(reinterpret_cast<char*>(event.u.create2.name), sizeof event.u.create2.name, "%s",
-                argv[1]);
-  event.u.create2.rd_size = sizeof kDescriptor;
-  event.u.create2.bus = kBusUsb;
-  event.u.create2.vendor = 0x16C0;
-  event.u.create2.product = 0x05DF;
-  event.u.create2.version = 0x0100;
-  std::memcpy(event.u.create2.rd_data, kDescriptor, sizeof kDescriptor);
-  if (!Send(fd, event)) {
-    std::perror("UHID_CREATE2");
-    return 1;
-  }
-  std::printf("ready\n");
-  std::fflush(stdout);
 
   for (;;) {
     static uhid_event in;
-    if (read(fd, &in, sizeof in) <= 0) {
+    static uhid_event reply;
+    if (!quorvel::lab::NextUhidEvent(fd, in, reply)) {
       return 0;
     }
-    static uhid_event reply;
-    std::memset(&reply, 0, sizeof reply);
     if (in.type == UHID_OPEN) {
       Log(log, "open");
     } else if (in.type == UHID_CLOSE) {
@@ -88,12 +61,12 @@ int main(int argc, char** argv) {
       reply.type = UHID_GET_REPORT_REPLY;
       reply.u.get_report_reply.id = in.u.get_report.id;
       reply.u.get_report_reply.err = 5;  // EIO: a sensor has no feature report
-      Send(fd, reply);
+      quorvel::lab::SendUhid(fd, reply);
     } else if (in.type == UHID_SET_REPORT) {
       reply.type = UHID_SET_REPORT_REPLY;
       reply.u.set_report_reply.id = in.u.set_report.id;
       reply.u.set_report_reply.err = 5;
-      Send(fd, reply);
+      quorvel::lab::SendUhid(fd, reply);
     }
   }
 }

@@ -24,7 +24,11 @@
 #include <string_view>
 #include <vector>
 
+#include "relay/RelayProtocol.h"
+
 namespace {
+
+namespace relay = quorvel::relay;
 
 using TBytes = std::vector<uint8_t>;
 
@@ -33,28 +37,77 @@ constexpr int32_t kStall = -32;       // -EPIPE
 constexpr int32_t kConnReset = -104;  // -ECONNRESET
 constexpr unsigned kLowSpeed = 1;
 
-const TBytes kReportDescriptor = {
-    0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01,  // vendor page 0xFF00, usage 1, application
-    0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08,  // logical 0..255, 8 bits
-    0x95, 0x08, 0x09, 0x00, 0xB2, 0x02, 0x01,  // 8 feature bytes
-    0xC0};
-const TBytes kDevice = {0x12, 0x01, 0x10, 0x01, 0x00, 0x00, 0x00, 0x08, 0xC0,
-                        0x16, 0xDF, 0x05, 0x00, 0x01, 0x01, 0x02, 0x03, 0x01};
-const TBytes kConfiguration = {
-    0x09, 0x02, 0x22, 0x00, 0x01, 0x01, 0x00, 0x80, 0x0A,  // 34 bytes, 1 interface, 20 mA
-    0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x00, 0x00, 0x00,  // interface 0: HID
-    0x09, 0x21, 0x01, 0x01, 0x00, 0x01, 0x22, 0x16, 0x00,  // HID 1.01, 22-byte descriptor
-    0x07, 0x05, 0x81, 0x03, 0x08, 0x00, 0x14};             // interrupt IN, 8 bytes, 20 ms
+constexpr uint8_t Low(uint16_t value) {
+  return static_cast<uint8_t>(value & 0xFF);
+}
+constexpr uint8_t High(uint16_t value) {
+  return static_cast<uint8_t>(value >> 8);
+}
+
+const TBytes kReportDescriptor(relay::kReportDescriptor.begin(), relay::kReportDescriptor.end());
+const TBytes kDevice = {0x12,
+                        0x01,
+                        0x10,
+                        0x01,
+                        0x00,
+                        0x00,
+                        0x00,
+                        0x08,
+                        Low(relay::kVendorId),
+                        High(relay::kVendorId),
+                        Low(relay::kProductId),
+                        High(relay::kProductId),
+                        Low(relay::kVersion),
+                        High(relay::kVersion),
+                        0x01,
+                        0x02,
+                        0x03,
+                        0x01};
+const TBytes kConfiguration = {0x09,
+                               0x02,
+                               0x22,
+                               0x00,
+                               0x01,
+                               0x01,
+                               0x00,
+                               0x80,
+                               0x0A,  // 34 bytes, 1 interface, 20 mA
+                               0x09,
+                               0x04,
+                               0x00,
+                               0x00,
+                               0x01,
+                               0x03,
+                               0x00,
+                               0x00,
+                               0x00,  // interface 0: HID
+                               0x09,
+                               0x21,
+                               0x01,
+                               0x01,
+                               0x00,
+                               0x01,
+                               0x22,  // HID 1.01, report descriptor:
+                               static_cast<uint8_t>(relay::kReportDescriptor.size()),
+                               0x00,
+                               0x07,
+                               0x05,
+                               0x81,
+                               0x03,
+                               0x08,
+                               0x00,
+                               0x14};  // interrupt IN, 8 bytes, 20 ms
 // Two languages, so that a reader of string 0 can be told from the 0x0409 fallback.
 const TBytes kLanguages = {0x06, 0x03, 0x09, 0x04, 0x07, 0x04};
-const char* const kStrings[] = {nullptr, "www.dcttech.com", "USBRelay8", "QUSB1",
+const std::string kStrings[] = {"", std::string(relay::kManufacturer),
+                                std::string(relay::kProductPrefix) + "8", "QUSB1",
                                 "Lab string four"};
 constexpr std::size_t kProductIndex = 2;
 // The product string served (product=NAME); kStrings' otherwise.
-const char* ProductString = kStrings[kProductIndex];
+const char* ProductString = kStrings[kProductIndex].c_str();
 
 struct TBoard {
-  uint8_t Id[5];
+  uint8_t Id[relay::kBoardIdLength];
   uint8_t State = 0;
 };
 
@@ -111,38 +164,41 @@ void Log(const char* file, const std::string& what, const TBytes& data) {
   std::fclose(out);
 }
 
-TBytes StringDescriptor(const char* text) {
+TBytes StringDescriptor(const std::string& text) {
   TBytes descriptor{0, 0x03};
-  for (const char* c = text; *c != 0; ++c) {
-    descriptor.push_back(static_cast<uint8_t>(*c));
+  for (const char c : text) {
+    descriptor.push_back(static_cast<uint8_t>(c));
     descriptor.push_back(0);
   }
   descriptor[0] = static_cast<uint8_t>(descriptor.size());
   return descriptor;
 }
 
+// The board's commands, in the data bytes as they come on the wire (no report-ID byte).
 void Apply(TBoard& board, const TBytes& data) {
-  if (data.size() < 2) {
+  constexpr std::size_t kCommand = relay::DataOffset(relay::kCommandByte);
+  constexpr std::size_t kRelay = relay::DataOffset(relay::kRelayByte);
+  constexpr std::size_t kNewId = relay::DataOffset(relay::kNewBoardIdByte);
+  if (data.size() <= kRelay) {
     return;
   }
-  switch (data[0]) {
-    case 0xFF:
-    case 0xFD:
-      if (data[1] >= 1 && data[1] <= 8) {
-        const auto bit = static_cast<uint8_t>(1u << (data[1] - 1));
-        board.State =
-            static_cast<uint8_t>(data[0] == 0xFF ? board.State | bit : board.State & ~bit);
-      }
+  const uint8_t bit = relay::RelayBit(data[kRelay]);
+  switch (data[kCommand]) {
+    case relay::CmdRelayOn:
+      board.State = static_cast<uint8_t>(board.State | bit);
       break;
-    case 0xFE:
-      board.State = 0xFF;
+    case relay::CmdRelayOff:
+      board.State = static_cast<uint8_t>(board.State & ~bit);
       break;
-    case 0xFC:
+    case relay::CmdAllOn:
+      board.State = relay::kAllRelays;
+      break;
+    case relay::CmdAllOff:
       board.State = 0;
       break;
-    case 0xFA:
-      if (data.size() >= 6) {
-        std::memcpy(board.Id, &data[1], 5);
+    case relay::CmdSetBoardId:
+      if (data.size() >= kNewId + relay::kBoardIdLength) {
+        std::memcpy(board.Id, &data[kNewId], relay::kBoardIdLength);
       }
       break;
     default:
@@ -219,9 +275,9 @@ int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& 
     if (value != 0x0300) {
       return kStall;  // the board has one feature report, without an ID
     }
-    TBytes report(8, 0);
-    std::memcpy(report.data(), board.Id, 5);
-    report[7] = board.State;
+    TBytes report(relay::kReportLength - 1, 0);
+    std::memcpy(&report[relay::DataOffset(relay::kBoardIdByte)], board.Id, relay::kBoardIdLength);
+    report[relay::DataOffset(relay::kStateByte)] = board.State;
     return answer(report);
   }
   if (type == 0x21 && request == 0x09) {  // SET_REPORT
@@ -240,7 +296,7 @@ int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& 
 int main(int argc, char** argv) {
   unsigned port = 0;
   unsigned unplugAt = 0;  // 0: never
-  bool usable = argc >= 3 && std::strlen(argv[1]) == 5;
+  bool usable = argc >= 3 && std::strlen(argv[1]) == relay::kBoardIdLength;
   for (int i = 3; usable && i < argc; ++i) {
     const std::string_view option = argv[i];
     if (option.starts_with("port=")) {
@@ -261,7 +317,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   TBoard board;
-  std::memcpy(board.Id, argv[1], 5);
+  std::memcpy(board.Id, argv[1], relay::kBoardIdLength);
   const char* log = argv[2];
 
   int pair[2];

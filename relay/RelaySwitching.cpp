@@ -1,30 +1,27 @@
-#include "app/RelaySwitching.h"
+#include "relay/RelaySwitching.h"
 
 #include <array>
 
 #include "hid/HidDevice.h"
+#include "relay/RelayProtocol.h"
 
-namespace quorvel::app {
+namespace quorvel::relay {
 namespace {
-
-// Report ID 0 and eight data bytes travel; the tenth byte is never sent.
-constexpr int kReportSize = 9;
-constexpr std::size_t kCommandByte = 1;
-constexpr std::size_t kRelayByte = 2;
-constexpr std::size_t kStateByte = 8;
 
 class Exchange {
  public:
   Exchange(hid::THidDevice& board, TSwitchResult& result) : board_(board), result_(result) {}
 
-  bool Read() { return Checked(board_.GetFeature(buffer_.data(), kReportSize)); }
+  bool Read() {
+    return Checked(board_.GetFeature(buffer_.data(), static_cast<int>(kReportLength)));
+  }
 
   // Bytes 3 to 8 stay as the first read left them.
   bool Command(std::uint8_t command, std::uint8_t relay) {
-    buffer_[0] = 0;
+    buffer_[kReportIdByte] = kReportId;
     buffer_[kCommandByte] = command;
     buffer_[kRelayByte] = relay;
-    return Checked(board_.SetFeature(buffer_.data(), kReportSize));
+    return Checked(board_.SetFeature(buffer_.data(), static_cast<int>(kReportLength)));
   }
 
   std::uint8_t State() const { return buffer_[kStateByte]; }
@@ -41,7 +38,8 @@ class Exchange {
 
   hid::THidDevice& board_;
   TSwitchResult& result_;
-  std::array<std::uint8_t, 10> buffer_{};
+  // One byte more than travels: the tenth is never sent.
+  std::array<std::uint8_t, kReportLength + 1> buffer_{};
 };
 
 }  // namespace
@@ -55,11 +53,11 @@ TSwitchResult SwitchRelays(hid::THidDevice& Board, const TRelayRequest& Request)
   }
   const std::uint8_t target = NewRelayState(exchange.State(), Request);
   result.CommandsOk = true;
-  if (target == 0x00 || target == 0xFF) {
-    result.CommandsOk = exchange.Command(target == 0x00 ? CmdAllOff : CmdAllOn, 0);
+  if (target == 0 || target == kAllRelays) {
+    result.CommandsOk = exchange.Command(target == 0 ? CmdAllOff : CmdAllOn, 0);
   } else {
-    for (std::uint8_t relay = 1; relay <= 8; ++relay) {
-      const bool on = (target >> (relay - 1)) & 1U;
+    for (std::uint8_t relay = 1; relay <= kMaxRelays; ++relay) {
+      const bool on = (target & RelayBit(relay)) != 0;
       if (!exchange.Command(on ? CmdRelayOn : CmdRelayOff, relay)) {
         result.CommandsOk = false;
       }
@@ -72,4 +70,4 @@ TSwitchResult SwitchRelays(hid::THidDevice& Board, const TRelayRequest& Request)
   return result;
 }
 
-}  // namespace quorvel::app
+}  // namespace quorvel::relay

@@ -1,15 +1,14 @@
-#include "app/BoardDiscovery.h"
+#include "relay/BoardDiscovery.h"
 
 #include <string_view>
 
 #include "platform/Hid.h"
 #include "platform/ModuleLoader.h"
 #include "platform/Trace.h"
+#include "relay/RelayProtocol.h"
 
-namespace quorvel::app {
+namespace quorvel::relay {
 namespace {
-
-constexpr std::u16string_view kBoardPrefix = u"USBRelay";
 
 void AppendHex4(std::u16string& text, std::uint16_t value) {
   constexpr std::u16string_view kHexDigits = u"0123456789ABCDEF";
@@ -32,10 +31,6 @@ std::u16string Printable(const std::u16string& name) {
 
 }  // namespace
 
-std::unique_ptr<hid::THidDeviceController> HidController;
-std::vector<std::u16string> DeviceLines;
-std::vector<hid::THidDevice*> RelayBoards;
-
 std::u16string DeviceLine(const std::u16string& ProductName, std::uint16_t VendorID,
                           std::uint16_t ProductID) {
   if (ProductName.empty()) {
@@ -46,42 +41,42 @@ std::u16string DeviceLine(const std::u16string& ProductName, std::uint16_t Vendo
     return line;
   }
   // The marker shows any name that mentions the boards; only IsRelayBoard decides.
-  const bool marked = ProductName.find(kBoardPrefix) != std::u16string::npos;
+  const bool marked = ProductName.find(kProductPrefix16) != std::u16string::npos;
   return (marked ? u"  * " : u"    ") + Printable(ProductName);
 }
 
 bool IsRelayBoard(const std::u16string& ProductName) {
-  return ProductName.starts_with(kBoardPrefix);
+  return ProductName.starts_with(kProductPrefix16);
 }
 
-bool OnHidEnumerate(void* /*Target*/, hid::THidDevice* HidDev, std::int32_t Idx) {
+bool TBoardDiscovery::OnHidEnumerate(hid::THidDevice* HidDev, std::int32_t Idx) {
   const std::u16string& product = HidDev->ProductName();
-  DeviceLines.push_back(
+  FDeviceLines.push_back(
       DeviceLine(product, HidDev->Attributes().VendorID, HidDev->Attributes().ProductID));
   if (IsRelayBoard(product)) {
     hid::THidDevice* board = nullptr;
     // Every device enumerated here is fresh or was just checked back in.
-    if (HidController->CheckOutByIndex(board, Idx) && board != nullptr) {
-      RelayBoards.push_back(board);
+    if (FHidController->CheckOutByIndex(board, Idx) && board != nullptr) {
+      FRelayBoards.push_back(board);
     }
   }
   return true;
 }
 
-void OnHidDeviceChange(void* /*Target*/, hid::TLayerComponent* /*Sender*/) {
+void TBoardDiscovery::OnHidDeviceChange(hid::TLayerComponent* /*Sender*/) {
   // Freeing a checked-out board that is still present puts a checked-in
   // object for it back into the list, so the enumeration below finds it again.
   // The layer lets the application delete devices it checked out.
-  for (hid::THidDevice* board : RelayBoards) {
+  for (hid::THidDevice* board : FRelayBoards) {
     delete board;
   }
-  RelayBoards.clear();
-  DeviceLines.clear();
-  HidController->Enumerate();
+  FRelayBoards.clear();
+  FDeviceLines.clear();
+  FHidController->Enumerate();
 }
 
-void CreateController() {
-  HidController = std::make_unique<hid::THidDeviceController>();
+void TBoardDiscovery::CreateController() {
+  FHidController = std::make_unique<hid::THidDeviceController>();
   // Without the platform's modules no device can be found: say why, rather than only
   // that there is no board.
   if (!platform::HidBound()) {
@@ -89,20 +84,18 @@ void CreateController() {
     platform::WriteErrorLine("ERROR: " +
                              (why.empty() ? "The platform modules could not be bound" : why));
   }
-  DeviceLines.clear();
-  HidController->SetOnEnumerate(hid::THidEnumerateEvent(nullptr, &OnHidEnumerate));
-  HidController->SetOnDeviceChange(hid::TNotifyEvent(nullptr, &OnHidDeviceChange));
+  FDeviceLines.clear();
+  FHidController->SetOnEnumerate(
+      hid::THidEnumerateEvent::Of<&TBoardDiscovery::OnHidEnumerate>(this));
+  FHidController->SetOnDeviceChange(
+      hid::TNotifyEvent::Of<&TBoardDiscovery::OnHidDeviceChange>(this));
 }
 
-void FreeController() noexcept {
-  DeviceLines.clear();
+void TBoardDiscovery::FreeController() noexcept {
+  FDeviceLines.clear();
   // The controller frees every device it holds, the boards included.
-  RelayBoards.clear();
-  HidController.reset();
+  FRelayBoards.clear();
+  FHidController.reset();
 }
 
-TSwitchResult BoardDiscovery::SwitchRelays(const TRelayRequest& Request) {
-  return app::SwitchRelays(*app::RelayBoards.at(static_cast<std::size_t>(Request.ID) - 1), Request);
-}
-
-}  // namespace quorvel::app
+}  // namespace quorvel::relay

@@ -1,21 +1,15 @@
-// The relay boards' feature-report protocol: one request applied to one board.
+// One request applied to one board over its feature report.
 #pragma once
 
 #include <cstdint>
 
-#include "app/RelayRequest.h"
+#include "relay/RelayRequest.h"
 
 namespace quorvel::hid {
 class THidDevice;
 }
 
-namespace quorvel::app {
-
-// Command bytes of a set-feature report.
-inline constexpr std::uint8_t CmdRelayOn = 0xFF;
-inline constexpr std::uint8_t CmdRelayOff = 0xFD;
-inline constexpr std::uint8_t CmdAllOn = 0xFE;
-inline constexpr std::uint8_t CmdAllOff = 0xFC;
+namespace quorvel::relay {
 
 // What became of one switching. State is meaningful only when FinalReadOk.
 struct TSwitchResult {
@@ -42,4 +36,4 @@ constexpr std::uint8_t NewRelayState(std::uint8_t Present, const TRelayRequest& 
 // reaches its requested state.
 TSwitchResult SwitchRelays(hid::THidDevice& Board, const TRelayRequest& Request);
 
-}  // namespace quorvel::app
+}  // namespace quorvel::relay

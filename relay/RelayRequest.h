@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace quorvel::app {
+namespace quorvel::relay {
 
 // Bit k of each mask stands for relay k+1. OnMask never holds a bit that
 // TouchedMask lacks: a relay the request does not decide keeps the state the
@@ -14,4 +14,4 @@ struct TRelayRequest {
   std::uint8_t TouchedMask = 0;
 };
 
-}  // namespace quorvel::app
+}  // namespace quorvel::relay

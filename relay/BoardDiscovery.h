@@ -1,0 +1,50 @@
+// Board discovery through the HID device controller: one listing line per HID
+// device, and the relay boards checked out in discovery order.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hid/HidControllerClass.h"
+
+namespace quorvel::relay {
+
+// One discovery: the controller, the listing and the boards, with the controller's
+// handlers bound to it.
+class TBoardDiscovery {
+ public:
+  TBoardDiscovery() = default;
+  ~TBoardDiscovery() { FreeController(); }
+  TBoardDiscovery(const TBoardDiscovery&) = delete;
+  TBoardDiscovery& operator=(const TBoardDiscovery&) = delete;
+
+  // Creates the controller and scans: on return DeviceLines and RelayBoards
+  // describe the devices present.
+  void CreateController();
+  // Frees the controller, and with it every device and board; empties the lists.
+  void FreeController() noexcept;
+
+  hid::THidDeviceController* HidController() const { return FHidController.get(); }
+  const std::vector<std::u16string>& DeviceLines() const { return FDeviceLines; }
+  // Board 1 first; borrowed from HidController.
+  const std::vector<hid::THidDevice*>& RelayBoards() const { return FRelayBoards; }
+
+  // The controller's handlers.
+  bool OnHidEnumerate(hid::THidDevice* HidDev, std::int32_t Idx);
+  void OnHidDeviceChange(hid::TLayerComponent* Sender);
+
+ private:
+  std::unique_ptr<hid::THidDeviceController> FHidController;
+  std::vector<std::u16string> FDeviceLines;
+  std::vector<hid::THidDevice*> FRelayBoards;
+};
+
+// A device's line in the listing; control characters of the name show as U+FFFD.
+std::u16string DeviceLine(const std::u16string& ProductName, std::uint16_t VendorID,
+                          std::uint16_t ProductID);
+// Relay boards are the devices whose product name begins with the boards' prefix.
+bool IsRelayBoard(const std::u16string& ProductName);
+
+}  // namespace quorvel::relay
