@@ -35,7 +35,7 @@ class BoardSource {
 // The boards present, found through the HID device controller.
 class DiscoveredBoards final : public BoardSource {
  public:
-  void CreateController() override { discovery_.CreateController(); }
+  void CreateController() override;
   void FreeController() noexcept override { discovery_.FreeController(); }
   const std::vector<std::u16string>& DeviceLines() const override {
     return discovery_.DeviceLines();

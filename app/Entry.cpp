@@ -1,5 +1,6 @@
 #include "app/Entry.h"
 
+#include <cstdio>
 #include <exception>
 #include <span>
 #include <string>
@@ -95,6 +96,17 @@ ExitStatus RelayRoad(const std::vector<std::u16string>& args, Console& output,
 }
 
 }  // namespace
+
+void DiscoveredBoards::CreateController() {
+  discovery_.CreateController();
+  // Standard error: the tool's output on standard output stays as scripts expect it.
+  for (const std::u16string& path : discovery_.SkippedDevices()) {
+    const std::string line =
+        "quorvel: skipped a HID device that cannot be identified: " + platform::Utf16ToUtf8(path) +
+        "\n";
+    std::fputs(line.c_str(), stderr);
+  }
+}
 
 std::u16string StatusLine(std::uint8_t State) {
   constexpr std::u16string_view kHexDigits = u"0123456789ABCDEF";

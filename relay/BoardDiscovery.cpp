@@ -72,9 +72,20 @@ void TBoardDiscovery::OnHidDeviceChange(hid::TLayerComponent* /*Sender*/) {
   FHidController->Enumerate();
 }
 
+void TBoardDiscovery::OnHidDeviceCreateError(hid::THidDeviceController* /*Controller*/,
+                                             hid::THidPnPInfo* PnPInfo, bool& Handled,
+                                             bool& RetryCreate) {
+  Handled = true;
+  RetryCreate = false;
+  skippedDevices_.push_back(PnPInfo != nullptr ? PnPInfo->DevicePath() : std::u16string());
+}
+
 void TBoardDiscovery::CreateController() {
   FHidController = std::make_unique<hid::THidDeviceController>();
   FDeviceLines.clear();
+  skippedDevices_.clear();
+  FHidController->SetOnDeviceCreateError(
+      hid::THidDeviceCreateError::Of<&TBoardDiscovery::OnHidDeviceCreateError>(this));
   FHidController->SetOnEnumerate(
       hid::THidEnumerateEvent::Of<&TBoardDiscovery::OnHidEnumerate>(this));
   FHidController->SetOnDeviceChange(
@@ -86,6 +97,7 @@ void TBoardDiscovery::FreeController() noexcept {
   // The controller frees every device it holds, the boards included.
   FRelayBoards.clear();
   FHidController.reset();
+  skippedDevices_.clear();
 }
 
 }  // namespace quorvel::relay

@@ -366,6 +366,23 @@ TEST(SimulatedBoards, ReportsABoardThatFailsAndSendsNothingBlind) {
   }
 }
 
+// A device the layer cannot identify is left out; the boards beside it still work.
+TEST(SimulatedBoards, SkipsADeviceThatCannotBeIdentified) {
+  const World world("unidentifiable-device.json");
+  const test::ProcessResult listing = world.Run({"-h"});
+  EXPECT_EQ(listing.exitStatus, 0);
+  EXPECT_NE(listing.output.find(Listing("  * USBRelay8\n  * USBRelay8\n")), std::string::npos)
+      << listing.output;
+
+  const test::ProcessResult result = world.Run({"ID=2", "ON=1"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.output, Native("\n    Status: 01\n"));
+  EXPECT_EQ(world.RelayState(3), 0x01);
+  EXPECT_EQ(world.RelayState(1), 0x00);
+  EXPECT_TRUE(world.FeatureExchanges(1).empty());
+  EXPECT_TRUE(world.FeatureExchanges(2).empty());
+}
+
 TEST(SimulatedBoards, ReportsABoardThatVanishedAfterTheScan) {
   const World world("one-board.json");
   // A help run makes the same calls as the scan of a relay run.
