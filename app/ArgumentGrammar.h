@@ -16,8 +16,9 @@ using relay::TRelayRequest;
 
 // Reads the arguments (without the program path) left to right into Request,
 // after setting its ID to 1. Returns false, having written the message, for a
-// lone "ID=" argument or an argument whose value means nothing; the request
-// must then not be used.
+// lone "ID=" argument, a non-empty argument without any keyword, or an argument
+// whose value means nothing; the request must then not be used. Empty arguments
+// are skipped.
 bool ParseArguments(std::span<const std::u16string> Arguments, TRelayRequest& Request,
                     Console& Output);
 

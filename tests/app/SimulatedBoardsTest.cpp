@@ -198,7 +198,7 @@ TEST(SimulatedBoards, NumbersOnlyNamesBeginningWithTheBoardPrefix) {
 TEST(SimulatedBoards, ReportsTheBoardCountWithoutAnyDevice) {
   const World world("no-device.json");
   for (const std::vector<std::string>& arguments :
-       std::vector<std::vector<std::string>>{{"ON=1"}, {"-H"}, {"ID=1", "OFF=ALL"}}) {
+       std::vector<std::vector<std::string>>{{"ON=1"}, {"ID=1", "OFF=ALL"}}) {
     SCOPED_TRACE(Joined(arguments));
     const test::ProcessResult result = world.Run(arguments);
     EXPECT_EQ(result.exitStatus, 2);
@@ -231,13 +231,10 @@ TEST(SimulatedBoards, SendsTheExactExchangeForEachRequest) {
        0x5A,
        {"ff 01", "ff 02", "fd 03", "fd 04", "fd 05", "fd 06", "ff 07", "ff 08"},
        0xC3},
-      // An empty request writes the present state back.
-      {{"-H"}, 0x00, {"fc 00"}, 0x00},
-      {{"-H"}, 0xFF, {"fe 00"}, 0xFF},
-      {{"-H"},
-       0x5A,
-       {"fd 01", "ff 02", "fd 03", "ff 04", "ff 05", "fd 06", "ff 07", "fd 08"},
-       0x5A},
+      // An empty request (an empty argument) writes the present state back.
+      {{""}, 0x00, {"fc 00"}, 0x00},
+      {{""}, 0xFF, {"fe 00"}, 0xFF},
+      {{""}, 0x5A, {"fd 01", "ff 02", "fd 03", "ff 04", "ff 05", "fd 06", "ff 07", "fd 08"}, 0x5A},
       // One relay switched off when it was the only one on goes as all off.
       {{"OFF=8"}, 0x80, {"fc 00"}, 0x00},
   };
@@ -363,6 +360,20 @@ TEST(SimulatedBoards, ReportsABoardThatFailsAndSendsNothingBlind) {
       sets += exchange.starts_with("SET ") ? 1U : 0U;
     }
     EXPECT_EQ(sets, c.setFeatures);
+  }
+}
+
+// Words a user types by habit are refused, and nothing reaches the board.
+TEST(SimulatedBoards, RefusesWordsWithoutAKeywordAndSendsNothing) {
+  for (const std::string word : {"status", "/H", "--version", "0N=1", "-H"}) {
+    SCOPED_TRACE(word);
+    const World world("one-board.json");
+    world.SetRelayState(1, 0x5A);
+    const test::ProcessResult result = world.Run({word});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, Native("\n    ERROR: The argument \"" + word + "\" is not valid!\n"));
+    EXPECT_TRUE(world.FeatureExchanges(1).empty());
+    EXPECT_EQ(world.RelayState(1), 0x5A);
   }
 }
 
