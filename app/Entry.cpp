@@ -1,5 +1,6 @@
 #include "app/Entry.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <span>
@@ -75,6 +76,21 @@ ExitStatus ReportSwitching(const TSwitchResult& result, std::int32_t board, Cons
   return ExitStatus::BoardFailure;
 }
 
+// Success when board `number` exists; otherwise the message is written.
+ExitStatus CheckBoardNumber(std::int32_t number, Console& output, const BoardSource& boards) {
+  // Board numbers start at 1; anything lower would index before the first board.
+  if (number < 1) {
+    output.WriteLine(u"\r\nERROR: ID supplied must be 1 or greater!");
+    return ExitStatus::BadArguments;
+  }
+  if (boards.BoardCount() < number) {
+    output.WriteLine(
+        u"\r\nERROR: ID supplied is greater than the number of relay boards currently available!");
+    return ExitStatus::NoSuchBoard;
+  }
+  return ExitStatus::Success;
+}
+
 ExitStatus RelayRoad(const std::vector<std::u16string>& args, Console& output,
                      BoardSource& boards) {
   const ControllerScope controller(boards);
@@ -82,20 +98,135 @@ ExitStatus RelayRoad(const std::vector<std::u16string>& args, Console& output,
   if (!ParseArguments(std::span(args).subspan(1), request, output)) {
     return ExitStatus::BadArguments;
   }
-  // Board numbers start at 1; anything lower would index before the first board.
-  if (request.ID < 1) {
-    output.WriteLine(u"\r\nERROR: ID supplied must be 1 or greater!");
-    return ExitStatus::BadArguments;
-  }
-  if (boards.BoardCount() < request.ID) {
-    output.WriteLine(
-        u"\r\nERROR: ID supplied is greater than the number of relay boards currently available!");
-    return ExitStatus::NoSuchBoard;
+  if (const ExitStatus board = CheckBoardNumber(request.ID, output, boards);
+      board != ExitStatus::Success) {
+    return board;
   }
   return ReportSwitching(boards.SwitchRelays(request), request.ID, output);
 }
 
+std::u16string Hex2(std::uint8_t value) {
+  constexpr std::u16string_view kHexDigits = u"0123456789ABCDEF";
+  return {kHexDigits[value >> 4], kHexDigits[value & 0x0F]};
+}
+
+std::u16string Number(std::int32_t value) {
+  return platform::Utf8ToUtf16(std::to_string(value));
+}
+
+// A board's ID as it may be shown: characters a board may not hold show as "?".
+std::u16string ShownBoardId(const std::string& id) {
+  std::u16string shown;
+  for (const char c : id) {
+    shown +=
+        relay::IsBoardIdCharacter(static_cast<unsigned char>(c)) ? static_cast<char16_t>(c) : u'?';
+  }
+  return shown;
+}
+
+ExitStatus ReportReadFailure(const TBoardReading& reading, std::int32_t board, Console& output) {
+  output.WriteLine(u"\r\nERROR: Could not read the state of relay board " + Number(board) + u"!");
+  if (reading.AccessDenied) {
+    output.WriteLine(
+        u"    The device exists but could not be opened for writing; see the README on "
+        u"permissions.");
+  }
+  return ExitStatus::BoardFailure;
+}
+
+// "state [ID=X]": the Status: line of one board, read only.
+ExitStatus StateCommand(std::span<const std::u16string> args, Console& output,
+                        BoardSource& boards) {
+  const ControllerScope controller(boards);
+  TRelayRequest request;
+  request.ID = 1;
+  for (const std::u16string& argument : args) {
+    std::u16string upper = argument;
+    for (char16_t& c : upper) {
+      if (c >= u'a' && c <= u'z') {
+        c = static_cast<char16_t>(c - u'a' + u'A');
+      }
+    }
+    if (argument.empty()) {
+      continue;
+    }
+    if (upper.find(u"ID=") == std::u16string::npos || !ParseID(upper, request)) {
+      output.WriteLine(u"\r\n    ERROR: The argument \"" + argument + u"\" is not valid!");
+      return ExitStatus::BadArguments;
+    }
+  }
+  if (const ExitStatus board = CheckBoardNumber(request.ID, output, boards);
+      board != ExitStatus::Success) {
+    return board;
+  }
+  const TBoardReading reading = boards.ReadBoard(request.ID);
+  if (!reading.ReadOk) {
+    return ReportReadFailure(reading, request.ID, output);
+  }
+  output.WriteLine(StatusLine(reading.State));
+  return ExitStatus::Success;
+}
+
+// "list": one line per relay board: number, ID, relay count, state, path.
+ExitStatus ListCommand(std::span<const std::u16string> args, Console& output, BoardSource& boards) {
+  for (const std::u16string& argument : args) {
+    if (!argument.empty()) {
+      output.WriteLine(u"\r\n    ERROR: The argument \"" + argument + u"\" is not valid!");
+      return ExitStatus::BadArguments;
+    }
+  }
+  const ControllerScope controller(boards);
+  for (std::int32_t number = 1; number <= boards.BoardCount(); ++number) {
+    const TBoardInfo info = boards.BoardInfo(number);
+    const TBoardReading reading = boards.ReadBoard(number);
+    const std::u16string id = reading.ReadOk ? ShownBoardId(reading.BoardId) : u"?????";
+    const std::u16string state =
+        reading.ReadOk ? u"Status: " + Hex2(reading.State) : std::u16string(u"Status: ??");
+    output.WriteLine(u"    " + Number(number) + u"  " + id + u"  " + Number(info.Relays) + u"  " +
+                     state + u"  " + info.Path +
+                     (reading.ReadOk ? u"" : u"  (the state cannot be read)"));
+  }
+  return ExitStatus::Success;
+}
+
+// The commands beside the relay grammar: each is one entry. A word is matched whole, as
+// the first argument, in any case, and holds none of the grammar's keywords.
+struct TCommand {
+  std::u16string_view Word;
+  ExitStatus (*Run)(std::span<const std::u16string> Args, Console& Output, BoardSource& Boards);
+};
+constexpr TCommand kCommands[] = {
+    {u"list", &ListCommand},
+    {u"state", &StateCommand},
+};
+
+const TCommand* FindCommand(const std::vector<std::u16string>& args) {
+  if (args.size() < 2) {
+    return nullptr;
+  }
+  for (const TCommand& command : kCommands) {
+    const std::u16string& word = args[1];
+    if (word.size() == command.Word.size() &&
+        std::equal(word.begin(), word.end(), command.Word.begin(), [](char16_t a, char16_t b) {
+          return (a >= u'A' && a <= u'Z' ? static_cast<char16_t>(a - u'A' + u'a') : a) == b;
+        })) {
+      return &command;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+TBoardInfo DiscoveredBoards::BoardInfo(std::int32_t Number) const {
+  hid::THidDevice& board = Board(Number);
+  TBoardInfo info;
+  info.Relays = relay::RelayCount(board.ProductName());
+  if (board.PnPInfo() != nullptr) {
+    info.Path = board.PnPInfo()->DevicePath();
+  }
+  return info;
+}
 
 void DiscoveredBoards::CreateController() {
   discovery_.CreateController();
@@ -116,7 +247,13 @@ std::u16string StatusLine(std::uint8_t State) {
 int Run(const std::vector<std::u16string>& Args, Console& Output, BoardSource& Boards) {
   ExitStatus status = ExitStatus::UnexpectedError;
   try {
-    status = AsksForHelp(Args) ? HelpRoad(Args, Output, Boards) : RelayRoad(Args, Output, Boards);
+    if (AsksForHelp(Args)) {
+      status = HelpRoad(Args, Output, Boards);
+    } else if (const TCommand* command = FindCommand(Args)) {
+      status = command->Run(std::span(Args).subspan(2), Output, Boards);
+    } else {
+      status = RelayRoad(Args, Output, Boards);
+    }
   } catch (const hid::ELayerException& e) {
     Output.WriteLine(platform::Utf8ToUtf16(e.ClassName()) + u": " +
                      platform::Utf8ToUtf16(e.Message()));

@@ -25,6 +25,10 @@ class Exchange {
   }
 
   std::uint8_t State() const { return buffer_[kStateByte]; }
+  std::string BoardId() const {
+    return std::string(buffer_.begin() + kBoardIdByte,
+                       buffer_.begin() + kBoardIdByte + kBoardIdLength);
+  }
 
  private:
   bool Checked(bool ok) {
@@ -43,6 +47,19 @@ class Exchange {
 };
 
 }  // namespace
+
+TBoardReading ReadBoard(hid::THidDevice& Board) {
+  TSwitchResult access;
+  Exchange exchange(Board, access);
+  TBoardReading reading;
+  reading.ReadOk = exchange.Read();
+  reading.AccessDenied = access.AccessDenied;
+  if (reading.ReadOk) {
+    reading.BoardId = exchange.BoardId();
+    reading.State = exchange.State();
+  }
+  return reading;
+}
 
 TSwitchResult SwitchRelays(hid::THidDevice& Board, const TRelayRequest& Request) {
   TSwitchResult result;

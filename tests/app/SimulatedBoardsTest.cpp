@@ -377,6 +377,57 @@ TEST(SimulatedBoards, RefusesWordsWithoutAKeywordAndSendsNothing) {
   }
 }
 
+// The board listing and the state read nothing but one feature report per board, and
+// send nothing; a board that cannot be read is still listed.
+TEST(SimulatedBoards, ListsAndReadsBoardsWithoutSendingAnything) {
+  const World world("three-boards.json");
+  const test::ProcessResult listing = world.Run({"list"});
+  EXPECT_EQ(listing.exitStatus, 0);
+  const auto path = [](int id, const std::string& ids) {
+    return "\\\\?\\quorvel-sim#vid_16c0&pid_05df#" + std::to_string(id) + ids;
+  };
+  const std::string guid = "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  EXPECT_EQ(listing.output, Native("    1  ABCDE  8  Status: 5A  " + path(1, guid) + "\n" +
+                                   "    2  HURTM  4  Status: 05  " + path(3, guid) + "\n" +
+                                   "    3  ?????  2  Status: ??  " + path(4, guid) +
+                                   "  (the state cannot be read)\n"));
+  for (const int id : {1, 3, 4}) {
+    EXPECT_EQ(world.Device(id)["counters"]["getFeature"], 1) << id;
+    EXPECT_EQ(world.Device(id)["counters"]["setFeature"], 0) << id;
+  }
+  EXPECT_EQ(world.RelayState(1), 0x5A);
+
+  struct StateCase {
+    std::vector<std::string> arguments;
+    int status;
+    std::string output;
+  };
+  const StateCase cases[] = {
+      {{"state"}, 0, "\n    Status: 5A\n"},
+      {{"STATE", "id=2"}, 0, "\n    Status: 05\n"},
+      {{"state", "", "ID=2"}, 0, "\n    Status: 05\n"},
+      {{"state", "ID=3"}, 3, "\nERROR: Could not read the state of relay board 3!\n"},
+      {{"state", "ID=4"}, 2, kBoardCount},
+      {{"state", "ON=1"}, 1, "\n    ERROR: The argument \"ON=1\" is not valid!\n"},
+      {{"list", "x"}, 1, "\n    ERROR: The argument \"x\" is not valid!\n"},
+  };
+  for (const StateCase& c : cases) {
+    SCOPED_TRACE(Joined(c.arguments));
+    const World fresh("three-boards.json");
+    const test::ProcessResult result = fresh.Run(c.arguments);
+    EXPECT_EQ(result.exitStatus, c.status);
+    EXPECT_EQ(result.output, Native(c.output));
+    // A refused argument ends the run before the scan: the world stays as written.
+    for (const int id : {1, 3, 4}) {
+      const json counters = fresh.Device(id).value("counters", json::object());
+      EXPECT_LE(counters.value("getFeature", 0), 1) << id;
+      EXPECT_EQ(counters.value("setFeature", 0), 0) << id;
+    }
+    EXPECT_EQ(fresh.RelayState(1), 0x5A);
+    EXPECT_EQ(fresh.RelayState(3), 0x05);
+  }
+}
+
 // A device the layer cannot identify is left out; the boards beside it still work.
 TEST(SimulatedBoards, SkipsADeviceThatCannotBeIdentified) {
   const World world("unidentifiable-device.json");
