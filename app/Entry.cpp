@@ -10,6 +10,7 @@
 #include "app/ArgumentGrammar.h"
 #include "app/ExitStatus.h"
 #include "app/HelpText.h"
+#include "app/NumberConversion.h"
 #include "hid/LayerTypes.h"
 #include "platform/Utf.h"
 
@@ -91,9 +92,79 @@ ExitStatus CheckBoardNumber(std::int32_t number, Console& output, const BoardSou
   return ExitStatus::Success;
 }
 
-ExitStatus RelayRoad(const std::vector<std::u16string>& args, Console& output,
+std::u16string Number(std::int32_t value) {
+  return platform::Utf8ToUtf16(std::to_string(value));
+}
+
+// "ID=" followed by a board's own five-character ID or its device path, in place of a
+// number: the argument becomes "ID=<number>". Boards are read only when a value could be
+// an ID, so the numbered forms exchange exactly what they always did. Success, or the
+// status after the message was written.
+ExitStatus ResolveBoardNames(std::vector<std::u16string>& args, Console& output,
+                             BoardSource& boards) {
+  constexpr std::u16string_view kKeyword = u"ID=";
+  std::vector<std::string> ids;  // read on first need
+  for (std::u16string& argument : args) {
+    if (argument.size() <= kKeyword.size() ||
+        !std::equal(kKeyword.begin(), kKeyword.end(), argument.begin(),
+                    [](char16_t k, char16_t a) { return k == a || k == a - (u'a' - u'A'); })) {
+      continue;
+    }
+    const std::u16string value = argument.substr(kKeyword.size());
+    std::int32_t ignored = 0;
+    if (TryStrToInt(value, ignored)) {
+      continue;
+    }
+    const bool couldBeId = value.size() == relay::kBoardIdLength &&
+                           std::all_of(value.begin(), value.end(),
+                                       [](char16_t c) { return relay::IsBoardIdCharacter(c); });
+    std::vector<std::int32_t> matches;
+    for (std::int32_t number = 1; number <= boards.BoardCount(); ++number) {
+      if (boards.BoardInfo(number).Path == value) {
+        matches.push_back(number);
+      }
+    }
+    if (matches.empty() && couldBeId) {
+      if (ids.empty()) {
+        for (std::int32_t number = 1; number <= boards.BoardCount(); ++number) {
+          const TBoardReading reading = boards.ReadBoard(number);
+          ids.push_back(reading.ReadOk ? reading.BoardId : std::string());
+        }
+      }
+      const std::string wanted = platform::Utf16ToUtf8(value);
+      for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (ids[i] == wanted) {
+          matches.push_back(static_cast<std::int32_t>(i + 1));
+        }
+      }
+    }
+    if (matches.size() > 1) {
+      std::u16string places;
+      for (const std::int32_t number : matches) {
+        places += u"\r\n    board " + Number(number) + u": " + boards.BoardInfo(number).Path;
+      }
+      output.WriteLine(u"\r\nERROR: More than one relay board has the ID \"" + value +
+                       u"\"; give its number or its path instead:" + places);
+      return ExitStatus::NoSuchBoard;
+    }
+    if (matches.size() == 1) {
+      argument = std::u16string(kKeyword) + Number(matches.front());
+    } else if (couldBeId) {
+      output.WriteLine(u"\r\nERROR: No relay board has the ID \"" + value + u"\"!");
+      return ExitStatus::NoSuchBoard;
+    }
+  }
+  return ExitStatus::Success;
+}
+
+ExitStatus RelayRoad(const std::vector<std::u16string>& original, Console& output,
                      BoardSource& boards) {
   const ControllerScope controller(boards);
+  std::vector<std::u16string> args = original;
+  if (const ExitStatus named = ResolveBoardNames(args, output, boards);
+      named != ExitStatus::Success) {
+    return named;
+  }
   TRelayRequest request;
   if (!ParseArguments(std::span(args).subspan(1), request, output)) {
     return ExitStatus::BadArguments;
@@ -108,10 +179,6 @@ ExitStatus RelayRoad(const std::vector<std::u16string>& args, Console& output,
 std::u16string Hex2(std::uint8_t value) {
   constexpr std::u16string_view kHexDigits = u"0123456789ABCDEF";
   return {kHexDigits[value >> 4], kHexDigits[value & 0x0F]};
-}
-
-std::u16string Number(std::int32_t value) {
-  return platform::Utf8ToUtf16(std::to_string(value));
 }
 
 // A board's ID as it may be shown: characters a board may not hold show as "?".
@@ -135,9 +202,14 @@ ExitStatus ReportReadFailure(const TBoardReading& reading, std::int32_t board, C
 }
 
 // "state [ID=X]": the Status: line of one board, read only.
-ExitStatus StateCommand(std::span<const std::u16string> args, Console& output,
+ExitStatus StateCommand(std::span<const std::u16string> given, Console& output,
                         BoardSource& boards) {
   const ControllerScope controller(boards);
+  std::vector<std::u16string> args(given.begin(), given.end());
+  if (const ExitStatus named = ResolveBoardNames(args, output, boards);
+      named != ExitStatus::Success) {
+    return named;
+  }
   TRelayRequest request;
   request.ID = 1;
   for (const std::u16string& argument : args) {

@@ -428,6 +428,51 @@ TEST(SimulatedBoards, ListsAndReadsBoardsWithoutSendingAnything) {
   }
 }
 
+// A board is chosen by its own ID or its device path as well as by its number; an ID
+// that two boards share, or that no board has, switches nothing.
+TEST(SimulatedBoards, ChoosesABoardByItsIdOrPath) {
+  const std::string path3 =
+      "\\\\?\\quorvel-sim#vid_16c0&pid_05df#3#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  const std::string path1 =
+      "\\\\?\\quorvel-sim#vid_16c0&pid_05df#1#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  struct NameCase {
+    std::vector<std::string> arguments;
+    int status;
+    std::string output;
+    int switched;  // the device whose relays changed, 0 for none
+  };
+  const NameCase cases[] = {
+      {{"ID=ABCDE", "ON=1"}, 0, "\n    Status: 01\n", 2},
+      {{"id=ABCDE", "ON=1"}, 0, "\n    Status: 01\n", 2},
+      {{"ID=" + path3, "ON=1"}, 0, "\n    Status: 01\n", 3},
+      {{"state", "ID=ABCDE"}, 0, "\n    Status: 00\n", 0},
+      {{"ID=HURTM", "ON=1"},
+       2,
+       "\nERROR: More than one relay board has the ID \"HURTM\"; give its number or its path "
+       "instead:\n    board 1: " +
+           path1 + "\n    board 3: " + path3 + "\n",
+       0},
+      {{"ID=QQQQQ", "ON=1"}, 2, "\nERROR: No relay board has the ID \"QQQQQ\"!\n", 0},
+      // IDs are case-sensitive; short values stay what they were.
+      {{"ID=abcde", "ON=1"}, 2, "\nERROR: No relay board has the ID \"abcde\"!\n", 0},
+      {{"ID=X", "ON=1"}, 1, "\n    ERROR: The argument \"ID=X\" is not valid!\n", 0},
+  };
+  for (const NameCase& c : cases) {
+    SCOPED_TRACE(Joined(c.arguments));
+    const World world("same-id.json");
+    const test::ProcessResult result = world.Run(c.arguments);
+    EXPECT_EQ(result.exitStatus, c.status);
+    EXPECT_EQ(result.output, Native(c.output));
+    for (const int id : {1, 2, 3}) {
+      EXPECT_EQ(world.RelayState(id), id == c.switched ? 0x01 : 0x00) << id;
+      if (id != c.switched) {
+        const json counters = world.Device(id).value("counters", json::object());
+        EXPECT_EQ(counters.value("setFeature", 0), 0) << id;
+      }
+    }
+  }
+}
+
 // A device the layer cannot identify is left out; the boards beside it still work.
 TEST(SimulatedBoards, SkipsADeviceThatCannotBeIdentified) {
   const World world("unidentifiable-device.json");
