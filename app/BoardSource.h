@@ -42,6 +42,9 @@ class BoardSource {
   // Board Number (1 to BoardCount()): where it is, and one read of it, nothing sent.
   virtual TBoardInfo BoardInfo(std::int32_t /*Number*/) const { return {}; }
   virtual TBoardReading ReadBoard(std::int32_t /*Number*/) { return {}; }
+  virtual TSwitchResult SetBoardId(std::int32_t /*Number*/, const std::string& /*NewId*/) {
+    return {};
+  }
 };
 
 // The boards present, found through the HID device controller.
@@ -60,6 +63,9 @@ class DiscoveredBoards final : public BoardSource {
   }
   TBoardInfo BoardInfo(std::int32_t Number) const override;
   TBoardReading ReadBoard(std::int32_t Number) override { return relay::ReadBoard(Board(Number)); }
+  TSwitchResult SetBoardId(std::int32_t Number, const std::string& NewId) override {
+    return relay::SetBoardId(Board(Number), NewId);
+  }
 
  private:
   hid::THidDevice& Board(std::int32_t Number) const {

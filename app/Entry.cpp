@@ -239,6 +239,72 @@ ExitStatus StateCommand(std::span<const std::u16string> given, Console& output,
   return ExitStatus::Success;
 }
 
+// "set-id NEWID [ID=X]": the board's new ID, read back and checked.
+ExitStatus SetIdCommand(std::span<const std::u16string> given, Console& output,
+                        BoardSource& boards) {
+  std::vector<std::u16string> args;
+  for (const std::u16string& argument : given) {
+    if (!argument.empty()) {
+      args.push_back(argument);
+    }
+  }
+  if (args.empty()) {
+    output.WriteLine(u"\r\n    ERROR: set-id needs the new ID of five characters!");
+    return ExitStatus::BadArguments;
+  }
+  const std::u16string newId = args.front();
+  // Checked before anything is read or sent: the board keeps whatever bytes it is given.
+  if (newId.size() != relay::kBoardIdLength ||
+      !std::all_of(newId.begin(), newId.end(),
+                   [](char16_t c) { return relay::IsBoardIdCharacter(c); })) {
+    output.WriteLine(u"\r\n    ERROR: The ID \"" + newId +
+                     u"\" is not valid: an ID is five printable ASCII characters!");
+    return ExitStatus::BadArguments;
+  }
+  const ControllerScope controller(boards);
+  std::vector<std::u16string> rest(args.begin() + 1, args.end());
+  if (const ExitStatus named = ResolveBoardNames(rest, output, boards);
+      named != ExitStatus::Success) {
+    return named;
+  }
+  TRelayRequest request;
+  request.ID = 1;
+  for (const std::u16string& argument : rest) {
+    std::u16string upper = argument;
+    for (char16_t& c : upper) {
+      if (c >= u'a' && c <= u'z') {
+        c = static_cast<char16_t>(c - u'a' + u'A');
+      }
+    }
+    if (upper.find(u"ID=") == std::u16string::npos || !ParseID(upper, request)) {
+      output.WriteLine(u"\r\n    ERROR: The argument \"" + argument + u"\" is not valid!");
+      return ExitStatus::BadArguments;
+    }
+  }
+  if (const ExitStatus board = CheckBoardNumber(request.ID, output, boards);
+      board != ExitStatus::Success) {
+    return board;
+  }
+  const TSwitchResult result = boards.SetBoardId(request.ID, platform::Utf16ToUtf8(newId));
+  if (!result.FirstReadOk) {
+    TBoardReading failed;
+    failed.AccessDenied = result.AccessDenied;
+    return ReportReadFailure(failed, request.ID, output);
+  }
+  if (!result.Succeeded()) {
+    output.WriteLine(u"\r\nERROR: Relay board " + Number(request.ID) + u" did not take the ID \"" +
+                     newId + u"\"!");
+    if (result.AccessDenied) {
+      output.WriteLine(
+          u"    The device exists but could not be opened for writing; see the README on "
+          u"permissions.");
+    }
+    return ExitStatus::BoardFailure;
+  }
+  output.WriteLine(u"\r\n    ID: " + newId);
+  return ExitStatus::Success;
+}
+
 // "list": one line per relay board: number, ID, relay count, state, path.
 ExitStatus ListCommand(std::span<const std::u16string> args, Console& output, BoardSource& boards) {
   for (const std::u16string& argument : args) {
@@ -270,6 +336,7 @@ struct TCommand {
 constexpr TCommand kCommands[] = {
     {u"list", &ListCommand},
     {u"state", &StateCommand},
+    {u"set-id", &SetIdCommand},
 };
 
 const TCommand* FindCommand(const std::vector<std::u16string>& args) {

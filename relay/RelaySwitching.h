@@ -42,6 +42,11 @@ struct TBoardReading {
 // Reads the board's feature report once; sends nothing.
 TBoardReading ReadBoard(hid::THidDevice& Board);
 
+// Gives the board a new ID (kBoardIdLength characters the board may hold; the caller
+// checks them): reads the board, sends the ID and reads it back. Nothing is sent when the
+// first read fails. Succeeded() only when the board reports the new ID afterwards.
+TSwitchResult SetBoardId(hid::THidDevice& Board, const std::string& NewId);
+
 // Reads the board's state, sends the commands that bring it to the requested
 // state and reads the state back. Nothing is sent when the first read fails;
 // a failed command does not stop the others, so every other relay still

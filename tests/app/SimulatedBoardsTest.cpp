@@ -473,6 +473,49 @@ TEST(SimulatedBoards, ChoosesABoardByItsIdOrPath) {
   }
 }
 
+// Two boards that share an ID: one is given a new ID, sent as one 0xFA command and read
+// back; from then on each is chosen by its own ID.
+TEST(SimulatedBoards, GivesABoardANewIdAndChoosesItByThatId) {
+  const World world("same-id.json");
+  const test::ProcessResult result = world.Run({"set-id", "NEWID", "ID=3"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.output, Native("\n    ID: NEWID\n"));
+  EXPECT_EQ(
+      world.FeatureExchanges(3),
+      (std::vector<std::string>{"GET 00 00 00 00 00 00 00 00 00 > 00 48 55 52 54 4d 00 00 00",
+                                "SET 00 fa 4e 45 57 49 44 00 00",
+                                "GET 00 fa 4e 45 57 49 44 00 00 > 00 4e 45 57 49 44 00 00 00"}));
+  EXPECT_EQ(world.Device(3)["relay"]["boardId"], "NEWID");
+  EXPECT_EQ(world.Device(1)["relay"]["boardId"], "HURTM");
+
+  EXPECT_EQ(world.Run({"ID=NEWID", "ON=2"}).output, Native("\n    Status: 02\n"));
+  EXPECT_EQ(world.Run({"ID=HURTM", "ON=3"}).output, Native("\n    Status: 04\n"));
+  EXPECT_EQ(world.RelayState(3), 0x02);
+  EXPECT_EQ(world.RelayState(1), 0x04);
+}
+
+TEST(SimulatedBoards, RefusesABadNewIdAndReportsABoardThatDoesNotTakeIt) {
+  for (const std::string bad : {"AB", "ABCDEF", "AB\tDE",
+                                "\xC3\x84"
+                                "BCDE",
+                                ""}) {
+    SCOPED_TRACE(bad);
+    const World world("same-id.json");
+    const test::ProcessResult result = world.Run({"set-id", bad, "ID=2"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(world.Device(2)["relay"]["boardId"], "ABCDE");
+    const json counters = world.Device(2).value("counters", json::object());
+    EXPECT_EQ(counters.value("setFeature", 0), 0);
+  }
+  // A board whose commands fail keeps its ID: status 3.
+  const World world("same-id.json");
+  world.Patch(2, {{"faults", {{"setFeature", {{"from", 1}}}}}});
+  const test::ProcessResult result = world.Run({"set-id", "NEWID", "ID=ABCDE"});
+  EXPECT_EQ(result.exitStatus, 3);
+  EXPECT_EQ(result.output, Native("\nERROR: Relay board 2 did not take the ID \"NEWID\"!\n"));
+  EXPECT_EQ(world.Device(2)["relay"]["boardId"], "ABCDE");
+}
+
 // A device the layer cannot identify is left out; the boards beside it still work.
 TEST(SimulatedBoards, SkipsADeviceThatCannotBeIdentified) {
   const World world("unidentifiable-device.json");
