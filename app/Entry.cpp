@@ -202,8 +202,9 @@ ExitStatus ReportReadFailure(const TBoardReading& reading, std::int32_t board, C
 }
 
 // "state [ID=X]": the Status: line of one board, read only.
-ExitStatus StateCommand(std::span<const std::u16string> given, Console& output,
+ExitStatus StateCommand(const std::vector<std::u16string>& all, Console& output,
                         BoardSource& boards) {
+  const std::span<const std::u16string> given = std::span(all).subspan(2);
   const ControllerScope controller(boards);
   std::vector<std::u16string> args(given.begin(), given.end());
   if (const ExitStatus named = ResolveBoardNames(args, output, boards);
@@ -240,8 +241,9 @@ ExitStatus StateCommand(std::span<const std::u16string> given, Console& output,
 }
 
 // "set-id NEWID [ID=X]": the board's new ID, read back and checked.
-ExitStatus SetIdCommand(std::span<const std::u16string> given, Console& output,
+ExitStatus SetIdCommand(const std::vector<std::u16string>& all, Console& output,
                         BoardSource& boards) {
+  const std::span<const std::u16string> given = std::span(all).subspan(2);
   std::vector<std::u16string> args;
   for (const std::u16string& argument : given) {
     if (!argument.empty()) {
@@ -305,8 +307,17 @@ ExitStatus SetIdCommand(std::span<const std::u16string> given, Console& output,
   return ExitStatus::Success;
 }
 
+// "--version": the help's version line alone; no device is looked at.
+ExitStatus VersionCommand(const std::vector<std::u16string>& all, Console& output,
+                          BoardSource& /*boards*/) {
+  output.WriteLine(VersionLine(ProgramName(all[0])));
+  return ExitStatus::Success;
+}
+
 // "list": one line per relay board: number, ID, relay count, state, path.
-ExitStatus ListCommand(std::span<const std::u16string> args, Console& output, BoardSource& boards) {
+ExitStatus ListCommand(const std::vector<std::u16string>& all, Console& output,
+                       BoardSource& boards) {
+  const std::span<const std::u16string> args = std::span(all).subspan(2);
   for (const std::u16string& argument : args) {
     if (!argument.empty()) {
       output.WriteLine(u"\r\n    ERROR: The argument \"" + argument + u"\" is not valid!");
@@ -331,12 +342,14 @@ ExitStatus ListCommand(std::span<const std::u16string> args, Console& output, Bo
 // the first argument, in any case, and holds none of the grammar's keywords.
 struct TCommand {
   std::u16string_view Word;
-  ExitStatus (*Run)(std::span<const std::u16string> Args, Console& Output, BoardSource& Boards);
+  // Args as Run has them: the program's path, the command word, the command's arguments.
+  ExitStatus (*Run)(const std::vector<std::u16string>& Args, Console& Output, BoardSource& Boards);
 };
 constexpr TCommand kCommands[] = {
     {u"list", &ListCommand},
     {u"state", &StateCommand},
     {u"set-id", &SetIdCommand},
+    {u"--version", &VersionCommand},
 };
 
 const TCommand* FindCommand(const std::vector<std::u16string>& args) {
@@ -389,7 +402,7 @@ int Run(const std::vector<std::u16string>& Args, Console& Output, BoardSource& B
     if (AsksForHelp(Args)) {
       status = HelpRoad(Args, Output, Boards);
     } else if (const TCommand* command = FindCommand(Args)) {
-      status = command->Run(std::span(Args).subspan(2), Output, Boards);
+      status = command->Run(Args, Output, Boards);
     } else {
       status = RelayRoad(Args, Output, Boards);
     }

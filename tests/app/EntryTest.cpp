@@ -229,6 +229,17 @@ TEST(Run, ReportsABoardThatFailedAsAFailure) {
   }
 }
 
+// The version alone, named as the help names the program; no device is looked at.
+TEST(Run, ShowsTheVersionWithoutScanning) {
+  for (const std::string word : {"--version", "--Version"}) {
+    RecordingBoards boards;
+    BufferConsole out;
+    EXPECT_EQ(app::Run(Args({word}), out, boards), ToInt(ExitStatus::Success));
+    EXPECT_EQ(out.Bytes(), "    Quorvel Version 1.2.1\n");
+    EXPECT_TRUE(boards.calls.empty());
+  }
+}
+
 TEST(NewRelayState, TakesTheRequestedRelaysAndKeepsTheOthers) {
   struct StateCase {
     std::uint8_t present;
