@@ -365,7 +365,7 @@ TEST(SimulatedBoards, ReportsABoardThatFailsAndSendsNothingBlind) {
 
 // Words a user types by habit are refused, and nothing reaches the board.
 TEST(SimulatedBoards, RefusesWordsWithoutAKeywordAndSendsNothing) {
-  for (const std::string word : {"status", "/H", "--version", "0N=1", "-H"}) {
+  for (const std::string word : {"status", "/H", "--ver", "0N=1", "-H", "lists"}) {
     SCOPED_TRACE(word);
     const World world("one-board.json");
     world.SetRelayState(1, 0x5A);
