@@ -191,6 +191,42 @@ std::u16string ShownBoardId(const std::string& id) {
   return shown;
 }
 
+// The switch that selects JSON output for list and state.
+constexpr std::u16string_view kJsonSwitch = u"--json";
+
+std::u16string JsonString(std::u16string_view text) {
+  constexpr std::u16string_view kHexDigits = u"0123456789abcdef";
+  std::u16string json = u"\"";
+  for (const char16_t c : text) {
+    if (c == u'"' || c == u'\\') {
+      json += u'\\';
+      json += c;
+    } else if (c < u' ') {
+      json += u"\\u00";
+      json += kHexDigits[c >> 4];
+      json += kHexDigits[c & 0x0F];
+    } else {
+      json += c;
+    }
+  }
+  return json + u"\"";
+}
+
+// One board as JSON: {"number", "id", "relays", "state", "path"}; id and state are null
+// when the board could not be read.
+std::u16string BoardJson(std::int32_t number, const TBoardInfo& info,
+                         const TBoardReading& reading) {
+  std::u16string id = u"null";
+  std::u16string state = u"null";
+  if (reading.ReadOk) {
+    id = JsonString(ShownBoardId(reading.BoardId));
+    state = Number(reading.State);
+  }
+  return u"{\"number\":" + Number(number) + u",\"id\":" + id + u",\"relays\":" +
+         Number(info.Relays) + u",\"state\":" + state + u",\"path\":" + JsonString(info.Path) +
+         u"}";
+}
+
 ExitStatus ReportReadFailure(const TBoardReading& reading, std::int32_t board, Console& output) {
   output.WriteLine(u"\r\nERROR: Could not read the state of relay board " + Number(board) + u"!");
   if (reading.AccessDenied) {
@@ -213,6 +249,7 @@ ExitStatus StateCommand(const std::vector<std::u16string>& all, Console& output,
   }
   TRelayRequest request;
   request.ID = 1;
+  bool json = false;
   for (const std::u16string& argument : args) {
     std::u16string upper = argument;
     for (char16_t& c : upper) {
@@ -221,6 +258,10 @@ ExitStatus StateCommand(const std::vector<std::u16string>& all, Console& output,
       }
     }
     if (argument.empty()) {
+      continue;
+    }
+    if (upper == u"--JSON") {
+      json = true;
       continue;
     }
     if (upper.find(u"ID=") == std::u16string::npos || !ParseID(upper, request)) {
@@ -236,7 +277,8 @@ ExitStatus StateCommand(const std::vector<std::u16string>& all, Console& output,
   if (!reading.ReadOk) {
     return ReportReadFailure(reading, request.ID, output);
   }
-  output.WriteLine(StatusLine(reading.State));
+  output.WriteLine(json ? BoardJson(request.ID, boards.BoardInfo(request.ID), reading)
+                        : StatusLine(reading.State));
   return ExitStatus::Success;
 }
 
@@ -318,22 +360,35 @@ ExitStatus VersionCommand(const std::vector<std::u16string>& all, Console& outpu
 ExitStatus ListCommand(const std::vector<std::u16string>& all, Console& output,
                        BoardSource& boards) {
   const std::span<const std::u16string> args = std::span(all).subspan(2);
+  bool json = false;
   for (const std::u16string& argument : args) {
-    if (!argument.empty()) {
+    if (argument.size() == kJsonSwitch.size() &&
+        std::equal(argument.begin(), argument.end(), kJsonSwitch.begin(),
+                   [](char16_t a, char16_t b) { return a == b || a == b - (u'a' - u'A'); })) {
+      json = true;
+    } else if (!argument.empty()) {
       output.WriteLine(u"\r\n    ERROR: The argument \"" + argument + u"\" is not valid!");
       return ExitStatus::BadArguments;
     }
   }
   const ControllerScope controller(boards);
+  std::u16string listing = u"{\"boards\":[";
   for (std::int32_t number = 1; number <= boards.BoardCount(); ++number) {
     const TBoardInfo info = boards.BoardInfo(number);
     const TBoardReading reading = boards.ReadBoard(number);
+    if (json) {
+      listing += (number > 1 ? u"," : u"") + BoardJson(number, info, reading);
+      continue;
+    }
     const std::u16string id = reading.ReadOk ? ShownBoardId(reading.BoardId) : u"?????";
     const std::u16string state =
         reading.ReadOk ? u"Status: " + Hex2(reading.State) : std::u16string(u"Status: ??");
     output.WriteLine(u"    " + Number(number) + u"  " + id + u"  " + Number(info.Relays) + u"  " +
                      state + u"  " + info.Path +
                      (reading.ReadOk ? u"" : u"  (the state cannot be read)"));
+  }
+  if (json) {
+    output.WriteLine(listing + u"]}");
   }
   return ExitStatus::Success;
 }

@@ -516,6 +516,40 @@ TEST(SimulatedBoards, RefusesABadNewIdAndReportsABoardThatDoesNotTakeIt) {
   EXPECT_EQ(world.Device(2)["relay"]["boardId"], "ABCDE");
 }
 
+// The JSON of the listing and of one board's state, read by a JSON parser.
+TEST(SimulatedBoards, ListsAndReadsBoardsAsJson) {
+  const World world("three-boards.json");
+  const test::ProcessResult listing = world.Run({"list", "--json"});
+  EXPECT_EQ(listing.exitStatus, 0);
+  const json boards = json::parse(listing.output)["boards"];
+  ASSERT_EQ(boards.size(), 3u);
+  const std::string prefix = "\\\\?\\quorvel-sim#vid_16c0&pid_05df#";
+  const std::string guid = "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  EXPECT_EQ(boards[0], json({{"number", 1},
+                             {"id", "ABCDE"},
+                             {"relays", 8},
+                             {"state", 0x5A},
+                             {"path", prefix + "1" + guid}}));
+  EXPECT_EQ(boards[1], json({{"number", 2},
+                             {"id", "HURTM"},
+                             {"relays", 4},
+                             {"state", 5},
+                             {"path", prefix + "3" + guid}}));
+  EXPECT_EQ(boards[2], json({{"number", 3},
+                             {"id", nullptr},
+                             {"relays", 2},
+                             {"state", nullptr},
+                             {"path", prefix + "4" + guid}}));
+
+  const test::ProcessResult state = world.Run({"state", "ID=HURTM", "--JSON"});
+  EXPECT_EQ(state.exitStatus, 0);
+  EXPECT_EQ(json::parse(state.output), boards[1]);
+  for (const int id : {1, 3}) {
+    const json counters = world.Device(id)["counters"];
+    EXPECT_EQ(counters["setFeature"], 0) << id;
+  }
+}
+
 // A device the layer cannot identify is left out; the boards beside it still work.
 TEST(SimulatedBoards, SkipsADeviceThatCannotBeIdentified) {
   const World world("unidentifiable-device.json");
