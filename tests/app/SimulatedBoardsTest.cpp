@@ -516,6 +516,19 @@ TEST(SimulatedBoards, RefusesABadNewIdAndReportsABoardThatDoesNotTakeIt) {
   EXPECT_EQ(world.Device(2)["relay"]["boardId"], "ABCDE");
 }
 
+// A board that answers but keeps another ID than the one sent: read back, status 3.
+TEST(SimulatedBoards, ReportsABoardThatReadsBackAnotherId) {
+  const World world("refusing-board.json");
+  const test::ProcessResult result = world.Run({"set-id", "NEWID"});
+  EXPECT_EQ(result.exitStatus, 3);
+  EXPECT_EQ(result.output, Native("\nERROR: Relay board 1 did not take the ID \"NEWID\"!\n"));
+  EXPECT_EQ(
+      world.FeatureExchanges(1),
+      (std::vector<std::string>{"GET 00 00 00 00 00 00 00 00 00 > 00 48 55 52 54 4d 00 00 03",
+                                "SET 00 fa 4e 45 57 49 44 00 03",
+                                "GET 00 fa 4e 45 57 49 44 00 03 > 00 fa 4e 45 57 49 44 00 03"}));
+}
+
 // The JSON of the listing and of one board's state, read by a JSON parser.
 TEST(SimulatedBoards, ListsAndReadsBoardsAsJson) {
   const World world("three-boards.json");
