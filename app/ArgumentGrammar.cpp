@@ -27,16 +27,6 @@ bool Contains(std::u16string_view text, std::u16string_view part) {
   return text.find(part) != std::u16string_view::npos;
 }
 
-std::u16string UpperCaseAscii(std::u16string_view text) {
-  std::u16string upper(text);
-  for (char16_t& c : upper) {
-    if (c >= u'a' && c <= u'z') {
-      c = static_cast<char16_t>(c - u'a' + u'A');
-    }
-  }
-  return upper;
-}
-
 void WriteInvalidArgument(Console& output, std::u16string_view argument) {
   output.WriteLine(u"\r\n    ERROR: The argument \"" + std::u16string(argument) +
                    u"\" is not valid!");
@@ -60,6 +50,16 @@ bool ParseRelayKeywords(std::u16string_view A, TRelayRequest& Request) {
 }
 
 }  // namespace
+
+std::u16string UpperCaseAscii(std::u16string_view text) {
+  std::u16string upper(text);
+  for (char16_t& c : upper) {
+    if (c >= u'a' && c <= u'z') {
+      c = static_cast<char16_t>(c - u'a' + u'A');
+    }
+  }
+  return upper;
+}
 
 std::optional<std::uint8_t> NumStrToByte(std::u16string_view Text) {
   std::int32_t value = 0;

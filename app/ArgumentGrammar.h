@@ -30,6 +30,9 @@ void ParseOnOff(std::u16string_view A, TRelayRequest& Request);
 bool ParseN(std::u16string_view A, TRelayRequest& Request);
 bool ParseB(std::u16string_view A, TRelayRequest& Request);
 
+// The letters a to z as A to Z; every other character unchanged.
+std::u16string UpperCaseAscii(std::u16string_view text);
+
 // A number from 0 to 255 in any form TryStrToInt reads; no value otherwise.
 std::optional<std::uint8_t> NumStrToByte(std::u16string_view Text);
 // One to eight binary digits; no value otherwise.

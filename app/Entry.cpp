@@ -237,47 +237,57 @@ ExitStatus ReportReadFailure(const TBoardReading& reading, std::int32_t board, C
   return ExitStatus::BoardFailure;
 }
 
-// "state [ID=X]": the Status: line of one board, read only.
-ExitStatus StateCommand(const std::vector<std::u16string>& all, Console& output,
-                        BoardSource& boards) {
-  const std::span<const std::u16string> given = std::span(all).subspan(2);
-  const ControllerScope controller(boards);
-  std::vector<std::u16string> args(given.begin(), given.end());
+bool IsJsonSwitch(std::u16string_view argument) {
+  return argument.size() == kJsonSwitch.size() &&
+         std::equal(argument.begin(), argument.end(), kJsonSwitch.begin(),
+                    [](char16_t a, char16_t b) { return a == b || a == b - (u'a' - u'A'); });
+}
+
+// The board a command's arguments choose: "ID=" with a number, an ID or a path (board 1
+// without one); "--json" too when json is given. Empty arguments are skipped. Success, or
+// the status after the message was written.
+ExitStatus ChooseBoard(std::vector<std::u16string> args, bool* json, std::int32_t& number,
+                       Console& output, BoardSource& boards) {
   if (const ExitStatus named = ResolveBoardNames(args, output, boards);
       named != ExitStatus::Success) {
     return named;
   }
   TRelayRequest request;
   request.ID = 1;
-  bool json = false;
   for (const std::u16string& argument : args) {
-    std::u16string upper = argument;
-    for (char16_t& c : upper) {
-      if (c >= u'a' && c <= u'z') {
-        c = static_cast<char16_t>(c - u'a' + u'A');
-      }
-    }
     if (argument.empty()) {
       continue;
     }
-    if (upper == u"--JSON") {
-      json = true;
+    if (json != nullptr && IsJsonSwitch(argument)) {
+      *json = true;
       continue;
     }
+    const std::u16string upper = UpperCaseAscii(argument);
     if (upper.find(u"ID=") == std::u16string::npos || !ParseID(upper, request)) {
       output.WriteLine(u"\r\n    ERROR: The argument \"" + argument + u"\" is not valid!");
       return ExitStatus::BadArguments;
     }
   }
-  if (const ExitStatus board = CheckBoardNumber(request.ID, output, boards);
-      board != ExitStatus::Success) {
-    return board;
+  number = request.ID;
+  return CheckBoardNumber(request.ID, output, boards);
+}
+
+// "state [ID=X]": the Status: line of one board, read only.
+ExitStatus StateCommand(const std::vector<std::u16string>& all, Console& output,
+                        BoardSource& boards) {
+  const ControllerScope controller(boards);
+  bool json = false;
+  std::int32_t number = 1;
+  if (const ExitStatus chosen =
+          ChooseBoard({all.begin() + 2, all.end()}, &json, number, output, boards);
+      chosen != ExitStatus::Success) {
+    return chosen;
   }
-  const TBoardReading reading = boards.ReadBoard(request.ID);
+  const TBoardReading reading = boards.ReadBoard(number);
   if (!reading.ReadOk) {
-    return ReportReadFailure(reading, request.ID, output);
+    return ReportReadFailure(reading, number, output);
   }
-  output.WriteLine(json ? BoardJson(request.ID, boards.BoardInfo(request.ID), reading)
+  output.WriteLine(json ? BoardJson(number, boards.BoardInfo(number), reading)
                         : StatusLine(reading.State));
   return ExitStatus::Success;
 }
@@ -306,28 +316,11 @@ ExitStatus SetIdCommand(const std::vector<std::u16string>& all, Console& output,
     return ExitStatus::BadArguments;
   }
   const ControllerScope controller(boards);
-  std::vector<std::u16string> rest(args.begin() + 1, args.end());
-  if (const ExitStatus named = ResolveBoardNames(rest, output, boards);
-      named != ExitStatus::Success) {
-    return named;
-  }
+  const std::vector<std::u16string> rest(args.begin() + 1, args.end());
   TRelayRequest request;
-  request.ID = 1;
-  for (const std::u16string& argument : rest) {
-    std::u16string upper = argument;
-    for (char16_t& c : upper) {
-      if (c >= u'a' && c <= u'z') {
-        c = static_cast<char16_t>(c - u'a' + u'A');
-      }
-    }
-    if (upper.find(u"ID=") == std::u16string::npos || !ParseID(upper, request)) {
-      output.WriteLine(u"\r\n    ERROR: The argument \"" + argument + u"\" is not valid!");
-      return ExitStatus::BadArguments;
-    }
-  }
-  if (const ExitStatus board = CheckBoardNumber(request.ID, output, boards);
-      board != ExitStatus::Success) {
-    return board;
+  if (const ExitStatus chosen = ChooseBoard(rest, nullptr, request.ID, output, boards);
+      chosen != ExitStatus::Success) {
+    return chosen;
   }
   const TSwitchResult result = boards.SetBoardId(request.ID, platform::Utf16ToUtf8(newId));
   if (!result.FirstReadOk) {
@@ -362,9 +355,7 @@ ExitStatus ListCommand(const std::vector<std::u16string>& all, Console& output,
   const std::span<const std::u16string> args = std::span(all).subspan(2);
   bool json = false;
   for (const std::u16string& argument : args) {
-    if (argument.size() == kJsonSwitch.size() &&
-        std::equal(argument.begin(), argument.end(), kJsonSwitch.begin(),
-                   [](char16_t a, char16_t b) { return a == b || a == b - (u'a' - u'A'); })) {
+    if (IsJsonSwitch(argument)) {
       json = true;
     } else if (!argument.empty()) {
       output.WriteLine(u"\r\n    ERROR: The argument \"" + argument + u"\" is not valid!");
