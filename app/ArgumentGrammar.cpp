@@ -27,19 +27,14 @@ bool Contains(std::u16string_view text, std::u16string_view part) {
   return text.find(part) != std::u16string_view::npos;
 }
 
-std::u16string UpperCaseAscii(std::u16string_view text) {
-  std::u16string upper(text);
-  for (char16_t& c : upper) {
-    if (c >= u'a' && c <= u'z') {
-      c = static_cast<char16_t>(c - u'a' + u'A');
-    }
-  }
-  return upper;
-}
-
 void WriteInvalidArgument(Console& output, std::u16string_view argument) {
   output.WriteLine(u"\r\n    ERROR: The argument \"" + std::u16string(argument) +
                    u"\" is not valid!");
+}
+
+// Every keyword of the grammar; "ON=" holds "N=".
+bool HoldsKeyword(std::u16string_view A) {
+  return Contains(A, u"ID=") || Contains(A, u"N=") || Contains(A, u"OFF=") || Contains(A, u"B=");
 }
 
 // "ON=" holds "N=" too, so the relay lists are tried first.
@@ -55,6 +50,16 @@ bool ParseRelayKeywords(std::u16string_view A, TRelayRequest& Request) {
 }
 
 }  // namespace
+
+std::u16string UpperCaseAscii(std::u16string_view text) {
+  std::u16string upper(text);
+  for (char16_t& c : upper) {
+    if (c >= u'a' && c <= u'z') {
+      c = static_cast<char16_t>(c - u'a' + u'A');
+    }
+  }
+  return upper;
+}
 
 std::optional<std::uint8_t> NumStrToByte(std::u16string_view Text) {
   std::int32_t value = 0;
@@ -157,6 +162,13 @@ bool ParseArguments(std::span<const std::u16string> Arguments, TRelayRequest& Re
   Request.ID = 1;
   for (const std::u16string& argument : Arguments) {
     const std::u16string A = UpperCaseAscii(argument);
+    // A word without a keyword is a typo or a habit ("status", "--help", "0N=1"): acting on
+    // it would write the board's state back and report success. An empty argument is what
+    // a script passes for an empty variable, and means nothing.
+    if (!argument.empty() && !HoldsKeyword(A)) {
+      WriteInvalidArgument(Output, argument);
+      return false;
+    }
     bool valid = true;
     if (Contains(A, u"ID=")) {
       if (Arguments.size() == 1) {

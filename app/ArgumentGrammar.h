@@ -16,8 +16,9 @@ using relay::TRelayRequest;
 
 // Reads the arguments (without the program path) left to right into Request,
 // after setting its ID to 1. Returns false, having written the message, for a
-// lone "ID=" argument or an argument whose value means nothing; the request
-// must then not be used.
+// lone "ID=" argument, a non-empty argument without any keyword, or an argument
+// whose value means nothing; the request must then not be used. Empty arguments
+// are skipped.
 bool ParseArguments(std::span<const std::u16string> Arguments, TRelayRequest& Request,
                     Console& Output);
 
@@ -28,6 +29,9 @@ bool ParseID(std::u16string_view A, TRelayRequest& Request);
 void ParseOnOff(std::u16string_view A, TRelayRequest& Request);
 bool ParseN(std::u16string_view A, TRelayRequest& Request);
 bool ParseB(std::u16string_view A, TRelayRequest& Request);
+
+// The letters a to z as A to Z; every other character unchanged.
+std::u16string UpperCaseAscii(std::u16string_view text);
 
 // A number from 0 to 255 in any form TryStrToInt reads; no value otherwise.
 std::optional<std::uint8_t> NumStrToByte(std::u16string_view Text);

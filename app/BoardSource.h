@@ -6,13 +6,21 @@
 #include <vector>
 
 #include "relay/BoardDiscovery.h"
+#include "relay/RelayProtocol.h"
 #include "relay/RelayRequest.h"
 #include "relay/RelaySwitching.h"
 
 namespace quorvel::app {
 
+using relay::TBoardReading;
 using relay::TRelayRequest;
 using relay::TSwitchResult;
+
+// A board as the listing shows it.
+struct TBoardInfo {
+  std::u16string Path;
+  int Relays = relay::kMaxRelays;
+};
 
 class BoardSource {
  public:
@@ -30,12 +38,19 @@ class BoardSource {
   // Applies the request to board Request.ID, which must lie in 1 to
   // BoardCount(), and tells how it went and the board's resulting state.
   virtual TSwitchResult SwitchRelays(const TRelayRequest& Request) = 0;
+
+  // Board Number (1 to BoardCount()): where it is, and one read of it, nothing sent.
+  virtual TBoardInfo BoardInfo(std::int32_t /*Number*/) const { return {}; }
+  virtual TBoardReading ReadBoard(std::int32_t /*Number*/) { return {}; }
+  virtual TSwitchResult SetBoardId(std::int32_t /*Number*/, const std::string& /*NewId*/) {
+    return {};
+  }
 };
 
 // The boards present, found through the HID device controller.
 class DiscoveredBoards final : public BoardSource {
  public:
-  void CreateController() override { discovery_.CreateController(); }
+  void CreateController() override;
   void FreeController() noexcept override { discovery_.FreeController(); }
   const std::vector<std::u16string>& DeviceLines() const override {
     return discovery_.DeviceLines();
@@ -44,11 +59,19 @@ class DiscoveredBoards final : public BoardSource {
     return static_cast<std::int32_t>(discovery_.RelayBoards().size());
   }
   TSwitchResult SwitchRelays(const TRelayRequest& Request) override {
-    return relay::SwitchRelays(
-        *discovery_.RelayBoards().at(static_cast<std::size_t>(Request.ID) - 1), Request);
+    return relay::SwitchRelays(Board(Request.ID), Request);
+  }
+  TBoardInfo BoardInfo(std::int32_t Number) const override;
+  TBoardReading ReadBoard(std::int32_t Number) override { return relay::ReadBoard(Board(Number)); }
+  TSwitchResult SetBoardId(std::int32_t Number, const std::string& NewId) override {
+    return relay::SetBoardId(Board(Number), NewId);
   }
 
  private:
+  hid::THidDevice& Board(std::int32_t Number) const {
+    return *discovery_.RelayBoards().at(static_cast<std::size_t>(Number) - 1);
+  }
+
   relay::TBoardDiscovery discovery_;
 };
 

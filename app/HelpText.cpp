@@ -60,6 +60,14 @@ std::u16string ProgramName(std::u16string_view Path, std::u16string_view FolderS
   return std::u16string(name);
 }
 
+std::u16string VersionLine(std::u16string_view ProgramName) {
+  constexpr std::u16string_view kBreak = u"\r\n";
+  std::u16string_view text = kHelpTexts.front();
+  text.remove_prefix(kBreak.size());
+  text.remove_suffix(kBreak.size());
+  return WithName(text, ProgramName);
+}
+
 void ShowHelp(Console& Output, std::u16string_view ProgramName) {
   for (const std::u16string_view text : kHelpTexts) {
     Output.WriteLine(WithName(text, ProgramName));

@@ -19,6 +19,9 @@ inline constexpr std::u16string_view kFolderSeparators = u"/";
 std::u16string ProgramName(std::u16string_view Path,
                            std::u16string_view FolderSeparators = kFolderSeparators);
 
+// The version line of the help, without the empty lines around it.
+std::u16string VersionLine(std::u16string_view ProgramName);
+
 // Writes the version line, the usage and the examples, naming the program.
 void ShowHelp(Console& Output, std::u16string_view ProgramName);
 

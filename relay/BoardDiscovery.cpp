@@ -75,6 +75,14 @@ void TBoardDiscovery::OnHidDeviceChange(hid::TLayerComponent* /*Sender*/) {
   FHidController->Enumerate();
 }
 
+void TBoardDiscovery::OnHidDeviceCreateError(hid::THidDeviceController* /*Controller*/,
+                                             hid::THidPnPInfo* PnPInfo, bool& Handled,
+                                             bool& RetryCreate) {
+  Handled = true;
+  RetryCreate = false;
+  skippedDevices_.push_back(PnPInfo != nullptr ? PnPInfo->DevicePath() : std::u16string());
+}
+
 void TBoardDiscovery::CreateController() {
   FHidController = std::make_unique<hid::THidDeviceController>();
   // Without the platform's modules no device can be found: say why, rather than only
@@ -85,6 +93,9 @@ void TBoardDiscovery::CreateController() {
                              (why.empty() ? "The platform modules could not be bound" : why));
   }
   FDeviceLines.clear();
+  skippedDevices_.clear();
+  FHidController->SetOnDeviceCreateError(
+      hid::THidDeviceCreateError::Of<&TBoardDiscovery::OnHidDeviceCreateError>(this));
   FHidController->SetOnEnumerate(
       hid::THidEnumerateEvent::Of<&TBoardDiscovery::OnHidEnumerate>(this));
   FHidController->SetOnDeviceChange(
@@ -96,6 +107,7 @@ void TBoardDiscovery::FreeController() noexcept {
   // The controller frees every device it holds, the boards included.
   FRelayBoards.clear();
   FHidController.reset();
+  skippedDevices_.clear();
 }
 
 }  // namespace quorvel::relay

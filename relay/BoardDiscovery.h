@@ -31,14 +31,21 @@ class TBoardDiscovery {
   // Board 1 first; borrowed from HidController.
   const std::vector<hid::THidDevice*>& RelayBoards() const { return FRelayBoards; }
 
+  // The paths of the HID devices that could not be identified during the scans: they are
+  // left out, so that one odd device does not keep the boards from being used.
+  const std::vector<std::u16string>& SkippedDevices() const { return skippedDevices_; }
+
   // The controller's handlers.
   bool OnHidEnumerate(hid::THidDevice* HidDev, std::int32_t Idx);
   void OnHidDeviceChange(hid::TLayerComponent* Sender);
+  void OnHidDeviceCreateError(hid::THidDeviceController* Controller, hid::THidPnPInfo* PnPInfo,
+                              bool& Handled, bool& RetryCreate);
 
  private:
   std::unique_ptr<hid::THidDeviceController> FHidController;
   std::vector<std::u16string> FDeviceLines;
   std::vector<hid::THidDevice*> FRelayBoards;
+  std::vector<std::u16string> skippedDevices_;
 };
 
 // A device's line in the listing; control characters of the name show as U+FFFD.

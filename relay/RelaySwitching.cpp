@@ -1,5 +1,6 @@
 #include "relay/RelaySwitching.h"
 
+#include <algorithm>
 #include <array>
 
 #include "hid/HidDevice.h"
@@ -24,7 +25,19 @@ class Exchange {
     return Checked(board_.SetFeature(buffer_.data(), static_cast<int>(kReportLength)));
   }
 
+  // The relay state and the bytes behind the ID stay as the first read left them.
+  bool SetId(const std::string& id) {
+    buffer_[kReportIdByte] = kReportId;
+    buffer_[kCommandByte] = CmdSetBoardId;
+    std::copy_n(id.begin(), kBoardIdLength, buffer_.begin() + kNewBoardIdByte);
+    return Checked(board_.SetFeature(buffer_.data(), static_cast<int>(kReportLength)));
+  }
+
   std::uint8_t State() const { return buffer_[kStateByte]; }
+  std::string BoardId() const {
+    return std::string(buffer_.begin() + kBoardIdByte,
+                       buffer_.begin() + kBoardIdByte + kBoardIdLength);
+  }
 
  private:
   bool Checked(bool ok) {
@@ -43,6 +56,39 @@ class Exchange {
 };
 
 }  // namespace
+
+TBoardReading ReadBoard(hid::THidDevice& Board) {
+  TSwitchResult access;
+  Exchange exchange(Board, access);
+  TBoardReading reading;
+  reading.ReadOk = exchange.Read();
+  reading.AccessDenied = access.AccessDenied;
+  if (reading.ReadOk) {
+    reading.BoardId = exchange.BoardId();
+    reading.State = exchange.State();
+  }
+  return reading;
+}
+
+TSwitchResult SetBoardId(hid::THidDevice& Board, const std::string& NewId) {
+  TSwitchResult result;
+  if (NewId.size() != kBoardIdLength) {
+    return result;
+  }
+  Exchange exchange(Board, result);
+  result.FirstReadOk = exchange.Read();
+  if (!result.FirstReadOk) {
+    return result;
+  }
+  result.CommandsOk = exchange.SetId(NewId);
+  result.FinalReadOk = exchange.Read();
+  if (result.FinalReadOk) {
+    result.State = exchange.State();
+    // A board that ignored the command, or stored something else, did not take it.
+    result.CommandsOk = result.CommandsOk && exchange.BoardId() == NewId;
+  }
+  return result;
+}
 
 TSwitchResult SwitchRelays(hid::THidDevice& Board, const TRelayRequest& Request) {
   TSwitchResult result;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "relay/RelayRequest.h"
 
@@ -29,6 +30,22 @@ struct TSwitchResult {
 constexpr std::uint8_t NewRelayState(std::uint8_t Present, const TRelayRequest& Request) {
   return static_cast<std::uint8_t>(Request.OnMask | (Present & ~Request.TouchedMask));
 }
+
+// One state read: the board's ID and relay state, meaningful only when ReadOk.
+struct TBoardReading {
+  bool ReadOk = false;
+  bool AccessDenied = false;  // as in TSwitchResult
+  std::string BoardId;        // the five ID bytes as the board gave them
+  std::uint8_t State = 0;
+};
+
+// Reads the board's feature report once; sends nothing.
+TBoardReading ReadBoard(hid::THidDevice& Board);
+
+// Gives the board a new ID (kBoardIdLength characters the board may hold; the caller
+// checks them): reads the board, sends the ID and reads it back. Nothing is sent when the
+// first read fails. Succeeded() only when the board reports the new ID afterwards.
+TSwitchResult SetBoardId(hid::THidDevice& Board, const std::string& NewId);
 
 // Reads the board's state, sends the commands that bring it to the requested
 // state and reads the state back. Nothing is sent when the first read fails;

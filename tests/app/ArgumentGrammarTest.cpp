@@ -60,9 +60,9 @@ TEST(ParseArguments, BuildsTheRequest) {
       {{"ID=1", "B=11000011"}, 1, 0xC3, 0xFF},
       // No arguments that decide anything: board 1, every relay as it is.
       {{}, 1, 0x00, 0x00},
-      {{"-H"}, 1, 0x00, 0x00},
-      {{"ALL"}, 1, 0x00, 0x00},
-      {{"hello", "ON=1", "ALL"}, 1, 0x01, 0x01},
+      // Empty arguments, as a script passes an empty variable, are skipped.
+      {{""}, 1, 0x00, 0x00},
+      {{"", "ON=1", ""}, 1, 0x01, 0x01},
       // Case and order.
       {{"on=1,2"}, 1, 0x03, 0x03},
       {{"id=2", "Off=all"}, 2, 0x00, 0xFF},
@@ -158,6 +158,17 @@ TEST(ParseArguments, RejectsArgumentsThatMeanNothing) {
       {{"B="}, invalid("B=")},
       {{"B=-1"}, invalid("B=-1")},
       {{"B= 1"}, invalid("B= 1")},
+      // Words without any keyword: habits and typos, refused before anything is read.
+      {{"-H"}, invalid("-H")},
+      {{"ALL"}, invalid("ALL")},
+      {{"status"}, invalid("status")},
+      {{"--help"}, invalid("--help")},
+      {{"/H"}, invalid("/H")},
+      {{"0N=1"}, invalid("0N=1")},
+      {{" "}, invalid(" ")},
+      {{"hello", "ON=1", "ALL"}, invalid("hello")},
+      {{"ON=1", "ALL"}, invalid("ALL")},
+      {{"ON=1", "-h"}, invalid("-h")},
       {{"FOOB=101"}, invalid("FOOB=101")},
       // The first unusable argument stops the reading.
       {{"ON=1", "N=300", "B=2"}, invalid("N=300")},

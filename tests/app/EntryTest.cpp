@@ -75,13 +75,15 @@ TEST(Run, TakesTheHelpRoadOnlyWhenTheFirstArgumentAsks) {
     EXPECT_EQ(out.Bytes(), ReadFixture("help-Quorvel.txt") + ReadFixture("listing-none.txt"));
     EXPECT_EQ(boards.calls, (std::vector<std::string>{"create", "free"}));
   }
+  // Not the help road; words without a keyword are refused there, nothing switched.
   const std::vector<std::vector<std::string>> relayRoad = {{"-H"},         {"/"},          {"?"},
                                                            {"ON=1", "-h"}, {"ON=1", "/?"}, {"h"}};
   for (const auto& args : relayRoad) {
     RecordingBoards boards;
     BufferConsole out;
-    EXPECT_EQ(app::Run(Args(args), out, boards), ToInt(ExitStatus::NoSuchBoard));
-    EXPECT_EQ(out.Bytes(), kBoardCount);
+    EXPECT_EQ(app::Run(Args(args), out, boards), ToInt(ExitStatus::BadArguments));
+    EXPECT_EQ(out.Bytes(), "\n    ERROR: The argument \"" + args.back() + "\" is not valid!\n");
+    EXPECT_EQ(boards.calls, (std::vector<std::string>{"create", "free"}));
   }
 }
 
@@ -116,7 +118,7 @@ TEST(Run, SwitchesOnlyAnExistingBoard) {
       {{"ID=1", "ON=1,2"}, 1, 0x03, 0, "\n    Status: 03\n", {"create", "switch 1 3/3", "free"}},
       {{"ON=1"}, 2, 0x05, 0, "\n    Status: 05\n", {"create", "switch 1 1/1", "free"}},
       {{"ID=2", "N=$C3"}, 2, 0xC3, 0, "\n    Status: C3\n", {"create", "switch 2 195/255", "free"}},
-      {{"-H"}, 1, 0xF0, 0, "\n    Status: F0\n", {"create", "switch 1 0/0", "free"}},
+      {{"-H"}, 1, 0xF0, 1, invalid("-H"), untouched},
       {{"ID=3", "ON=1"}, 2, 0, 2, kBoardCount, untouched},
       {{"ON=1"}, 0, 0, 2, kBoardCount, untouched},
       {{"ID=2"}, 5, 0, 1, lone, untouched},
@@ -224,6 +226,17 @@ TEST(Run, ReportsABoardThatFailedAsAFailure) {
     EXPECT_EQ(app::Run(Args({"ID=2", "ON=3"}), out, boards), ToInt(ExitStatus::BoardFailure));
     EXPECT_EQ(out.Bytes(), c.output);
     EXPECT_EQ(boards.calls, (std::vector<std::string>{"create", "switch 2 4/4", "free"}));
+  }
+}
+
+// The version alone, named as the help names the program; no device is looked at.
+TEST(Run, ShowsTheVersionWithoutScanning) {
+  for (const std::string word : {"--version", "--Version"}) {
+    RecordingBoards boards;
+    BufferConsole out;
+    EXPECT_EQ(app::Run(Args({word}), out, boards), ToInt(ExitStatus::Success));
+    EXPECT_EQ(out.Bytes(), "    Quorvel Version 1.2.1\n");
+    EXPECT_TRUE(boards.calls.empty());
   }
 }
 

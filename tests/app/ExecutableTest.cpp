@@ -71,11 +71,11 @@ TEST(Executable, EndsTheRelayRoadInTheRightMessageAndStatus) {
     return "\n    ERROR: The argument \"" + arg + "\" is not valid!\n";
   };
   const RelayRoadCase cases[] = {
-      {{"-H"}, 2, boardCount},
+      {{"-H"}, 1, invalid("-H")},
       {{"ON=1"}, 2, boardCount},
       {{"id=1", "on=1,2"}, 2, boardCount},
       {{"ON=1, 3"}, 2, boardCount},
-      {{"ON=1", "-h"}, 2, boardCount},
+      {{"ON=1", "-h"}, 1, invalid("-h")},
       {{"ID=2"}, 1, lone},
       {{"ID=0", "ON=1"}, 1, belowOne},
       {{"ID=-2", "ON=1"}, 1, belowOne},

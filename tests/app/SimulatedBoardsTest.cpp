@@ -200,7 +200,7 @@ TEST(SimulatedBoards, NumbersOnlyNamesBeginningWithTheBoardPrefix) {
 TEST(SimulatedBoards, ReportsTheBoardCountWithoutAnyDevice) {
   const World world("no-device.json");
   for (const std::vector<std::string>& arguments :
-       std::vector<std::vector<std::string>>{{"ON=1"}, {"-H"}, {"ID=1", "OFF=ALL"}}) {
+       std::vector<std::vector<std::string>>{{"ON=1"}, {"ID=1", "OFF=ALL"}}) {
     SCOPED_TRACE(Joined(arguments));
     const test::ProcessResult result = world.Run(arguments);
     EXPECT_EQ(result.exitStatus, 2);
@@ -233,13 +233,10 @@ TEST(SimulatedBoards, SendsTheExactExchangeForEachRequest) {
        0x5A,
        {"ff 01", "ff 02", "fd 03", "fd 04", "fd 05", "fd 06", "ff 07", "ff 08"},
        0xC3},
-      // An empty request writes the present state back.
-      {{"-H"}, 0x00, {"fc 00"}, 0x00},
-      {{"-H"}, 0xFF, {"fe 00"}, 0xFF},
-      {{"-H"},
-       0x5A,
-       {"fd 01", "ff 02", "fd 03", "ff 04", "ff 05", "fd 06", "ff 07", "fd 08"},
-       0x5A},
+      // An empty request (an empty argument) writes the present state back.
+      {{""}, 0x00, {"fc 00"}, 0x00},
+      {{""}, 0xFF, {"fe 00"}, 0xFF},
+      {{""}, 0x5A, {"fd 01", "ff 02", "fd 03", "ff 04", "ff 05", "fd 06", "ff 07", "fd 08"}, 0x5A},
       // One relay switched off when it was the only one on goes as all off.
       {{"OFF=8"}, 0x80, {"fc 00"}, 0x00},
   };
@@ -366,6 +363,223 @@ TEST(SimulatedBoards, ReportsABoardThatFailsAndSendsNothingBlind) {
     }
     EXPECT_EQ(sets, c.setFeatures);
   }
+}
+
+// Words a user types by habit are refused, and nothing reaches the board.
+TEST(SimulatedBoards, RefusesWordsWithoutAKeywordAndSendsNothing) {
+  for (const std::string word : {"status", "/H", "--ver", "0N=1", "-H", "lists"}) {
+    SCOPED_TRACE(word);
+    const World world("one-board.json");
+    world.SetRelayState(1, 0x5A);
+    const test::ProcessResult result = world.Run({word});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, Native("\n    ERROR: The argument \"" + word + "\" is not valid!\n"));
+    EXPECT_TRUE(world.FeatureExchanges(1).empty());
+    EXPECT_EQ(world.RelayState(1), 0x5A);
+  }
+}
+
+// The board listing and the state read nothing but one feature report per board, and
+// send nothing; a board that cannot be read is still listed.
+TEST(SimulatedBoards, ListsAndReadsBoardsWithoutSendingAnything) {
+  const World world("three-boards.json");
+  const test::ProcessResult listing = world.Run({"list"});
+  EXPECT_EQ(listing.exitStatus, 0);
+  const auto path = [](int id, const std::string& ids) {
+    return "\\\\?\\quorvel-sim#vid_16c0&pid_05df#" + std::to_string(id) + ids;
+  };
+  const std::string guid = "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  EXPECT_EQ(listing.output, Native("    1  ABCDE  8  Status: 5A  " + path(1, guid) + "\n" +
+                                   "    2  HURTM  4  Status: 05  " + path(3, guid) + "\n" +
+                                   "    3  ?????  2  Status: ??  " + path(4, guid) +
+                                   "  (the state cannot be read)\n"));
+  for (const int id : {1, 3, 4}) {
+    EXPECT_EQ(world.Device(id)["counters"]["getFeature"], 1) << id;
+    EXPECT_EQ(world.Device(id)["counters"]["setFeature"], 0) << id;
+  }
+  EXPECT_EQ(world.RelayState(1), 0x5A);
+
+  struct StateCase {
+    std::vector<std::string> arguments;
+    int status;
+    std::string output;
+  };
+  const StateCase cases[] = {
+      {{"state"}, 0, "\n    Status: 5A\n"},
+      {{"STATE", "id=2"}, 0, "\n    Status: 05\n"},
+      {{"state", "", "ID=2"}, 0, "\n    Status: 05\n"},
+      {{"state", "ID=3"}, 3, "\nERROR: Could not read the state of relay board 3!\n"},
+      {{"state", "ID=4"}, 2, kBoardCount},
+      {{"state", "ON=1"}, 1, "\n    ERROR: The argument \"ON=1\" is not valid!\n"},
+      {{"list", "x"}, 1, "\n    ERROR: The argument \"x\" is not valid!\n"},
+  };
+  for (const StateCase& c : cases) {
+    SCOPED_TRACE(Joined(c.arguments));
+    const World fresh("three-boards.json");
+    const test::ProcessResult result = fresh.Run(c.arguments);
+    EXPECT_EQ(result.exitStatus, c.status);
+    EXPECT_EQ(result.output, Native(c.output));
+    // A refused argument ends the run before the scan: the world stays as written.
+    for (const int id : {1, 3, 4}) {
+      const json counters = fresh.Device(id).value("counters", json::object());
+      EXPECT_LE(counters.value("getFeature", 0), 1) << id;
+      EXPECT_EQ(counters.value("setFeature", 0), 0) << id;
+    }
+    EXPECT_EQ(fresh.RelayState(1), 0x5A);
+    EXPECT_EQ(fresh.RelayState(3), 0x05);
+  }
+}
+
+// A board is chosen by its own ID or its device path as well as by its number; an ID
+// that two boards share, or that no board has, switches nothing.
+TEST(SimulatedBoards, ChoosesABoardByItsIdOrPath) {
+  const std::string path3 =
+      "\\\\?\\quorvel-sim#vid_16c0&pid_05df#3#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  const std::string path1 =
+      "\\\\?\\quorvel-sim#vid_16c0&pid_05df#1#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  struct NameCase {
+    std::vector<std::string> arguments;
+    int status;
+    std::string output;
+    int switched;  // the device whose relays changed, 0 for none
+  };
+  const NameCase cases[] = {
+      {{"ID=ABCDE", "ON=1"}, 0, "\n    Status: 01\n", 2},
+      {{"id=ABCDE", "ON=1"}, 0, "\n    Status: 01\n", 2},
+      {{"ID=" + path3, "ON=1"}, 0, "\n    Status: 01\n", 3},
+      {{"state", "ID=ABCDE"}, 0, "\n    Status: 00\n", 0},
+      {{"ID=HURTM", "ON=1"},
+       2,
+       "\nERROR: More than one relay board has the ID \"HURTM\"; give its number or its path "
+       "instead:\n    board 1: " +
+           path1 + "\n    board 3: " + path3 + "\n",
+       0},
+      {{"ID=QQQQQ", "ON=1"}, 2, "\nERROR: No relay board has the ID \"QQQQQ\"!\n", 0},
+      // IDs are case-sensitive; short values stay what they were.
+      {{"ID=abcde", "ON=1"}, 2, "\nERROR: No relay board has the ID \"abcde\"!\n", 0},
+      {{"ID=X", "ON=1"}, 1, "\n    ERROR: The argument \"ID=X\" is not valid!\n", 0},
+  };
+  for (const NameCase& c : cases) {
+    SCOPED_TRACE(Joined(c.arguments));
+    const World world("same-id.json");
+    const test::ProcessResult result = world.Run(c.arguments);
+    EXPECT_EQ(result.exitStatus, c.status);
+    EXPECT_EQ(result.output, Native(c.output));
+    for (const int id : {1, 2, 3}) {
+      EXPECT_EQ(world.RelayState(id), id == c.switched ? 0x01 : 0x00) << id;
+      if (id != c.switched) {
+        const json counters = world.Device(id).value("counters", json::object());
+        EXPECT_EQ(counters.value("setFeature", 0), 0) << id;
+      }
+    }
+  }
+}
+
+// Two boards that share an ID: one is given a new ID, sent as one 0xFA command and read
+// back; from then on each is chosen by its own ID.
+TEST(SimulatedBoards, GivesABoardANewIdAndChoosesItByThatId) {
+  const World world("same-id.json");
+  const test::ProcessResult result = world.Run({"set-id", "NEWID", "ID=3"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.output, Native("\n    ID: NEWID\n"));
+  EXPECT_EQ(
+      world.FeatureExchanges(3),
+      (std::vector<std::string>{"GET 00 00 00 00 00 00 00 00 00 > 00 48 55 52 54 4d 00 00 00",
+                                "SET 00 fa 4e 45 57 49 44 00 00",
+                                "GET 00 fa 4e 45 57 49 44 00 00 > 00 4e 45 57 49 44 00 00 00"}));
+  EXPECT_EQ(world.Device(3)["relay"]["boardId"], "NEWID");
+  EXPECT_EQ(world.Device(1)["relay"]["boardId"], "HURTM");
+
+  EXPECT_EQ(world.Run({"ID=NEWID", "ON=2"}).output, Native("\n    Status: 02\n"));
+  EXPECT_EQ(world.Run({"ID=HURTM", "ON=3"}).output, Native("\n    Status: 04\n"));
+  EXPECT_EQ(world.RelayState(3), 0x02);
+  EXPECT_EQ(world.RelayState(1), 0x04);
+}
+
+TEST(SimulatedBoards, RefusesABadNewIdAndReportsABoardThatDoesNotTakeIt) {
+  for (const std::string bad : {"AB", "ABCDEF", "AB\tDE",
+                                "\xC3\x84"
+                                "BCDE",
+                                ""}) {
+    SCOPED_TRACE(bad);
+    const World world("same-id.json");
+    const test::ProcessResult result = world.Run({"set-id", bad, "ID=2"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(world.Device(2)["relay"]["boardId"], "ABCDE");
+    const json counters = world.Device(2).value("counters", json::object());
+    EXPECT_EQ(counters.value("setFeature", 0), 0);
+  }
+  // A board whose commands fail keeps its ID: status 3.
+  const World world("same-id.json");
+  world.Patch(2, {{"faults", {{"setFeature", {{"from", 1}}}}}});
+  const test::ProcessResult result = world.Run({"set-id", "NEWID", "ID=ABCDE"});
+  EXPECT_EQ(result.exitStatus, 3);
+  EXPECT_EQ(result.output, Native("\nERROR: Relay board 2 did not take the ID \"NEWID\"!\n"));
+  EXPECT_EQ(world.Device(2)["relay"]["boardId"], "ABCDE");
+}
+
+// A board that answers but keeps another ID than the one sent: read back, status 3.
+TEST(SimulatedBoards, ReportsABoardThatReadsBackAnotherId) {
+  const World world("refusing-board.json");
+  const test::ProcessResult result = world.Run({"set-id", "NEWID"});
+  EXPECT_EQ(result.exitStatus, 3);
+  EXPECT_EQ(result.output, Native("\nERROR: Relay board 1 did not take the ID \"NEWID\"!\n"));
+  EXPECT_EQ(
+      world.FeatureExchanges(1),
+      (std::vector<std::string>{"GET 00 00 00 00 00 00 00 00 00 > 00 48 55 52 54 4d 00 00 03",
+                                "SET 00 fa 4e 45 57 49 44 00 03",
+                                "GET 00 fa 4e 45 57 49 44 00 03 > 00 fa 4e 45 57 49 44 00 03"}));
+}
+
+// The JSON of the listing and of one board's state, read by a JSON parser.
+TEST(SimulatedBoards, ListsAndReadsBoardsAsJson) {
+  const World world("three-boards.json");
+  const test::ProcessResult listing = world.Run({"list", "--json"});
+  EXPECT_EQ(listing.exitStatus, 0);
+  const json boards = json::parse(listing.output)["boards"];
+  ASSERT_EQ(boards.size(), 3u);
+  const std::string prefix = "\\\\?\\quorvel-sim#vid_16c0&pid_05df#";
+  const std::string guid = "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  EXPECT_EQ(boards[0], json({{"number", 1},
+                             {"id", "ABCDE"},
+                             {"relays", 8},
+                             {"state", 0x5A},
+                             {"path", prefix + "1" + guid}}));
+  EXPECT_EQ(boards[1], json({{"number", 2},
+                             {"id", "HURTM"},
+                             {"relays", 4},
+                             {"state", 5},
+                             {"path", prefix + "3" + guid}}));
+  EXPECT_EQ(boards[2], json({{"number", 3},
+                             {"id", nullptr},
+                             {"relays", 2},
+                             {"state", nullptr},
+                             {"path", prefix + "4" + guid}}));
+
+  const test::ProcessResult state = world.Run({"state", "ID=HURTM", "--JSON"});
+  EXPECT_EQ(state.exitStatus, 0);
+  EXPECT_EQ(json::parse(state.output), boards[1]);
+  for (const int id : {1, 3}) {
+    const json counters = world.Device(id)["counters"];
+    EXPECT_EQ(counters["setFeature"], 0) << id;
+  }
+}
+
+// A device the layer cannot identify is left out; the boards beside it still work.
+TEST(SimulatedBoards, SkipsADeviceThatCannotBeIdentified) {
+  const World world("unidentifiable-device.json");
+  const test::ProcessResult listing = world.Run({"-h"});
+  EXPECT_EQ(listing.exitStatus, 0);
+  EXPECT_NE(listing.output.find(Listing("  * USBRelay8\n  * USBRelay8\n")), std::string::npos)
+      << listing.output;
+
+  const test::ProcessResult result = world.Run({"ID=2", "ON=1"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.output, Native("\n    Status: 01\n"));
+  EXPECT_EQ(world.RelayState(3), 0x01);
+  EXPECT_EQ(world.RelayState(1), 0x00);
+  EXPECT_TRUE(world.FeatureExchanges(1).empty());
+  EXPECT_TRUE(world.FeatureExchanges(2).empty());
 }
 
 TEST(SimulatedBoards, ReportsABoardThatVanishedAfterTheScan) {
