@@ -14,14 +14,19 @@ using TJson = nlohmann::json;
 
 class BridgeOnBroker : public ::testing::Test {
  protected:
-  void SetUp() override {
+  // The bridge under test: on this test's broker, a short prefix and a quick re-read.
+  TBridgeOptions TestOptions() const {
     TBridgeOptions options;
     options.Port = broker.Port();
     options.Host = "127.0.0.1";
     options.ClientId = "bridge-under-test";
     options.Prefix = "t";
     options.IntervalMs = 100;
-    bridge = std::make_unique<TBridge>(options, "");
+    return options;
+  }
+
+  void SetUp() override {
+    bridge = std::make_unique<TBridge>(TestOptions(), "");
     bridge->Start();  // binds the simulated modules: the world core is loaded now
     sim = std::make_unique<sim::TSimControl>();
     client = std::make_unique<TMqttClient>(broker.Port(), "t/#");
@@ -196,13 +201,7 @@ TEST_F(BridgeOnBroker, ARetainedCommandIsNotCarriedOut) {
   bridge->Shutdown();
   bridge.reset();
   sim->ClearLog();
-  TBridgeOptions options;
-  options.Port = broker.Port();
-  options.Host = "127.0.0.1";
-  options.ClientId = "bridge-under-test";
-  options.Prefix = "t";
-  options.IntervalMs = 100;
-  bridge = std::make_unique<TBridge>(options, "");
+  bridge = std::make_unique<TBridge>(TestOptions(), "");
   bridge->Start();
   client->Clear();
   ASSERT_TRUE(Until([&] { return client->Count("t/bridge/error") > 0; }));
