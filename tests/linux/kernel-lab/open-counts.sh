@@ -156,6 +156,7 @@ open_counts_compare() {
       grep -q '^QOPEN_1=' /tmp/compare.out || sed 's/^/# compare: usbrelay: /' /tmp/compare.out
       sed "s/^/# compare: $transport board, usbrelay's listing: /" /tmp/compare-board.log
       open_counts_run /tmp/compare.out $peer QOPEN_1=1
+      # shellcheck disable=SC2086 # eight arguments
       open_counts_run /tmp/compare.out $peer $eight
       $peer >/tmp/compare.out 2>&1
       grep -q '^QOPEN_2=1' /tmp/compare.out && grep -q '^QOPEN_8=0' /tmp/compare.out ||
