@@ -4,8 +4,6 @@
 
 #ifdef _WIN32
 #include <float.h>
-#else
-#include <dlfcn.h>
 #endif
 
 #include "platform/ModuleLoader.h"
@@ -72,47 +70,6 @@ TEST(ModuleLoader, OpensResolvesAndCloses) {
   CloseModule(module);  // empty: nothing to free
   EXPECT_EQ(module, nullptr);
 }
-
-#ifndef _WIN32
-// The loader reads a module's own hash table before it asks dlsym: every answer must be
-// dlsym's, for plain functions and data, indirect functions (resolved by the library), names
-// with a hidden older version beside the default one, weak data, misses, and after the
-// module was closed and another one opened under what may be the same handle.
-TEST(ModuleLoader, ResolvesWhatDlsymResolves) {
-  const char* const names[] = {"malloc",
-                               "free",
-                               "memcpy",
-                               "strlen",
-                               "realpath",
-                               "regexec",
-                               "fopen",
-                               "stdout",
-                               "environ",
-                               "pthread_cond_wait",
-                               "__libc_single_threaded",
-                               "quorvel_no_such_export",
-                               "",
-                               "m"};
-  for (int round = 0; round < 2; ++round) {
-    TModule module = nullptr;
-    ASSERT_TRUE(OpenModule(module, u"libc.so.6"));
-    for (const char* name : names) {
-      bool ok = true;
-      const TEntryPoint entry = ResolveSymbol(module, name, ok);
-      EXPECT_EQ(reinterpret_cast<void*>(entry), dlsym(module, name)) << name;
-      EXPECT_EQ(ok, entry != nullptr) << name;
-    }
-    CloseModule(module);
-    ASSERT_TRUE(OpenModule(module, u"libm.so.6"));
-    for (const char* name : {"cos", "sqrt", "lgamma", "malloc", "signgam"}) {
-      bool ok = true;
-      EXPECT_EQ(reinterpret_cast<void*>(ResolveSymbol(module, name, ok)), dlsym(module, name))
-          << name;
-    }
-    CloseModule(module);
-  }
-}
-#endif
 
 TEST(ModuleLoader, AnEmptyModuleResolvesNothing) {
   bool ok = true;
