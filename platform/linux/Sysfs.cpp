@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <string>
 
 #include "platform/posix/UniqueFd.h"
 
@@ -86,6 +87,21 @@ std::optional<std::string> TSysfs::ReadText(const std::string& file) {
 }
 
 std::optional<std::string> TSysfs::Resolve(const std::string& path) {
+  // The kernel names an opened path in full: three calls, where realpath reads the link of
+  // every component (some ten calls for a sysfs path; a listing resolves dozens).
+  {
+    const posix::TUniqueFd opened{::open(path.c_str(), O_PATH | O_CLOEXEC)};
+    if (!opened.Valid()) {
+      return std::nullopt;
+    }
+    char name[PATH_MAX];
+    const std::string link = "/proc/self/fd/" + std::to_string(opened.Get());
+    const ssize_t length = ::readlink(link.c_str(), name, sizeof name);
+    if (length > 0 && static_cast<std::size_t>(length) < sizeof name && name[0] == '/') {
+      return std::string(name, static_cast<std::size_t>(length));
+    }
+  }
+  // No /proc, or a path the kernel cannot name from here: component by component.
   std::unique_ptr<char, decltype(&::free)> resolved(::realpath(path.c_str(), nullptr), &::free);
   if (!resolved) {
     return std::nullopt;

@@ -4,6 +4,7 @@
 // what reached the device byte for byte.
 //
 // Usage: uhid-relay-board NAME RELAYS BOARD-ID LOG-FILE [input] [state=FILE] [unplug-at=N]
+//                         [any-report]
 // Prints "ready" once the device exists and then serves it until killed. With "input" the
 // descriptor also declares an 8-byte input report, and the command 0xF0 (which the board
 // ignores) makes it send one: F0 01 02 03 04 05 06 07.
@@ -11,6 +12,9 @@
 // rewritten before a set request is answered, so it is current when the request returns.
 // With unplug-at=N the board unplugs itself when the Nth feature request (get or set)
 // arrives: it leaves the request unanswered, destroys the device, logs "unplugged" and exits.
+// With any-report the board answers a feature request of any report number, as the boards'
+// firmware does (it ignores the number); the bytes are then those usbhid passes for a
+// numbered report: the report without an ID byte in front, both ways.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -113,6 +117,7 @@ struct TOptions {
   bool WithInput = false;
   const char* StateFile = nullptr;
   unsigned UnplugAt = 0;  // 0: never
+  bool AnyReport = false;
 };
 
 bool ParseOptions(int argc, char** argv, TOptions& options) {
@@ -120,6 +125,8 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
     const std::string_view option = argv[i];
     if (option == "input") {
       options.WithInput = true;
+    } else if (option == "any-report") {
+      options.AnyReport = true;
     } else if (option.starts_with("state=")) {
       options.StateFile = argv[i] + 6;
     } else if (option.starts_with("unplug-at=")) {
@@ -142,7 +149,7 @@ int main(int argc, char** argv) {
       !ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: %s NAME RELAYS BOARD-ID(5 chars) LOG-FILE [input] [state=FILE] "
-                 "[unplug-at=N]\n",
+                 "[unplug-at=N] [any-report]\n",
                  argv[0]);
     return 2;
   }
@@ -191,9 +198,15 @@ int main(int argc, char** argv) {
       Log(log, "get", in.u.get_report.rnum, nullptr, 0);
       reply.type = UHID_GET_REPORT_REPLY;
       reply.u.get_report_reply.id = in.u.get_report.id;
+      const unsigned rnum = in.u.get_report.rnum;
       if (in.u.get_report.rtype != UHID_FEATURE_REPORT ||
-          in.u.get_report.rnum != relay::kReportId) {
+          (rnum != relay::kReportId && !options.AnyReport)) {
         reply.u.get_report_reply.err = 5;  // EIO, as a stalled request
+      } else if (rnum != relay::kReportId) {
+        unsigned char* data = reply.u.get_report_reply.data;
+        std::memcpy(data + relay::DataOffset(relay::kBoardIdByte), board.Id, relay::kBoardIdLength);
+        data[relay::DataOffset(relay::kStateByte)] = board.State;
+        reply.u.get_report_reply.size = relay::kReportLength - 1;
       } else {
         // usbhid puts the 0 report ID first; a uhid device must do the same.
         unsigned char* data = reply.u.get_report_reply.data;
@@ -208,7 +221,13 @@ int main(int argc, char** argv) {
       Log(log, "set", in.u.set_report.rnum, in.u.set_report.data, size);
       reply.type = UHID_SET_REPORT_REPLY;
       reply.u.set_report_reply.id = in.u.set_report.id;
-      if (in.u.set_report.rtype == UHID_FEATURE_REPORT && size >= 1) {
+      const bool numbered = in.u.set_report.rnum != relay::kReportId;
+      if (in.u.set_report.rtype == UHID_FEATURE_REPORT && numbered && options.AnyReport) {
+        std::vector<unsigned char> report(size + 1, relay::kReportId);
+        std::memcpy(report.data() + 1, in.u.set_report.data, size);
+        Apply(board, report.data(), static_cast<unsigned>(report.size()));
+        WriteState(state, board.State);
+      } else if (in.u.set_report.rtype == UHID_FEATURE_REPORT && !numbered && size >= 1) {
         Apply(board, in.u.set_report.data, size);
         WriteState(state, board.State);
         if (withInput && size >= 2 && in.u.set_report.data[1] == kInputCommand) {

@@ -6,12 +6,15 @@
 // Every report request is appended to a log as one line of hex bytes as it was on the wire.
 //
 // Usage: usbip-relay-board BOARD-ID LOG-FILE [port=N] [unplug-at=N] [product=NAME]
+//        [any-report]
 // product=NAME replaces the product string "USBRelay8" (another device on the shared IDs).
 // Prints "ready" once attached (to vhci_hcd's port 0, or port=N) and serves the board until
 // killed. With unplug-at=N the board is detached when the Nth report request (get or set)
 // arrives: the request is logged and left unanswered, the port detached as `usbip detach`
 // does, and the board reads what still comes, answering nothing, until the kernel closes
 // the connection; then it logs "unplugged" and exits.
+// With any-report the board answers a feature request of any report number, as the boards'
+// firmware does (it ignores the number).
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -232,8 +235,8 @@ int Unplug(int fd, unsigned port, const char* log) {
 }
 
 // A control transfer: status, and for IN transfers the answer.
-int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& in,
-                const char* log) {
+int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& in, const char* log,
+                bool anyReport) {
   const uint8_t type = setup[0], request = setup[1];
   const unsigned value = setup[2] | setup[3] << 8u;
   const unsigned length = setup[6] | setup[7] << 8u;
@@ -272,7 +275,7 @@ int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& 
   }
   if (type == 0xA1 && request == 0x01) {  // GET_REPORT
     LogReportRequest(setup, out, log);
-    if (value != 0x0300) {
+    if (value != 0x0300 && !(anyReport && value >> 8 == 0x03)) {
       return kStall;  // the board has one feature report, without an ID
     }
     TBytes report(relay::kReportLength - 1, 0);
@@ -282,7 +285,7 @@ int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& 
   }
   if (type == 0x21 && request == 0x09) {  // SET_REPORT
     LogReportRequest(setup, out, log);
-    if (value != 0x0300) {
+    if (value != 0x0300 && !(anyReport && value >> 8 == 0x03)) {
       return kStall;
     }
     Apply(board, out);
@@ -296,6 +299,7 @@ int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& 
 int main(int argc, char** argv) {
   unsigned port = 0;
   unsigned unplugAt = 0;  // 0: never
+  bool anyReport = false;
   bool usable = argc >= 3 && std::strlen(argv[1]) == relay::kBoardIdLength;
   for (int i = 3; usable && i < argc; ++i) {
     const std::string_view option = argv[i];
@@ -306,13 +310,16 @@ int main(int argc, char** argv) {
     } else if (option.starts_with("unplug-at=")) {
       unplugAt = static_cast<unsigned>(std::atoi(argv[i] + 10));
       usable = unplugAt > 0;
+    } else if (option == "any-report") {
+      anyReport = true;
     } else {
       usable = false;
     }
   }
   if (!usable) {
     std::fprintf(stderr,
-                 "usage: %s BOARD-ID(5 chars) LOG-FILE [port=N] [unplug-at=N] [product=NAME]\n",
+                 "usage: %s BOARD-ID(5 chars) LOG-FILE [port=N] [unplug-at=N] [product=NAME] "
+                 "[any-report]\n",
                  argv[0]);
     return 2;
   }
@@ -377,7 +384,7 @@ int main(int argc, char** argv) {
       return Unplug(fd, port, log);
     }
     TBytes in;
-    const int32_t status = Control(board, header + 40, out, in, log);
+    const int32_t status = Control(board, header + 40, out, in, log, anyReport);
     Put32(reply, kRetSubmit);
     Put32(reply + 20, static_cast<uint32_t>(status));
     Put32(reply + 24, static_cast<uint32_t>(direction == 1 ? in.size() : out.size()));

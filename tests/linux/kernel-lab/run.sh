@@ -10,7 +10,8 @@
 #
 # Usage: run.sh BIN-DIR WORK-DIR [--with-tool PREFIX]
 # With QUORVEL_LAB_BENCH=N in the environment the guest also times the tool's calls over N runs
-# each (printed, never checked).
+# each (printed, never checked), and, when Debian's usbrelay is installed on the host, the
+# same calls of that peer tool with their hidraw opens (bench/kernel-lab-compare.sh).
 #   BIN-DIR   the build's bin folder (modules, libquorvel-posix.so, the lab's programs)
 #   WORK-DIR  a folder for the downloaded kernel (kept between runs) and the initramfs
 #   PREFIX    an installed tree (`cmake --install BUILD --prefix DIR/usr`): DIR/usr
@@ -105,7 +106,19 @@ if [[ $with_tool == --with-tool && -e $bin/quorvel_uhid_sensor ]]; then
   cp "$bin/quorvel_uhid_sensor" "$root/opt/quorvel/"
   cp "$(dirname "$0")/open-counts.sh" "$root/init-open-counts.sh"
 fi
-for program in "$root"/opt/quorvel/* "$root"/usr/bin/*; do
+# The peer tool of the comparison, with its libraries (hidapi, libudev) like ours.
+peer=
+if [[ $with_tool == --with-tool && -n ${QUORVEL_LAB_BENCH:-} ]]; then
+  peer=$(command -v usbrelay || true)
+  if [[ -n $peer ]]; then
+    mkdir -p "$root/opt/peer"
+    cp -L "$peer" "$root/opt/peer/usbrelay"
+    peer=$root/opt/peer/usbrelay
+  else
+    echo "note: usbrelay is not installed: the guest times quorvel alone" >&2
+  fi
+fi
+for program in "$root"/opt/quorvel/* "$root"/usr/bin/* ${peer:+"$peer"}; do
   [[ -f $program && -x $program ]] || continue
   ldd "$program" | awk '/=> \// { print $3 } /^\t\// { print $1 }'
 done | sort -u | while read -r library; do
