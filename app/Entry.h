@@ -1,4 +1,4 @@
-// The program entry: the help road and the relay road.
+// The program entry: the help road, the command words (Commands.h) and the relay road.
 #pragma once
 
 #include <cstdint>

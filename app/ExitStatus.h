@@ -4,10 +4,10 @@
 namespace quorvel::app {
 
 enum class ExitStatus : int {
-  Success = 0,          // help shown, or relays switched and the status printed
+  Success = 0,          // help or version shown, relays switched, boards listed, a state read
   BadArguments = 1,     // arguments that cannot be acted on; nothing switched
-  NoSuchBoard = 2,      // board number above the number of boards found
-  BoardFailure = 3,     // a board could not be read or commanded
+  NoSuchBoard = 2,      // no board with that number or ID, or an ID several boards share
+  BoardFailure = 3,     // a board could not be read or commanded, or kept its old ID
   UnexpectedError = 4,  // an exception reached the entry
 };
 

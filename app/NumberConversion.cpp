@@ -1,6 +1,9 @@
 #include "app/NumberConversion.h"
 
 #include <cstddef>
+#include <string>
+
+#include "platform/Utf.h"
 
 namespace quorvel::app {
 namespace {
@@ -64,6 +67,10 @@ bool TryStrToInt(std::u16string_view Text, std::int32_t& Value) {
   }
   Value = static_cast<std::int32_t>(bits);
   return true;
+}
+
+std::u16string IntToStr(std::int32_t Value) {
+  return platform::Utf8ToUtf16(std::to_string(Value));
 }
 
 }  // namespace quorvel::app

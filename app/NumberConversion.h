@@ -1,7 +1,8 @@
-// Text to integer, as the argument grammar reads numbers.
+// Text to integer, as the argument grammar reads numbers, and back.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace quorvel::app {
@@ -12,5 +13,8 @@ namespace quorvel::app {
 // values from 0x80000000 up are negative. Nothing may follow the digits.
 // Value is left untouched when the text is not a number.
 bool TryStrToInt(std::u16string_view Text, std::int32_t& Value);
+
+// Decimal text, as the messages show board numbers.
+std::u16string IntToStr(std::int32_t Value);
 
 }  // namespace quorvel::app

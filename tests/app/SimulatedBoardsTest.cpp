@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/app/Fixture.h"
@@ -42,11 +43,12 @@ void SetWorldVariable(const fs::path& file) {
 // updates after every run of the tool.
 class World {
  public:
-  explicit World(const std::string& fixture)
-      : folder_(fs::temp_directory_path() / ("quorvel-app-" + std::to_string(NextNumber()))) {
+  explicit World(std::string fixture)
+      : fixture_(std::move(fixture)),
+        folder_(fs::temp_directory_path() / ("quorvel-app-" + std::to_string(NextNumber()))) {
     fs::remove_all(folder_);
     fs::create_directories(folder_);
-    Write(json::parse(test::ReadFixture("worlds/" + fixture)));
+    Reset();
   }
   ~World() {
     std::error_code ignored;
@@ -54,6 +56,10 @@ class World {
   }
   World(const World&) = delete;
   World& operator=(const World&) = delete;
+
+  // Starts the world again from its fixture. The file stays, and with it the devices'
+  // paths, which on Windows lie beside it.
+  void Reset() const { Write(json::parse(test::ReadFixture("worlds/" + fixture_))); }
 
   json Read() const {
     std::ifstream in(File());
@@ -89,6 +95,23 @@ class World {
   }
   void SetRelayState(int id, int state) const {
     Patch(id, {{"relay", {{"state", state}, {"commanded", nullptr}}}});
+  }
+  // A device's count of "calls", "getFeature" or "setFeature"; 0 before its first run.
+  int Counter(int id, const std::string& name) const {
+    return Device(id).value("counters", json::object()).value(name, 0);
+  }
+
+  // The interface path the simulation gives a device, by its instance number (a fixture
+  // without instances numbers its devices in order): a path of its own on POSIX, a file
+  // beside the world file on Windows. Relay boards are vendor 16C0, product 05DF.
+  std::string DevicePath(int instance, const std::string& ids = "vid_16c0&pid_05df") const {
+    const std::string name =
+        ids + "#" + std::to_string(instance) + "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+#ifdef _WIN32
+    return File().string() + ".devices\\hid#" + name;
+#else
+    return "\\\\?\\quorvel-sim#" + name;
+#endif
   }
 
   test::ProcessResult Run(const std::vector<std::string>& arguments,
@@ -138,6 +161,7 @@ class World {
     return folder_ / "world.json";
   }
 
+  std::string fixture_;
   fs::path folder_;
 };
 
@@ -154,6 +178,21 @@ constexpr char kBoardCount[] =
 
 std::string Listing(const std::string& lines) {
   return "\n    USB Devices found:\n\n" + lines + "\n";
+}
+
+// One run of the tool and what it must give: its status and its standard output, written
+// with LF.
+struct CommandCase {
+  std::vector<std::string> arguments;
+  int status;
+  std::string output;
+};
+
+test::ProcessResult ExpectRun(const World& world, const CommandCase& c) {
+  test::ProcessResult result = world.Run(c.arguments);
+  EXPECT_EQ(result.exitStatus, c.status);
+  EXPECT_EQ(result.output, Native(c.output));
+  return result;
 }
 
 TEST(SimulatedBoards, ListsEveryDeviceAndMarksTheBoardNames) {
@@ -382,33 +421,20 @@ TEST(SimulatedBoards, RefusesWordsWithoutAKeywordAndSendsNothing) {
 // The board listing and the state read nothing but one feature report per board, and
 // send nothing; a board that cannot be read is still listed.
 TEST(SimulatedBoards, ListsAndReadsBoardsWithoutSendingAnything) {
-#ifdef _WIN32
-  // The expected device paths and lines are those of the POSIX simulation.
-  GTEST_SKIP() << "device paths of the Windows simulation differ";
-#endif
   const World world("three-boards.json");
-  const test::ProcessResult listing = world.Run({"list"});
-  EXPECT_EQ(listing.exitStatus, 0);
-  const auto path = [](int id, const std::string& ids) {
-    return "\\\\?\\quorvel-sim#vid_16c0&pid_05df#" + std::to_string(id) + ids;
-  };
-  const std::string guid = "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
-  EXPECT_EQ(listing.output, Native("    1  ABCDE  8  Status: 5A  " + path(1, guid) + "\n" +
-                                   "    2  HURTM  4  Status: 05  " + path(3, guid) + "\n" +
-                                   "    3  ?????  2  Status: ??  " + path(4, guid) +
-                                   "  (the state cannot be read)\n"));
+  ExpectRun(world, {{"list"},
+                    0,
+                    "    1  ABCDE  8  Status: 5A  " + world.DevicePath(1) + "\n" +
+                        "    2  HURTM  4  Status: 05  " + world.DevicePath(3) + "\n" +
+                        "    3  ?????  2  Status: ??  " + world.DevicePath(4) +
+                        "  (the state cannot be read)\n"});
   for (const int id : {1, 3, 4}) {
-    EXPECT_EQ(world.Device(id)["counters"]["getFeature"], 1) << id;
-    EXPECT_EQ(world.Device(id)["counters"]["setFeature"], 0) << id;
+    EXPECT_EQ(world.Counter(id, "getFeature"), 1) << id;
+    EXPECT_EQ(world.Counter(id, "setFeature"), 0) << id;
   }
   EXPECT_EQ(world.RelayState(1), 0x5A);
 
-  struct StateCase {
-    std::vector<std::string> arguments;
-    int status;
-    std::string output;
-  };
-  const StateCase cases[] = {
+  const CommandCase cases[] = {
       {{"state"}, 0, "\n    Status: 5A\n"},
       {{"STATE", "id=2"}, 0, "\n    Status: 05\n"},
       {{"state", "", "ID=2"}, 0, "\n    Status: 05\n"},
@@ -417,67 +443,52 @@ TEST(SimulatedBoards, ListsAndReadsBoardsWithoutSendingAnything) {
       {{"state", "ON=1"}, 1, "\n    ERROR: The argument \"ON=1\" is not valid!\n"},
       {{"list", "x"}, 1, "\n    ERROR: The argument \"x\" is not valid!\n"},
   };
-  for (const StateCase& c : cases) {
+  for (const CommandCase& c : cases) {
     SCOPED_TRACE(Joined(c.arguments));
-    const World fresh("three-boards.json");
-    const test::ProcessResult result = fresh.Run(c.arguments);
-    EXPECT_EQ(result.exitStatus, c.status);
-    EXPECT_EQ(result.output, Native(c.output));
+    world.Reset();
+    ExpectRun(world, c);
     // A refused argument ends the run before the scan: the world stays as written.
     for (const int id : {1, 3, 4}) {
-      const json counters = fresh.Device(id).value("counters", json::object());
-      EXPECT_LE(counters.value("getFeature", 0), 1) << id;
-      EXPECT_EQ(counters.value("setFeature", 0), 0) << id;
+      EXPECT_LE(world.Counter(id, "getFeature"), 1) << id;
+      EXPECT_EQ(world.Counter(id, "setFeature"), 0) << id;
     }
-    EXPECT_EQ(fresh.RelayState(1), 0x5A);
-    EXPECT_EQ(fresh.RelayState(3), 0x05);
+    EXPECT_EQ(world.RelayState(1), 0x5A);
+    EXPECT_EQ(world.RelayState(3), 0x05);
   }
 }
 
 // A board is chosen by its own ID or its device path as well as by its number; an ID
 // that two boards share, or that no board has, switches nothing.
 TEST(SimulatedBoards, ChoosesABoardByItsIdOrPath) {
-#ifdef _WIN32
-  // The expected device paths and lines are those of the POSIX simulation.
-  GTEST_SKIP() << "device paths of the Windows simulation differ";
-#endif
-  const std::string path3 =
-      "\\\\?\\quorvel-sim#vid_16c0&pid_05df#3#{4d1e55b2-f16f-11cf-88cb-001111000030}";
-  const std::string path1 =
-      "\\\\?\\quorvel-sim#vid_16c0&pid_05df#1#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  const World world("same-id.json");
   struct NameCase {
-    std::vector<std::string> arguments;
-    int status;
-    std::string output;
+    CommandCase run;
     int switched;  // the device whose relays changed, 0 for none
   };
   const NameCase cases[] = {
-      {{"ID=ABCDE", "ON=1"}, 0, "\n    Status: 01\n", 2},
-      {{"id=ABCDE", "ON=1"}, 0, "\n    Status: 01\n", 2},
-      {{"ID=" + path3, "ON=1"}, 0, "\n    Status: 01\n", 3},
-      {{"state", "ID=ABCDE"}, 0, "\n    Status: 00\n", 0},
-      {{"ID=HURTM", "ON=1"},
-       2,
-       "\nERROR: More than one relay board has the ID \"HURTM\"; give its number or its path "
-       "instead:\n    board 1: " +
-           path1 + "\n    board 3: " + path3 + "\n",
+      {{{"ID=ABCDE", "ON=1"}, 0, "\n    Status: 01\n"}, 2},
+      {{{"id=ABCDE", "ON=1"}, 0, "\n    Status: 01\n"}, 2},
+      {{{"ID=" + world.DevicePath(3), "ON=1"}, 0, "\n    Status: 01\n"}, 3},
+      {{{"state", "ID=ABCDE"}, 0, "\n    Status: 00\n"}, 0},
+      {{{"ID=HURTM", "ON=1"},
+        2,
+        "\nERROR: More than one relay board has the ID \"HURTM\"; give its number or its path "
+        "instead:\n    board 1: " +
+            world.DevicePath(1) + "\n    board 3: " + world.DevicePath(3) + "\n"},
        0},
-      {{"ID=QQQQQ", "ON=1"}, 2, "\nERROR: No relay board has the ID \"QQQQQ\"!\n", 0},
+      {{{"ID=QQQQQ", "ON=1"}, 2, "\nERROR: No relay board has the ID \"QQQQQ\"!\n"}, 0},
       // IDs are case-sensitive; short values stay what they were.
-      {{"ID=abcde", "ON=1"}, 2, "\nERROR: No relay board has the ID \"abcde\"!\n", 0},
-      {{"ID=X", "ON=1"}, 1, "\n    ERROR: The argument \"ID=X\" is not valid!\n", 0},
+      {{{"ID=abcde", "ON=1"}, 2, "\nERROR: No relay board has the ID \"abcde\"!\n"}, 0},
+      {{{"ID=X", "ON=1"}, 1, "\n    ERROR: The argument \"ID=X\" is not valid!\n"}, 0},
   };
   for (const NameCase& c : cases) {
-    SCOPED_TRACE(Joined(c.arguments));
-    const World world("same-id.json");
-    const test::ProcessResult result = world.Run(c.arguments);
-    EXPECT_EQ(result.exitStatus, c.status);
-    EXPECT_EQ(result.output, Native(c.output));
+    SCOPED_TRACE(Joined(c.run.arguments));
+    world.Reset();
+    ExpectRun(world, c.run);
     for (const int id : {1, 2, 3}) {
       EXPECT_EQ(world.RelayState(id), id == c.switched ? 0x01 : 0x00) << id;
       if (id != c.switched) {
-        const json counters = world.Device(id).value("counters", json::object());
-        EXPECT_EQ(counters.value("setFeature", 0), 0) << id;
+        EXPECT_EQ(world.Counter(id, "setFeature"), 0) << id;
       }
     }
   }
@@ -487,9 +498,7 @@ TEST(SimulatedBoards, ChoosesABoardByItsIdOrPath) {
 // back; from then on each is chosen by its own ID.
 TEST(SimulatedBoards, GivesABoardANewIdAndChoosesItByThatId) {
   const World world("same-id.json");
-  const test::ProcessResult result = world.Run({"set-id", "NEWID", "ID=3"});
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.output, Native("\n    ID: NEWID\n"));
+  ExpectRun(world, {{"set-id", "NEWID", "ID=3"}, 0, "\n    ID: NEWID\n"});
   EXPECT_EQ(
       world.FeatureExchanges(3),
       (std::vector<std::string>{"GET 00 00 00 00 00 00 00 00 00 > 00 48 55 52 54 4d 00 00 00",
@@ -498,40 +507,39 @@ TEST(SimulatedBoards, GivesABoardANewIdAndChoosesItByThatId) {
   EXPECT_EQ(world.Device(3)["relay"]["boardId"], "NEWID");
   EXPECT_EQ(world.Device(1)["relay"]["boardId"], "HURTM");
 
-  EXPECT_EQ(world.Run({"ID=NEWID", "ON=2"}).output, Native("\n    Status: 02\n"));
-  EXPECT_EQ(world.Run({"ID=HURTM", "ON=3"}).output, Native("\n    Status: 04\n"));
+  ExpectRun(world, {{"ID=NEWID", "ON=2"}, 0, "\n    Status: 02\n"});
+  ExpectRun(world, {{"ID=HURTM", "ON=3"}, 0, "\n    Status: 04\n"});
   EXPECT_EQ(world.RelayState(3), 0x02);
   EXPECT_EQ(world.RelayState(1), 0x04);
 }
 
 TEST(SimulatedBoards, RefusesABadNewIdAndReportsABoardThatDoesNotTakeIt) {
+  const World world("same-id.json");
   for (const std::string bad : {"AB", "ABCDEF", "AB\tDE",
                                 "\xC3\x84"
                                 "BCDE",
                                 ""}) {
     SCOPED_TRACE(bad);
-    const World world("same-id.json");
+    world.Reset();
     const test::ProcessResult result = world.Run({"set-id", bad, "ID=2"});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(world.Device(2)["relay"]["boardId"], "ABCDE");
-    const json counters = world.Device(2).value("counters", json::object());
-    EXPECT_EQ(counters.value("setFeature", 0), 0);
+    EXPECT_EQ(world.Counter(2, "setFeature"), 0);
   }
   // A board whose commands fail keeps its ID: status 3.
-  const World world("same-id.json");
+  world.Reset();
   world.Patch(2, {{"faults", {{"setFeature", {{"from", 1}}}}}});
-  const test::ProcessResult result = world.Run({"set-id", "NEWID", "ID=ABCDE"});
-  EXPECT_EQ(result.exitStatus, 3);
-  EXPECT_EQ(result.output, Native("\nERROR: Relay board 2 did not take the ID \"NEWID\"!\n"));
+  ExpectRun(world, {{"set-id", "NEWID", "ID=ABCDE"},
+                    3,
+                    "\nERROR: Relay board 2 did not take the ID \"NEWID\"!\n"});
   EXPECT_EQ(world.Device(2)["relay"]["boardId"], "ABCDE");
 }
 
 // A board that answers but keeps another ID than the one sent: read back, status 3.
 TEST(SimulatedBoards, ReportsABoardThatReadsBackAnotherId) {
   const World world("refusing-board.json");
-  const test::ProcessResult result = world.Run({"set-id", "NEWID"});
-  EXPECT_EQ(result.exitStatus, 3);
-  EXPECT_EQ(result.output, Native("\nERROR: Relay board 1 did not take the ID \"NEWID\"!\n"));
+  ExpectRun(world,
+            {{"set-id", "NEWID"}, 3, "\nERROR: Relay board 1 did not take the ID \"NEWID\"!\n"});
   EXPECT_EQ(
       world.FeatureExchanges(1),
       (std::vector<std::string>{"GET 00 00 00 00 00 00 00 00 00 > 00 48 55 52 54 4d 00 00 03",
@@ -541,57 +549,49 @@ TEST(SimulatedBoards, ReportsABoardThatReadsBackAnotherId) {
 
 // The JSON of the listing and of one board's state, read by a JSON parser.
 TEST(SimulatedBoards, ListsAndReadsBoardsAsJson) {
-#ifdef _WIN32
-  // The expected device paths and lines are those of the POSIX simulation.
-  GTEST_SKIP() << "device paths of the Windows simulation differ";
-#endif
   const World world("three-boards.json");
   const test::ProcessResult listing = world.Run({"list", "--json"});
   EXPECT_EQ(listing.exitStatus, 0);
   const json boards = json::parse(listing.output)["boards"];
   ASSERT_EQ(boards.size(), 3u);
-  const std::string prefix = "\\\\?\\quorvel-sim#vid_16c0&pid_05df#";
-  const std::string guid = "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
   EXPECT_EQ(boards[0], json({{"number", 1},
                              {"id", "ABCDE"},
                              {"relays", 8},
                              {"state", 0x5A},
-                             {"path", prefix + "1" + guid}}));
+                             {"path", world.DevicePath(1)}}));
   EXPECT_EQ(boards[1], json({{"number", 2},
                              {"id", "HURTM"},
                              {"relays", 4},
                              {"state", 5},
-                             {"path", prefix + "3" + guid}}));
+                             {"path", world.DevicePath(3)}}));
   EXPECT_EQ(boards[2], json({{"number", 3},
                              {"id", nullptr},
                              {"relays", 2},
                              {"state", nullptr},
-                             {"path", prefix + "4" + guid}}));
+                             {"path", world.DevicePath(4)}}));
 
   const test::ProcessResult state = world.Run({"state", "ID=HURTM", "--JSON"});
   EXPECT_EQ(state.exitStatus, 0);
   EXPECT_EQ(json::parse(state.output), boards[1]);
   for (const int id : {1, 3}) {
-    const json counters = world.Device(id)["counters"];
-    EXPECT_EQ(counters["setFeature"], 0) << id;
+    EXPECT_EQ(world.Counter(id, "setFeature"), 0) << id;
   }
 }
 
-// A device the layer cannot identify is left out; the boards beside it still work.
+// A device the layer cannot identify is left out, and named on standard error; the boards
+// beside it still work.
 TEST(SimulatedBoards, SkipsADeviceThatCannotBeIdentified) {
-#ifdef _WIN32
-  // The expected device paths and lines are those of the POSIX simulation.
-  GTEST_SKIP() << "device paths of the Windows simulation differ";
-#endif
   const World world("unidentifiable-device.json");
+  const std::string skipped = Native("quorvel: skipped a HID device that cannot be identified: " +
+                                     world.DevicePath(2, "vid_0000&pid_0000") + "\n");
   const test::ProcessResult listing = world.Run({"-h"});
   EXPECT_EQ(listing.exitStatus, 0);
-  EXPECT_NE(listing.output.find(Listing("  * USBRelay8\n  * USBRelay8\n")), std::string::npos)
+  EXPECT_TRUE(listing.output.ends_with(Native(Listing("  * USBRelay8\n  * USBRelay8\n"))))
       << listing.output;
+  EXPECT_EQ(listing.errors, skipped);
 
-  const test::ProcessResult result = world.Run({"ID=2", "ON=1"});
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.output, Native("\n    Status: 01\n"));
+  const test::ProcessResult result = ExpectRun(world, {{"ID=2", "ON=1"}, 0, "\n    Status: 01\n"});
+  EXPECT_EQ(result.errors, skipped);
   EXPECT_EQ(world.RelayState(3), 0x01);
   EXPECT_EQ(world.RelayState(1), 0x00);
   EXPECT_TRUE(world.FeatureExchanges(1).empty());

@@ -19,8 +19,18 @@ grep -q "^\.TH QUORVEL 1 .*\"Quorvel $version\"" <<<"$text" ||
 
 # shellcheck source=packaging/quorvel.bash
 source "$completion"
+# The commands, and the arguments the command words take (--json).
+names=()
 for entry in "${_quorvel_commands[@]}" "${_quorvel_first_only[@]}"; do
-  name=${entry%%|*}
+  names+=("${entry%%|*}")
+done
+for entry in "${_quorvel_first_only[@]}"; do
+  [[ $entry == *'|'* ]] && read -ra arguments <<<"${entry#*|}" && names+=("${arguments[@]}")
+done
+declare -A checked=()
+for name in "${names[@]}"; do
+  [[ -z ${checked[$name]:-} ]] || continue
+  checked[$name]=1
   # An entry under COMMANDS: a .TP line, then the command in bold at the start of the next.
   awk -v name="$name" '
     /^\.SH/ { section = $0 }

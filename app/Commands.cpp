@@ -1,0 +1,245 @@
+#include "app/Commands.h"
+
+#include <algorithm>
+#include <span>
+
+#include "app/ArgumentGrammar.h"
+#include "app/BoardChoice.h"
+#include "app/Entry.h"
+#include "app/HelpText.h"
+#include "app/NumberConversion.h"
+#include "platform/Utf.h"
+
+namespace quorvel::app {
+namespace {
+
+std::u16string Hex2(std::uint8_t value) {
+  constexpr std::u16string_view kHexDigits = u"0123456789ABCDEF";
+  return {kHexDigits[value >> 4], kHexDigits[value & 0x0F]};
+}
+
+// A board's ID as it may be shown: characters a board may not hold show as "?".
+std::u16string ShownBoardId(const std::string& id) {
+  std::u16string shown;
+  for (const char c : id) {
+    shown +=
+        relay::IsBoardIdCharacter(static_cast<unsigned char>(c)) ? static_cast<char16_t>(c) : u'?';
+  }
+  return shown;
+}
+
+// The switch that selects JSON output for list and state.
+constexpr std::u16string_view kJsonSwitch = u"--json";
+
+std::u16string JsonString(std::u16string_view text) {
+  constexpr std::u16string_view kHexDigits = u"0123456789abcdef";
+  std::u16string json = u"\"";
+  for (const char16_t c : text) {
+    if (c == u'"' || c == u'\\') {
+      json += u'\\';
+      json += c;
+    } else if (c < u' ') {
+      json += u"\\u00";
+      json += kHexDigits[c >> 4];
+      json += kHexDigits[c & 0x0F];
+    } else {
+      json += c;
+    }
+  }
+  return json + u"\"";
+}
+
+// One board as JSON: {"number", "id", "relays", "state", "path"}; id and state are null
+// when the board could not be read.
+std::u16string BoardJson(std::int32_t number, const TBoardInfo& info,
+                         const TBoardReading& reading) {
+  std::u16string id = u"null";
+  std::u16string state = u"null";
+  if (reading.ReadOk) {
+    id = JsonString(ShownBoardId(reading.BoardId));
+    state = IntToStr(reading.State);
+  }
+  return u"{\"number\":" + IntToStr(number) + u",\"id\":" + id + u",\"relays\":" +
+         IntToStr(info.Relays) + u",\"state\":" + state + u",\"path\":" + JsonString(info.Path) +
+         u"}";
+}
+
+ExitStatus ReportReadFailure(const TBoardReading& reading, std::int32_t board, Console& output) {
+  output.WriteLine(u"\r\nERROR: Could not read the state of relay board " + IntToStr(board) + u"!");
+  if (reading.AccessDenied) {
+    WriteAccessDenied(output);
+  }
+  return ExitStatus::BoardFailure;
+}
+
+bool IsJsonSwitch(std::u16string_view argument) {
+  return argument.size() == kJsonSwitch.size() &&
+         std::equal(argument.begin(), argument.end(), kJsonSwitch.begin(),
+                    [](char16_t a, char16_t b) { return a == b || a == b - (u'a' - u'A'); });
+}
+
+// The board a command's arguments choose: "ID=" with a number, an ID or a path (board 1
+// without one); "--json" too when json is given. Empty arguments are skipped. Success, or
+// the status after the message was written.
+ExitStatus ChooseBoard(std::vector<std::u16string> args, bool* json, std::int32_t& number,
+                       Console& output, BoardSource& boards) {
+  if (const ExitStatus named = ResolveBoardNames(args, output, boards);
+      named != ExitStatus::Success) {
+    return named;
+  }
+  TRelayRequest request;
+  request.ID = 1;
+  for (const std::u16string& argument : args) {
+    if (argument.empty()) {
+      continue;
+    }
+    if (json != nullptr && IsJsonSwitch(argument)) {
+      *json = true;
+      continue;
+    }
+    const std::u16string upper = UpperCaseAscii(argument);
+    if (upper.find(u"ID=") == std::u16string::npos || !ParseID(upper, request)) {
+      output.WriteLine(u"\r\n    ERROR: The argument \"" + argument + u"\" is not valid!");
+      return ExitStatus::BadArguments;
+    }
+  }
+  number = request.ID;
+  return CheckBoardNumber(request.ID, output, boards);
+}
+
+// "state [ID=X]": the Status: line of one board, read only.
+ExitStatus StateCommand(const std::vector<std::u16string>& all, Console& output,
+                        BoardSource& boards) {
+  const ControllerScope controller(boards);
+  bool json = false;
+  std::int32_t number = 1;
+  if (const ExitStatus chosen =
+          ChooseBoard({all.begin() + 2, all.end()}, &json, number, output, boards);
+      chosen != ExitStatus::Success) {
+    return chosen;
+  }
+  const TBoardReading reading = boards.ReadBoard(number);
+  if (!reading.ReadOk) {
+    return ReportReadFailure(reading, number, output);
+  }
+  output.WriteLine(json ? BoardJson(number, boards.BoardInfo(number), reading)
+                        : StatusLine(reading.State));
+  return ExitStatus::Success;
+}
+
+// "set-id NEWID [ID=X]": the board's new ID, read back and checked.
+ExitStatus SetIdCommand(const std::vector<std::u16string>& all, Console& output,
+                        BoardSource& boards) {
+  const std::span<const std::u16string> given = std::span(all).subspan(2);
+  std::vector<std::u16string> args;
+  for (const std::u16string& argument : given) {
+    if (!argument.empty()) {
+      args.push_back(argument);
+    }
+  }
+  if (args.empty()) {
+    output.WriteLine(u"\r\n    ERROR: set-id needs the new ID of five characters!");
+    return ExitStatus::BadArguments;
+  }
+  const std::u16string newId = args.front();
+  // Checked before anything is read or sent: the board keeps whatever bytes it is given.
+  if (newId.size() != relay::kBoardIdLength ||
+      !std::all_of(newId.begin(), newId.end(),
+                   [](char16_t c) { return relay::IsBoardIdCharacter(c); })) {
+    output.WriteLine(u"\r\n    ERROR: The ID \"" + newId +
+                     u"\" is not valid: an ID is five printable ASCII characters!");
+    return ExitStatus::BadArguments;
+  }
+  const ControllerScope controller(boards);
+  const std::vector<std::u16string> rest(args.begin() + 1, args.end());
+  TRelayRequest request;
+  if (const ExitStatus chosen = ChooseBoard(rest, nullptr, request.ID, output, boards);
+      chosen != ExitStatus::Success) {
+    return chosen;
+  }
+  const TSwitchResult result = boards.SetBoardId(request.ID, platform::Utf16ToUtf8(newId));
+  if (!result.FirstReadOk) {
+    TBoardReading failed;
+    failed.AccessDenied = result.AccessDenied;
+    return ReportReadFailure(failed, request.ID, output);
+  }
+  if (!result.Succeeded()) {
+    output.WriteLine(u"\r\nERROR: Relay board " + IntToStr(request.ID) +
+                     u" did not take the ID \"" + newId + u"\"!");
+    if (result.AccessDenied) {
+      WriteAccessDenied(output);
+    }
+    return ExitStatus::BoardFailure;
+  }
+  output.WriteLine(u"\r\n    ID: " + newId);
+  return ExitStatus::Success;
+}
+
+// "--version": the help's version line alone; no device is looked at.
+ExitStatus VersionCommand(const std::vector<std::u16string>& all, Console& output,
+                          BoardSource& /*boards*/) {
+  output.WriteLine(VersionLine(ProgramName(all[0])));
+  return ExitStatus::Success;
+}
+
+// "list": one line per relay board: number, ID, relay count, state, path.
+ExitStatus ListCommand(const std::vector<std::u16string>& all, Console& output,
+                       BoardSource& boards) {
+  const std::span<const std::u16string> args = std::span(all).subspan(2);
+  bool json = false;
+  for (const std::u16string& argument : args) {
+    if (IsJsonSwitch(argument)) {
+      json = true;
+    } else if (!argument.empty()) {
+      output.WriteLine(u"\r\n    ERROR: The argument \"" + argument + u"\" is not valid!");
+      return ExitStatus::BadArguments;
+    }
+  }
+  const ControllerScope controller(boards);
+  std::u16string listing = u"{\"boards\":[";
+  for (std::int32_t number = 1; number <= boards.BoardCount(); ++number) {
+    const TBoardInfo info = boards.BoardInfo(number);
+    const TBoardReading reading = boards.ReadBoard(number);
+    if (json) {
+      listing += (number > 1 ? u"," : u"") + BoardJson(number, info, reading);
+      continue;
+    }
+    const std::u16string id = reading.ReadOk ? ShownBoardId(reading.BoardId) : u"?????";
+    const std::u16string state =
+        reading.ReadOk ? u"Status: " + Hex2(reading.State) : std::u16string(u"Status: ??");
+    output.WriteLine(u"    " + IntToStr(number) + u"  " + id + u"  " + IntToStr(info.Relays) +
+                     u"  " + state + u"  " + info.Path +
+                     (reading.ReadOk ? u"" : u"  (the state cannot be read)"));
+  }
+  if (json) {
+    output.WriteLine(listing + u"]}");
+  }
+  return ExitStatus::Success;
+}
+
+constexpr TCommand kCommands[] = {
+    {u"list", &ListCommand},
+    {u"state", &StateCommand},
+    {u"set-id", &SetIdCommand},
+    {u"--version", &VersionCommand},
+};
+
+}  // namespace
+
+const TCommand* FindCommand(const std::vector<std::u16string>& args) {
+  if (args.size() < 2) {
+    return nullptr;
+  }
+  for (const TCommand& command : kCommands) {
+    const std::u16string& word = args[1];
+    if (word.size() == command.Word.size() &&
+        std::equal(word.begin(), word.end(), command.Word.begin(), [](char16_t a, char16_t b) {
+          return (a >= u'A' && a <= u'Z' ? static_cast<char16_t>(a - u'A' + u'a') : a) == b;
+        })) {
+      return &command;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace quorvel::app
