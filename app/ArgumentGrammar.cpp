@@ -61,6 +61,15 @@ std::u16string UpperCaseAscii(std::u16string_view text) {
   return upper;
 }
 
+bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && UpperCaseAscii(a) == UpperCaseAscii(b);
+}
+
+bool StartsWithIgnoringAsciiCase(std::u16string_view text, std::u16string_view prefix) {
+  return text.size() >= prefix.size() &&
+         EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
+}
+
 std::optional<std::uint8_t> NumStrToByte(std::u16string_view Text) {
   std::int32_t value = 0;
   if (!TryStrToInt(UpperCaseAscii(Text), value) || value < 0 || value > 0xFF) {

@@ -32,6 +32,9 @@ bool ParseB(std::u16string_view A, TRelayRequest& Request);
 
 // The letters a to z as A to Z; every other character unchanged.
 std::u16string UpperCaseAscii(std::u16string_view text);
+// Equal, or starting with, when the letters a to z count as A to Z; nothing else is folded.
+bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);
+bool StartsWithIgnoringAsciiCase(std::u16string_view text, std::u16string_view prefix);
 
 // A number from 0 to 255 in any form TryStrToInt reads; no value otherwise.
 std::optional<std::uint8_t> NumStrToByte(std::u16string_view Text);

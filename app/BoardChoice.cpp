@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/ArgumentGrammar.h"
 #include "app/NumberConversion.h"
 #include "platform/Utf.h"
 
@@ -21,14 +22,25 @@ ExitStatus CheckBoardNumber(std::int32_t number, Console& output, const BoardSou
   return ExitStatus::Success;
 }
 
+namespace {
+
+// Windows names a device interface in any case; a POSIX path is exact.
+bool SameDevicePath(std::u16string_view a, std::u16string_view b) {
+#ifdef _WIN32
+  return EqualsIgnoringAsciiCase(a, b);
+#else
+  return a == b;
+#endif
+}
+
+}  // namespace
+
 ExitStatus ResolveBoardNames(std::vector<std::u16string>& args, Console& output,
                              BoardSource& boards) {
   constexpr std::u16string_view kKeyword = u"ID=";
   std::vector<std::string> ids;  // read on first need
   for (std::u16string& argument : args) {
-    if (argument.size() <= kKeyword.size() ||
-        !std::equal(kKeyword.begin(), kKeyword.end(), argument.begin(),
-                    [](char16_t k, char16_t a) { return k == a || k == a - (u'a' - u'A'); })) {
+    if (argument.size() <= kKeyword.size() || !StartsWithIgnoringAsciiCase(argument, kKeyword)) {
       continue;
     }
     const std::u16string value = argument.substr(kKeyword.size());
@@ -41,7 +53,7 @@ ExitStatus ResolveBoardNames(std::vector<std::u16string>& args, Console& output,
                                        [](char16_t c) { return relay::IsBoardIdCharacter(c); });
     std::vector<std::int32_t> matches;
     for (std::int32_t number = 1; number <= boards.BoardCount(); ++number) {
-      if (boards.BoardInfo(number).Path == value) {
+      if (SameDevicePath(boards.BoardInfo(number).Path, value)) {
         matches.push_back(number);
       }
     }

@@ -73,9 +73,7 @@ ExitStatus ReportReadFailure(const TBoardReading& reading, std::int32_t board, C
 }
 
 bool IsJsonSwitch(std::u16string_view argument) {
-  return argument.size() == kJsonSwitch.size() &&
-         std::equal(argument.begin(), argument.end(), kJsonSwitch.begin(),
-                    [](char16_t a, char16_t b) { return a == b || a == b - (u'a' - u'A'); });
+  return EqualsIgnoringAsciiCase(argument, kJsonSwitch);
 }
 
 // The board a command's arguments choose: "ID=" with a number, an ID or a path (board 1
@@ -231,11 +229,7 @@ const TCommand* FindCommand(const std::vector<std::u16string>& args) {
     return nullptr;
   }
   for (const TCommand& command : kCommands) {
-    const std::u16string& word = args[1];
-    if (word.size() == command.Word.size() &&
-        std::equal(word.begin(), word.end(), command.Word.begin(), [](char16_t a, char16_t b) {
-          return (a >= u'A' && a <= u'Z' ? static_cast<char16_t>(a - u'A' + u'a') : a) == b;
-        })) {
+    if (EqualsIgnoringAsciiCase(args[1], command.Word)) {
       return &command;
     }
   }

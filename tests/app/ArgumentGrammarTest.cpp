@@ -190,6 +190,17 @@ TEST(ParseArguments, StartsEveryRequestAtBoardOne) {
   EXPECT_EQ(request.ID, 1);
 }
 
+TEST(IgnoringAsciiCase, FoldsOnlyTheLetters) {
+  EXPECT_TRUE(EqualsIgnoringAsciiCase(u"--JSON", u"--json"));
+  EXPECT_TRUE(EqualsIgnoringAsciiCase(u"Set-Id", u"set-id"));
+  EXPECT_TRUE(StartsWithIgnoringAsciiCase(u"id=HURTM", u"ID="));
+  // Characters 32 apart from a letter's other case, which a blind subtraction would fold.
+  EXPECT_FALSE(EqualsIgnoringAsciiCase(u"\r\rjson", u"--json"));
+  EXPECT_FALSE(StartsWithIgnoringAsciiCase(u"ID]HURTM", u"ID="));
+  EXPECT_FALSE(EqualsIgnoringAsciiCase(u"list ", u"list"));
+  EXPECT_FALSE(StartsWithIgnoringAsciiCase(u"ID", u"ID="));
+}
+
 TEST(NumStrToByte, AcceptsZeroTo255InAnyNumberForm) {
   const std::pair<std::u16string, std::optional<std::uint8_t>> cases[] = {
       {u"195", 0xC3},

@@ -31,6 +31,7 @@ class RecordingBoards final : public BoardSource {
   TSwitchResult result{.FirstReadOk = true, .CommandsOk = true, .FinalReadOk = true};
   FailAt failAt = FailAt::Nowhere;
   std::vector<std::string> calls;
+  std::string boardId = "ABCDE";  // every board's
 
   void CreateController() override {
     calls.push_back("create");
@@ -51,6 +52,9 @@ class RecordingBoards final : public BoardSource {
       throw hid::EControllerError("Device cannot be identified");
     }
     return result;
+  }
+  TBoardReading ReadBoard(std::int32_t /*Number*/) override {
+    return {.ReadOk = true, .BoardId = boardId};
   }
 };
 
@@ -128,6 +132,10 @@ TEST(Run, SwitchesOnlyAnExistingBoard) {
       {{"ID=X", "ON=1"}, 5, 0, 1, invalid("ID=X"), untouched},
       {{"N=300"}, 5, 0, 1, invalid("N=300"), untouched},
       {{"B=1.1"}, 5, 0, 1, invalid("B=1.1"), untouched},
+      // A board by its ID, the keyword in any case; only "ID=" itself names one.
+      {{"id=ABCDE", "ON=1"}, 1, 0x01, 0, "\n    Status: 01\n", {"create", "switch 1 1/1", "free"}},
+      {{"ID]ABCDE", "ON=1"}, 1, 0, 1, invalid("ID]ABCDE"), untouched},
+      {{"ID=EDCBA", "ON=1"}, 1, 0, 2, "\nERROR: No relay board has the ID \"EDCBA\"!\n", untouched},
   };
   for (const RelayRoadCase& c : cases) {
     std::string joined;

@@ -2,6 +2,7 @@
 // to a board byte for byte, and how it reports boards that fail.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -461,6 +462,10 @@ TEST(SimulatedBoards, ListsAndReadsBoardsWithoutSendingAnything) {
 // that two boards share, or that no board has, switches nothing.
 TEST(SimulatedBoards, ChoosesABoardByItsIdOrPath) {
   const World world("same-id.json");
+  std::string upperPath = world.DevicePath(3);
+  std::transform(upperPath.begin(), upperPath.end(), upperPath.begin(), [](char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  });
   struct NameCase {
     CommandCase run;
     int switched;  // the device whose relays changed, 0 for none
@@ -480,6 +485,15 @@ TEST(SimulatedBoards, ChoosesABoardByItsIdOrPath) {
       // IDs are case-sensitive; short values stay what they were.
       {{{"ID=abcde", "ON=1"}, 2, "\nERROR: No relay board has the ID \"abcde\"!\n"}, 0},
       {{{"ID=X", "ON=1"}, 1, "\n    ERROR: The argument \"ID=X\" is not valid!\n"}, 0},
+  // A path in other letters: the same device on Windows, no device on POSIX.
+#ifdef _WIN32
+      {{{"ID=" + upperPath, "ON=1"}, 0, "\n    Status: 01\n"}, 3},
+#else
+      {{{"ID=" + upperPath, "ON=1"},
+        1,
+        "\n    ERROR: The argument \"ID=" + upperPath + "\" is not valid!\n"},
+       0},
+#endif
   };
   for (const NameCase& c : cases) {
     SCOPED_TRACE(Joined(c.run.arguments));
