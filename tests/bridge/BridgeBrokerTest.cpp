@@ -47,8 +47,9 @@ class BridgeOnBroker : public ::testing::Test {
     bridge->RequestRescan();
     ASSERT_TRUE(Until([&] {
       for (const auto& [id, relays] : boards) {
+        // The last relay's state is the last message of a board's arrival.
         if (client->Last("t/" + id + "/availability") != "online" ||
-            client->Last("t/" + id + "/state").empty()) {
+            client->Last("t/" + id + "/" + std::to_string(relays)).empty()) {
           return false;
         }
       }
@@ -131,9 +132,33 @@ TEST_F(BridgeOnBroker, PublishesTheStateReadBackNotTheOneAsked) {
   sim->SetFaults(ids["STUCK"], {{"relayStuck", {{"mask", 2}, {"value", 0}}}});
   client->Clear();
   client->Publish("t/STUCK/set", "N=3");
-  ASSERT_TRUE(Until([&] { return !client->Last("t/STUCK/state").empty(); }));
+  // The relays' topics follow the board's.
+  ASSERT_TRUE(Until([&] { return !client->Last("t/STUCK/2").empty(); }));
   EXPECT_EQ(client->Last("t/STUCK/state"), R"({"mask":1,"relay1":"ON","relay2":"OFF"})");
   EXPECT_EQ(client->Last("t/STUCK/2"), "OFF");
+}
+
+TEST_F(BridgeOnBroker, ABoardUnpluggedDuringACommandIsNotReportedSwitched) {
+  // No re-read of its own between the fault and the command.
+  bridge.reset();
+  TBridgeOptions options = TestOptions();
+  options.IntervalMs = 3'600'000;
+  bridge = std::make_unique<TBridge>(options, "");
+  bridge->Start();
+  Plug({{"QAAMZ", 2}});
+  const int calls = sim->Device(ids["QAAMZ"])["counters"]["calls"].get<int>();
+  // The command's first read still reaches the board; then it is gone.
+  sim->SetFaults(ids["QAAMZ"], {{"vanishAfter", calls + 1}});
+  client->Clear();
+  client->Publish("t/QAAMZ/set", "ON=1");
+  ASSERT_TRUE(Until([&] { return client->Count("t/bridge/error") == 1; }));
+  EXPECT_NE(client->Last("t/bridge/error").find("did not answer"), std::string::npos);
+  bridge->RequestRescan();
+  ASSERT_TRUE(Until([&] { return client->Last("t/QAAMZ/availability") == "offline"; }));
+  // Neither the state asked for nor any other was published for it.
+  EXPECT_EQ(client->Count("t/QAAMZ/state"), 0U);
+  EXPECT_EQ(client->Count("t/QAAMZ/1"), 0U);
+  EXPECT_EQ(bridge->BoardCount(), 0U);
 }
 
 TEST_F(BridgeOnBroker, StateIsRetainedForLateSubscribers) {
