@@ -377,6 +377,30 @@ TEST_F(BridgeOnBroker, ADeviceThatCannotBeIdentifiedIsSkipped) {
   EXPECT_EQ(RelayState("BENCH"), 0x80);
 }
 
+TEST_F(BridgeOnBroker, BoardsWhoseIdCannotNameATopicAreLeftAlone) {
+  const int slash = sim->AddRelayBoard("AB/CD", 2);
+  const int wild = sim->AddRelayBoard("X+#YZ", 2);
+  Plug({{"GOOD1", 2}});
+  for (int i = 0; i < 20; ++i) {
+    bridge->RunOnce(5);
+    client->Loop(5);
+  }
+  EXPECT_EQ(bridge->BoardCount(), 1U);
+  for (const TReceived& received : client->Received()) {
+    EXPECT_TRUE(received.Topic.starts_with("t/GOOD1/") || received.Topic.starts_with("t/bridge/"))
+        << received.Topic;
+  }
+  // What would address them reads as another board, which is not present.
+  sim->ClearLog();
+  client->Clear();
+  client->Publish("t/AB/CD/set", "ON");
+  client->Publish("t/AB/CD/1/set", "ON");
+  ASSERT_TRUE(Until([&] { return client->Count("t/bridge/error") == 1; }));
+  for (const int board : {slash, wild}) {
+    EXPECT_EQ(sim->Device(board)["counters"]["setFeature"], 0) << board;
+  }
+}
+
 TEST_F(BridgeOnBroker, HomeAssistantDiscoveryWhenAsked) {
   Plug({{"QAAMZ", 2}});
   EXPECT_EQ(client->Count("homeassistant/switch/quorvel_t_QAAMZ/relay1/config"), 0U);
