@@ -358,10 +358,6 @@ void TBridge::OnUnplug(hid::THidDevice* HidDev) {
 
 void TBridge::ForgetBoard(const std::string& Id, bool Unplugged) {
   Log("board " + Id + (Unplugged ? " left" : " is no longer served"));
-  if (!FConnected) {
-    // A broker that kept its retained messages would go on showing it online.
-    FLeftWhileAway.insert(Id);
-  }
   PublishAvailability(Id, false);
   FBoards.erase(Id);
 }
@@ -451,18 +447,14 @@ void TBridge::OnConnect(int Rc) {
   FBackoffMs = 0;
   FOutageLogged = false;
   Log("connected to " + FOptions.Host + ":" + std::to_string(FOptions.Port));
+  // The boards' availabilities too: what the broker kept of them is checked.
   const std::string filters[] = {BoardCommandFilter(FOptions.Prefix),
-                                 RelayCommandFilter(FOptions.Prefix)};
+                                 RelayCommandFilter(FOptions.Prefix),
+                                 BoardAvailabilityFilter(FOptions.Prefix)};
   for (const std::string& filter : filters) {
     mosquitto_subscribe(FMosq, nullptr, filter.c_str(), kQos);
   }
   Publish(BridgeAvailabilityTopic(FOptions.Prefix), std::string(kOnline), true);
-  for (const std::string& id : FLeftWhileAway) {
-    if (!FBoards.contains(id)) {
-      PublishAvailability(id, false);
-    }
-  }
-  FLeftWhileAway.clear();
   // A restarted broker may have lost every retained message: all goes out again.
   for (auto& [id, board] : FBoards) {
     PublishAvailability(id, true);
@@ -529,17 +521,26 @@ void TBridge::OnMessage(const mosquitto_message& Message) {
     payload.assign(static_cast<const char*>(Message.payload),
                    static_cast<std::size_t>(Message.payloadlen));
   }
-  if (Message.retain) {
-    // Kept by the broker from some earlier time: switching now would surprise.
-    Refuse(topic, "a retained command is not carried out");
+  if (const std::optional<std::string> id = ParseBoardAvailabilityTopic(FOptions.Prefix, topic)) {
+    // An online the broker kept from an earlier run that died, or from before a restart
+    // of a broker that keeps retained messages, for a board that left meanwhile: it must
+    // not go on showing a board that is not served. Our own messages come back too.
+    if (payload == kOnline && !FBoards.contains(*id)) {
+      PublishAvailability(*id, false);
+    }
     return;
   }
-  HandleCommand(topic, payload);
+  HandleCommand(topic, payload, Message.retain);
 }
 
-void TBridge::HandleCommand(const std::string& Topic, const std::string& Payload) {
+void TBridge::HandleCommand(const std::string& Topic, const std::string& Payload, bool Retained) {
   const std::optional<TCommandTopic> command = ParseCommandTopic(FOptions.Prefix, Topic);
   if (!command) {
+    return;  // the bridge's own availability, say
+  }
+  if (Retained) {
+    // Kept by the broker from some earlier time: switching now would surprise.
+    Refuse(Topic, "a retained command is not carried out");
     return;
   }
   const auto found = FBoards.find(command->BoardId);

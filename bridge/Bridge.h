@@ -92,7 +92,7 @@ class TBridge {
   void PublishAvailability(const std::string& Id, bool Online);
   void PublishDiscovery(const std::string& Id, const TBoard& Board);
   void Refuse(const std::string& Topic, const std::string& Error);
-  void HandleCommand(const std::string& Topic, const std::string& Payload);
+  void HandleCommand(const std::string& Topic, const std::string& Payload, bool Retained);
 
   static void ConnectCallback(mosquitto*, void* Self, int Rc);
   static void DisconnectCallback(mosquitto*, void* Self, int Rc);
@@ -108,7 +108,6 @@ class TBridge {
   std::vector<TFound> FFound;             // of the current walk
   std::set<std::string> FSharedIds;       // held by two boards or more: neither is served
   std::set<std::u16string> FSkipped;      // paths of devices that cannot be identified, told
-  std::set<std::string> FLeftWhileAway;   // boards gone while the broker could not be told
   mosquitto* FMosq = nullptr;
   bool FConnected = false;
   bool FConnecting = false;

@@ -454,6 +454,24 @@ TEST_F(BridgeOnBroker, ReconnectsAfterTheBrokerRestartsAndPublishesAgain) {
   ASSERT_TRUE(Until([&] { return client->Last("t/QAAMZ/1") == "ON"; }));
 }
 
+TEST_F(BridgeOnBroker, BoardsLeftOnlineByABridgeThatDiedAreSetOffline) {
+  Plug({{"QAAMZ", 2}, {"BENCH", 8}});
+  // No goodbye: its will covers the bridge alone, the broker keeps both boards online.
+  bridge.reset();
+  sim->RemoveDevice(ids["QAAMZ"]);
+  client->Clear();
+  bridge = std::make_unique<TBridge>(TestOptions(), "");
+  bridge->Start();
+  ASSERT_TRUE(Until([&] {
+    return client->Last("t/QAAMZ/availability") == "offline" &&
+           client->Last("t/BENCH/availability") == "online";
+  }));
+  TMqttClient late(broker.Port(), "t/+/availability");
+  ASSERT_TRUE(
+      PumpUntil([&] { late.Loop(5); }, [&] { return !late.Last("t/QAAMZ/availability").empty(); }));
+  EXPECT_EQ(late.Last("t/QAAMZ/availability"), "offline");
+}
+
 // A broker that keeps its retained messages over a restart (Debian's configuration
 // does): what the bridge could not tell it meanwhile must not stay as it was.
 TEST_F(BridgeOnBroker, ABoardThatLeftWhileTheBrokerWasAwayIsOfflineAfterwards) {
