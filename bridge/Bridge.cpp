@@ -543,6 +543,11 @@ void TBridge::HandleCommand(const std::string& Topic, const std::string& Payload
     Refuse(Topic, "a retained command is not carried out");
     return;
   }
+  if (FStop) {
+    // Every board is being announced offline, or already is.
+    Refuse(Topic, "the bridge is stopping; nothing is switched");
+    return;
+  }
   const auto found = FBoards.find(command->BoardId);
   if (found == FBoards.end() && FSharedIds.contains(command->BoardId)) {
     Refuse(Topic, "two or more boards have the ID \"" + command->BoardId +

@@ -401,6 +401,19 @@ TEST_F(BridgeOnBroker, BoardsWhoseIdCannotNameATopicAreLeftAlone) {
   }
 }
 
+TEST_F(BridgeOnBroker, NothingIsSwitchedOnceAStopIsAsked) {
+  Plug({{"QAAMZ", 2}});
+  sim->ClearLog();
+  client->Clear();
+  // As a SIGTERM does: the loop still serves the broker while it says goodbye.
+  bridge->RequestStop();
+  client->Publish("t/QAAMZ/1/set", "ON");
+  ASSERT_TRUE(Until([&] { return client->Count("t/bridge/error") == 1; }));
+  EXPECT_NE(client->Last("t/bridge/error").find("stopping"), std::string::npos);
+  EXPECT_TRUE(Commands("QAAMZ").empty());
+  EXPECT_EQ(RelayState("QAAMZ"), 0);
+}
+
 TEST_F(BridgeOnBroker, HomeAssistantDiscoveryWhenAsked) {
   Plug({{"QAAMZ", 2}});
   EXPECT_EQ(client->Count("homeassistant/switch/quorvel_t_QAAMZ/relay1/config"), 0U);
