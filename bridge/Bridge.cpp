@@ -12,9 +12,11 @@
 #include <stdexcept>
 #include <vector>
 
-#include "bridge/BoardPort.h"
 #include "bridge/BridgeMessages.h"
 #include "platform/Utf.h"
+#include "relay/BoardDiscovery.h"
+#include "relay/RelayProtocol.h"
+#include "relay/RelaySwitching.h"
 
 namespace quorvel::bridge {
 namespace {
@@ -120,6 +122,9 @@ void TBridge::Start() {
   }
 
   FController = std::make_unique<hid::THidDeviceController>();
+  // Before the first scan, which the change handler starts.
+  FController->SetOnDeviceCreateError(
+      hid::THidDeviceCreateError::Of<&TBridge::OnCreateError>(this));
   FController->SetOnEnumerate(hid::THidEnumerateEvent::Of<&TBridge::OnEnumerate>(this));
   FController->SetOnDeviceUnplug(hid::THidPlugEvent::Of<&TBridge::OnUnplug>(this));
   FController->SetOnDeviceChange(hid::TNotifyEvent::Of<&TBridge::OnDeviceChange>(this));
@@ -243,7 +248,35 @@ void TBridge::Rescan() {
 
 void TBridge::Adopt() {
   FRefusedNow.clear();
+  FFound.clear();
   FController->Enumerate();
+  const std::vector<TFound> found = std::move(FFound);
+  FFound.clear();
+  std::map<std::string, int> holders;
+  for (const TFound& board : found) {
+    ++holders[board.Id];
+  }
+  // Boards of one ID cannot be told apart by a command: serving either could switch the
+  // wrong one (which comes first changes with plugging and restarts), so neither is served.
+  FSharedIds.clear();
+  for (const TFound& board : found) {
+    const auto served = FBoards.find(board.Id);
+    if (holders[board.Id] == 1 && served == FBoards.end()) {
+      Serve(board);
+      continue;
+    }
+    if (served != FBoards.end()) {
+      hid::THidDevice* device = served->second.Device;
+      ForgetBoard(board.Id, false);
+      FController->CheckIn(device);
+    }
+    FSharedIds.insert(board.Id);
+    Refused(board.DeviceId, "has the ID \"" + board.Id +
+                                "\" of another board present; neither is served until one of "
+                                "them gets another ID with the tool");
+    hid::THidDevice* device = board.Device;
+    FController->CheckIn(device);
+  }
   // Forget refusals of devices that left or were taken, so that they are told again.
   std::erase_if(FWarned, [&](std::uint32_t id) { return !FRefusedNow.contains(id); });
 }
@@ -252,46 +285,62 @@ void TBridge::OnDeviceChange(hid::TLayerComponent*) {
   Adopt();
 }
 
+void TBridge::OnCreateError(hid::THidDeviceController*, hid::THidPnPInfo* PnPInfo, bool& Handled,
+                            bool& RetryCreate) {
+  // One odd HID device must not keep every board from being served.
+  Handled = true;
+  RetryCreate = false;
+  const std::u16string path = PnPInfo != nullptr ? PnPInfo->DevicePath() : std::u16string();
+  if (FSkipped.insert(path).second) {
+    Log("skipped a HID device that cannot be identified: " + platform::Utf16ToUtf8(path));
+  }
+}
+
+void TBridge::Refused(std::uint32_t DeviceId, const std::string& Why) {
+  FRefusedNow.insert(DeviceId);
+  if (FWarned.insert(DeviceId).second) {
+    Log("a relay board " + Why + "; it is left alone until that changes");
+  }
+}
+
 bool TBridge::OnEnumerate(hid::THidDevice* HidDev, std::int32_t Idx) {
   if (HidDev->IsCheckedOut() || !HidDev->IsPluggedIn() ||
-      !IsRelayBoardName(HidDev->ProductName())) {
+      !relay::IsRelayBoard(HidDev->ProductName())) {
     return true;
   }
   const std::uint32_t deviceId = HidDev->PnPInfo()->DeviceID();
-  const int relays = RelayCountOf(HidDev->ProductName());
+  const int relays = relay::RelayCount(HidDev->ProductName());
   hid::THidDevice* board = nullptr;
   FController->CheckOutByIndex(board, Idx);
   if (board == nullptr) {
     return true;
   }
-  const TBoardReading reading = ReadBoard(*board);
+  const relay::TBoardReading reading = relay::ReadBoard(*board);
   std::string refusal;
-  if (!reading.Ok) {
+  if (!reading.ReadOk) {
     refusal =
         "cannot be read (error " + std::to_string(hid::PlatformLastError()) + "; permissions?)";
-  } else if (!IsTopicSafeBoardId(reading.Id)) {
-    refusal = "has the ID \"" + Printable(reading.Id) +
+  } else if (!IsTopicSafeBoardId(reading.BoardId)) {
+    refusal = "has the ID \"" + Printable(reading.BoardId) +
               "\", which cannot name a topic; give it another ID with the tool";
-  } else if (FBoards.contains(reading.Id)) {
-    refusal = "has the ID \"" + reading.Id +
-              "\" of a board already served; give one of them another ID with the tool";
   }
   if (!refusal.empty()) {
-    FRefusedNow.insert(deviceId);
-    if (FWarned.insert(deviceId).second) {
-      Log("a relay board " + refusal + "; it is left alone until that changes");
-    }
+    Refused(deviceId, refusal);
     FController->CheckIn(board);
     return true;
   }
-  FWarned.erase(deviceId);
-  TBoard& entry = FBoards[reading.Id];
-  entry = TBoard{board, relays, reading.State, true, false};
-  Log("board " + reading.Id + " (" + std::to_string(relays) + " relays) arrived");
-  PublishAvailability(reading.Id, true);
-  PublishDiscovery(reading.Id, entry);
-  PublishBoard(reading.Id, entry);
+  FFound.push_back({board, deviceId, relays, reading.BoardId, reading.State});
   return true;
+}
+
+void TBridge::Serve(const TFound& Found) {
+  FWarned.erase(Found.DeviceId);
+  TBoard& entry = FBoards[Found.Id];
+  entry = TBoard{Found.Device, Found.Relays, Found.State, true, false};
+  Log("board " + Found.Id + " (" + std::to_string(Found.Relays) + " relays) arrived");
+  PublishAvailability(Found.Id, true);
+  PublishDiscovery(Found.Id, entry);
+  PublishBoard(Found.Id, entry);
 }
 
 void TBridge::OnUnplug(hid::THidDevice* HidDev) {
@@ -316,11 +365,11 @@ void TBridge::ForgetBoard(const std::string& Id, bool Unplugged) {
 void TBridge::RefreshStates() {
   std::vector<std::string> renamed;
   for (auto& [id, board] : FBoards) {
-    const TBoardReading reading = ReadBoard(*board.Device);
-    if (!reading.Ok) {
+    const relay::TBoardReading reading = relay::ReadBoard(*board.Device);
+    if (!reading.ReadOk) {
       continue;  // a board that left goes with the next scan
     }
-    if (reading.Id != id) {
+    if (reading.BoardId != id) {
       renamed.push_back(id);  // given another ID meanwhile, by the tool
       continue;
     }
@@ -398,8 +447,10 @@ void TBridge::OnConnect(int Rc) {
   FBackoffMs = 0;
   FOutageLogged = false;
   Log("connected to " + FOptions.Host + ":" + std::to_string(FOptions.Port));
+  // The boards' availabilities too: what the broker kept of them is checked.
   const std::string filters[] = {BoardCommandFilter(FOptions.Prefix),
-                                 RelayCommandFilter(FOptions.Prefix)};
+                                 RelayCommandFilter(FOptions.Prefix),
+                                 BoardAvailabilityFilter(FOptions.Prefix)};
   for (const std::string& filter : filters) {
     mosquitto_subscribe(FMosq, nullptr, filter.c_str(), kQos);
   }
@@ -470,20 +521,39 @@ void TBridge::OnMessage(const mosquitto_message& Message) {
     payload.assign(static_cast<const char*>(Message.payload),
                    static_cast<std::size_t>(Message.payloadlen));
   }
-  if (Message.retain) {
-    // Kept by the broker from some earlier time: switching now would surprise.
-    Refuse(topic, "a retained command is not carried out");
+  if (const std::optional<std::string> id = ParseBoardAvailabilityTopic(FOptions.Prefix, topic)) {
+    // An online the broker kept from an earlier run that died, or from before a restart
+    // of a broker that keeps retained messages, for a board that left meanwhile: it must
+    // not go on showing a board that is not served. Our own messages come back too.
+    if (payload == kOnline && !FBoards.contains(*id)) {
+      PublishAvailability(*id, false);
+    }
     return;
   }
-  HandleCommand(topic, payload);
+  HandleCommand(topic, payload, Message.retain);
 }
 
-void TBridge::HandleCommand(const std::string& Topic, const std::string& Payload) {
+void TBridge::HandleCommand(const std::string& Topic, const std::string& Payload, bool Retained) {
   const std::optional<TCommandTopic> command = ParseCommandTopic(FOptions.Prefix, Topic);
   if (!command) {
+    return;  // the bridge's own availability, say
+  }
+  if (Retained) {
+    // Kept by the broker from some earlier time: switching now would surprise.
+    Refuse(Topic, "a retained command is not carried out");
+    return;
+  }
+  if (FStop) {
+    // Every board is being announced offline, or already is.
+    Refuse(Topic, "the bridge is stopping; nothing is switched");
     return;
   }
   const auto found = FBoards.find(command->BoardId);
+  if (found == FBoards.end() && FSharedIds.contains(command->BoardId)) {
+    Refuse(Topic, "two or more boards have the ID \"" + command->BoardId +
+                      "\"; none of them is switched until one gets another ID with the tool");
+    return;
+  }
   if (found == FBoards.end()) {
     Refuse(Topic, "no board with the ID \"" + command->BoardId + "\" is present");
     return;
@@ -507,8 +577,8 @@ void TBridge::HandleCommand(const std::string& Topic, const std::string& Payload
   if (change.Toggle != 0) {
     // The board's present state, not the one last published: another program
     // may have switched it meanwhile.
-    const TBoardReading present = ReadBoard(*board.Device);
-    if (!present.Ok) {
+    const relay::TBoardReading present = relay::ReadBoard(*board.Device);
+    if (!present.ReadOk) {
       Refuse(Topic, "the board's state cannot be read; nothing was switched");
       return;
     }
@@ -516,12 +586,13 @@ void TBridge::HandleCommand(const std::string& Topic, const std::string& Payload
     touched = static_cast<std::uint8_t>(change.Touched | change.Toggle);
     on = static_cast<std::uint8_t>(target & touched);
   }
-  const TSwitchOutcome outcome = SwitchBoard(*board.Device, on, touched);
-  if (!outcome.Ok) {
-    Refuse(Topic, outcome.StateKnown ? "the board did not take every command"
-                                     : "the board did not answer; its state is unknown");
+  const relay::TSwitchResult outcome = relay::SwitchRelays(
+      *board.Device, relay::TRelayRequest{0, static_cast<std::uint8_t>(on & touched), touched});
+  if (!outcome.Succeeded()) {
+    Refuse(Topic, outcome.FinalReadOk ? "the board did not take every command"
+                                      : "the board did not answer; its state is unknown");
   }
-  if (outcome.StateKnown) {
+  if (outcome.FinalReadOk) {
     board.State = outcome.State;
     board.StateKnown = true;
     board.Published = false;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "bridge/BridgeOptions.h"
 #include "hid/HidControllerClass.h"
@@ -43,6 +44,9 @@ class TBridge {
   bool StopRequested() const noexcept;
   bool Connected() const { return FConnected; }
   std::size_t BoardCount() const { return FBoards.size(); }
+  // The HID layer's controller once started; tests give it a stand-in for the
+  // kernel's device-change notices.
+  hid::THidDeviceController* Controller() const { return FController.get(); }
 
   // Publishes offline for every board and the bridge, and disconnects.
   void Shutdown();
@@ -55,11 +59,23 @@ class TBridge {
     bool StateKnown = false;
     bool Published = false;  // State went out since the last connect
   };
+  // A board the current walk found and read, checked out until the walk is judged.
+  struct TFound {
+    hid::THidDevice* Device = nullptr;
+    std::uint32_t DeviceId = 0;
+    int Relays = 8;
+    std::string Id;
+    std::uint8_t State = 0;
+  };
 
   // HID side.
   bool OnEnumerate(hid::THidDevice* HidDev, std::int32_t Idx);
   void OnDeviceChange(hid::TLayerComponent* Sender);
   void OnUnplug(hid::THidDevice* HidDev);
+  void OnCreateError(hid::THidDeviceController* Controller, hid::THidPnPInfo* PnPInfo,
+                     bool& Handled, bool& RetryCreate);
+  void Refused(std::uint32_t DeviceId, const std::string& Why);
+  void Serve(const TFound& Found);
   void Rescan();
   void Adopt();
   void RefreshStates();
@@ -76,7 +92,7 @@ class TBridge {
   void PublishAvailability(const std::string& Id, bool Online);
   void PublishDiscovery(const std::string& Id, const TBoard& Board);
   void Refuse(const std::string& Topic, const std::string& Error);
-  void HandleCommand(const std::string& Topic, const std::string& Payload);
+  void HandleCommand(const std::string& Topic, const std::string& Payload, bool Retained);
 
   static void ConnectCallback(mosquitto*, void* Self, int Rc);
   static void DisconnectCallback(mosquitto*, void* Self, int Rc);
@@ -89,6 +105,9 @@ class TBridge {
   std::map<std::string, TBoard> FBoards;  // by board ID
   std::set<std::uint32_t> FWarned;        // PnP device IDs refused, told once
   std::set<std::uint32_t> FRefusedNow;    // those refused by the current walk
+  std::vector<TFound> FFound;             // of the current walk
+  std::set<std::string> FSharedIds;       // held by two boards or more: neither is served
+  std::set<std::u16string> FSkipped;      // paths of devices that cannot be identified, told
   mosquitto* FMosq = nullptr;
   bool FConnected = false;
   bool FConnecting = false;

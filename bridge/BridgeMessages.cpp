@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::string_view kBridgeLevel = "bridge";
 constexpr std::string_view kSetLevel = "set";
+constexpr std::string_view kAvailabilityLevel = "availability";
 
 std::string Join(std::string_view Prefix, std::string_view Level1, std::string_view Level2) {
   std::string topic(Prefix);
@@ -148,13 +149,13 @@ std::string ParseForm(std::string_view form, int Relays, TRelayChange& Change) {
 }  // namespace
 
 std::string BridgeAvailabilityTopic(std::string_view Prefix) {
-  return Join(Prefix, kBridgeLevel, "availability");
+  return Join(Prefix, kBridgeLevel, kAvailabilityLevel);
 }
 std::string ErrorTopic(std::string_view Prefix) {
   return Join(Prefix, kBridgeLevel, "error");
 }
 std::string BoardAvailabilityTopic(std::string_view Prefix, std::string_view BoardId) {
-  return Join(Prefix, BoardId, "availability");
+  return Join(Prefix, BoardId, kAvailabilityLevel);
 }
 std::string BoardStateTopic(std::string_view Prefix, std::string_view BoardId) {
   return Join(Prefix, BoardId, "state");
@@ -173,6 +174,22 @@ std::string BoardCommandFilter(std::string_view Prefix) {
 }
 std::string RelayCommandFilter(std::string_view Prefix) {
   return Join(Prefix, "+", "+") + "/" + std::string(kSetLevel);
+}
+
+std::string BoardAvailabilityFilter(std::string_view Prefix) {
+  return Join(Prefix, "+", kAvailabilityLevel);
+}
+
+std::optional<std::string> ParseBoardAvailabilityTopic(std::string_view Prefix,
+                                                       std::string_view Topic) {
+  if (!Topic.starts_with(Prefix) || Topic.size() <= Prefix.size() || Topic[Prefix.size()] != '/') {
+    return std::nullopt;
+  }
+  const std::vector<std::string_view> levels = Split(Topic.substr(Prefix.size() + 1), '/');
+  if (levels.size() != 2 || levels[1] != kAvailabilityLevel || levels[0] == kBridgeLevel) {
+    return std::nullopt;
+  }
+  return std::string(levels[0]);
 }
 
 bool IsTopicSafeBoardId(std::string_view BoardId) {

@@ -25,6 +25,11 @@ std::string RelayCommandTopic(std::string_view Prefix, std::string_view BoardId,
 // The subscriptions that catch every command topic.
 std::string BoardCommandFilter(std::string_view Prefix);
 std::string RelayCommandFilter(std::string_view Prefix);
+// The subscription that catches every board's availability, and the board a topic of
+// it names (no value for any other topic, the bridge's own availability included).
+std::string BoardAvailabilityFilter(std::string_view Prefix);
+std::optional<std::string> ParseBoardAvailabilityTopic(std::string_view Prefix,
+                                                       std::string_view Topic);
 
 // Whether a board ID can name topics: printable ASCII without the topic
 // separator and wildcards.

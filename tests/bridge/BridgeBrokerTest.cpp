@@ -1,9 +1,11 @@
 // The bridge in this process over the simulated boards, against a real broker.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "bridge/Bridge.h"
+#include "hid/DeviceChangeNotifier.h"
 #include "sim/SimControl.h"
 #include "tests/bridge/BrokerFixture.h"
 
@@ -45,8 +47,9 @@ class BridgeOnBroker : public ::testing::Test {
     bridge->RequestRescan();
     ASSERT_TRUE(Until([&] {
       for (const auto& [id, relays] : boards) {
+        // The last relay's state is the last message of a board's arrival.
         if (client->Last("t/" + id + "/availability") != "online" ||
-            client->Last("t/" + id + "/state").empty()) {
+            client->Last("t/" + id + "/" + std::to_string(relays)).empty()) {
           return false;
         }
       }
@@ -129,9 +132,33 @@ TEST_F(BridgeOnBroker, PublishesTheStateReadBackNotTheOneAsked) {
   sim->SetFaults(ids["STUCK"], {{"relayStuck", {{"mask", 2}, {"value", 0}}}});
   client->Clear();
   client->Publish("t/STUCK/set", "N=3");
-  ASSERT_TRUE(Until([&] { return !client->Last("t/STUCK/state").empty(); }));
+  // The relays' topics follow the board's.
+  ASSERT_TRUE(Until([&] { return !client->Last("t/STUCK/2").empty(); }));
   EXPECT_EQ(client->Last("t/STUCK/state"), R"({"mask":1,"relay1":"ON","relay2":"OFF"})");
   EXPECT_EQ(client->Last("t/STUCK/2"), "OFF");
+}
+
+TEST_F(BridgeOnBroker, ABoardUnpluggedDuringACommandIsNotReportedSwitched) {
+  // No re-read of its own between the fault and the command.
+  bridge.reset();
+  TBridgeOptions options = TestOptions();
+  options.IntervalMs = 3'600'000;
+  bridge = std::make_unique<TBridge>(options, "");
+  bridge->Start();
+  Plug({{"QAAMZ", 2}});
+  const int calls = sim->Device(ids["QAAMZ"])["counters"]["calls"].get<int>();
+  // The command's first read still reaches the board; then it is gone.
+  sim->SetFaults(ids["QAAMZ"], {{"vanishAfter", calls + 1}});
+  client->Clear();
+  client->Publish("t/QAAMZ/set", "ON=1");
+  ASSERT_TRUE(Until([&] { return client->Count("t/bridge/error") == 1; }));
+  EXPECT_NE(client->Last("t/bridge/error").find("did not answer"), std::string::npos);
+  bridge->RequestRescan();
+  ASSERT_TRUE(Until([&] { return client->Last("t/QAAMZ/availability") == "offline"; }));
+  // Neither the state asked for nor any other was published for it.
+  EXPECT_EQ(client->Count("t/QAAMZ/state"), 0U);
+  EXPECT_EQ(client->Count("t/QAAMZ/1"), 0U);
+  EXPECT_EQ(bridge->BoardCount(), 0U);
 }
 
 TEST_F(BridgeOnBroker, StateIsRetainedForLateSubscribers) {
@@ -271,24 +298,120 @@ TEST_F(BridgeOnBroker, ABoardThatCannotBeReadIsTakenOnceItCan) {
   ASSERT_TRUE(Until([&] { return RelayState("LATER") == 2; }));
 }
 
-TEST_F(BridgeOnBroker, TwoBoardsWithOneIdServeOnlyOne) {
+TEST_F(BridgeOnBroker, TwoBoardsWithOneIdServeNeitherUntilOneLeaves) {
   Plug({{"TWINS", 2}});
+  const int first = ids["TWINS"];
+  // The second one arrives while the first is served: a command could no longer tell them
+  // apart, and which one a scan finds first changes with plugging and restarts.
   const int second = sim->AddRelayBoard("TWINS", 2);
   bridge->RequestRescan();
-  for (int i = 0; i < 20; ++i) {
-    bridge->RunOnce(5);
+  ASSERT_TRUE(Until([&] { return client->Last("t/TWINS/availability") == "offline"; }));
+  EXPECT_EQ(bridge->BoardCount(), 0U);
+  sim->ClearLog();
+  client->Clear();
+  client->Publish("t/TWINS/1/set", "ON");
+  client->Publish("t/TWINS/set", "ON=ALL");
+  ASSERT_TRUE(Until([&] { return client->Count("t/bridge/error") == 2; }));
+  EXPECT_NE(client->Last("t/bridge/error").find("two or more boards"), std::string::npos);
+  for (const int board : {first, second}) {
+    ids["TWINS"] = board;
+    EXPECT_TRUE(Commands("TWINS").empty()) << board;
+    EXPECT_EQ(RelayState("TWINS"), 0) << board;
   }
-  EXPECT_EQ(bridge->BoardCount(), 1U);
-  // When the served one leaves, the other takes the ID.
-  sim->RemoveDevice(ids["TWINS"]);
+
+  // Once one leaves, the ID names one board again.
+  sim->RemoveDevice(first);
   ids["TWINS"] = second;
   bridge->RequestRescan();
   ASSERT_TRUE(Until([&] {
-    return bridge->BoardCount() == 1 && client->Last("t/TWINS/availability") == "online" &&
-           client->Count("t/TWINS/availability") >= 3;
+    return bridge->BoardCount() == 1 && client->Last("t/TWINS/availability") == "online";
   }));
   client->Publish("t/TWINS/2/set", "ON");
   ASSERT_TRUE(Until([&] { return RelayState("TWINS") == 2; }));
+}
+
+TEST_F(BridgeOnBroker, TwoBoardsWithOneIdFoundTogetherServeNeither) {
+  // As at start-up, both in one scan: neither comes first.
+  ids["ALONE"] = sim->AddRelayBoard("ALONE", 2);
+  const int first = sim->AddRelayBoard("TWINS", 2);
+  const int second = sim->AddRelayBoard("TWINS", 2);
+  bridge->RequestRescan();
+  ASSERT_TRUE(Until([&] { return client->Last("t/ALONE/availability") == "online"; }));
+  for (int i = 0; i < 20; ++i) {
+    bridge->RunOnce(5);
+    client->Loop(5);
+  }
+  EXPECT_EQ(bridge->BoardCount(), 1U);
+  EXPECT_EQ(client->Count("t/TWINS/availability"), 0U);
+  sim->ClearLog();
+  client->Publish("t/TWINS/1/set", "ON");
+  ASSERT_TRUE(Until([&] { return client->Count("t/bridge/error") == 1; }));
+  for (const int board : {first, second}) {
+    ids["TWINS"] = board;
+    EXPECT_TRUE(Commands("TWINS").empty()) << board;
+  }
+}
+
+TEST_F(BridgeOnBroker, ADeviceThatCannotBeIdentifiedIsSkipped) {
+  const TJson odd = {{"product", "Odd device"},
+                     {"generic", TJson::object()},
+                     {"faults", {{"attributesError", 31}}}};
+  // Arriving while the bridge runs.
+  sim->AddDevice(odd);
+  Plug({{"QAAMZ", 2}});
+  client->Publish("t/QAAMZ/1/set", "ON");
+  ASSERT_TRUE(Until([&] { return RelayState("QAAMZ") == 1; }));
+
+  // Present when the bridge starts.
+  bridge.reset();
+  sim->AddDevice(odd);
+  ids["BENCH"] = sim->AddRelayBoard("BENCH", 8);
+  bridge = std::make_unique<TBridge>(TestOptions(), "");
+  client->Clear();
+  ASSERT_NO_THROW(bridge->Start());
+  EXPECT_EQ(bridge->BoardCount(), 2U);
+  // Published once it has subscribed.
+  ASSERT_TRUE(Until([&] { return client->Last("t/BENCH/availability") == "online"; }));
+  client->Publish("t/BENCH/8/set", "ON");
+  ASSERT_TRUE(Until([&] { return client->Last("t/BENCH/8") == "ON"; }));
+  EXPECT_EQ(RelayState("BENCH"), 0x80);
+}
+
+TEST_F(BridgeOnBroker, BoardsWhoseIdCannotNameATopicAreLeftAlone) {
+  const int slash = sim->AddRelayBoard("AB/CD", 2);
+  const int wild = sim->AddRelayBoard("X+#YZ", 2);
+  Plug({{"GOOD1", 2}});
+  for (int i = 0; i < 20; ++i) {
+    bridge->RunOnce(5);
+    client->Loop(5);
+  }
+  EXPECT_EQ(bridge->BoardCount(), 1U);
+  for (const TReceived& received : client->Received()) {
+    EXPECT_TRUE(received.Topic.starts_with("t/GOOD1/") || received.Topic.starts_with("t/bridge/"))
+        << received.Topic;
+  }
+  // What would address them reads as another board, which is not present.
+  sim->ClearLog();
+  client->Clear();
+  client->Publish("t/AB/CD/set", "ON");
+  client->Publish("t/AB/CD/1/set", "ON");
+  ASSERT_TRUE(Until([&] { return client->Count("t/bridge/error") == 1; }));
+  for (const int board : {slash, wild}) {
+    EXPECT_EQ(sim->Device(board)["counters"]["setFeature"], 0) << board;
+  }
+}
+
+TEST_F(BridgeOnBroker, NothingIsSwitchedOnceAStopIsAsked) {
+  Plug({{"QAAMZ", 2}});
+  sim->ClearLog();
+  client->Clear();
+  // As a SIGTERM does: the loop still serves the broker while it says goodbye.
+  bridge->RequestStop();
+  client->Publish("t/QAAMZ/1/set", "ON");
+  ASSERT_TRUE(Until([&] { return client->Count("t/bridge/error") == 1; }));
+  EXPECT_NE(client->Last("t/bridge/error").find("stopping"), std::string::npos);
+  EXPECT_TRUE(Commands("QAAMZ").empty());
+  EXPECT_EQ(RelayState("QAAMZ"), 0);
 }
 
 TEST_F(BridgeOnBroker, HomeAssistantDiscoveryWhenAsked) {
@@ -343,6 +466,85 @@ TEST_F(BridgeOnBroker, ReconnectsAfterTheBrokerRestartsAndPublishesAgain) {
   client->Publish("t/QAAMZ/1/set", "ON");
   ASSERT_TRUE(Until([&] { return client->Last("t/QAAMZ/1") == "ON"; }));
 }
+
+TEST_F(BridgeOnBroker, BoardsLeftOnlineByABridgeThatDiedAreSetOffline) {
+  Plug({{"QAAMZ", 2}, {"BENCH", 8}});
+  // No goodbye: its will covers the bridge alone, the broker keeps both boards online.
+  bridge.reset();
+  sim->RemoveDevice(ids["QAAMZ"]);
+  client->Clear();
+  bridge = std::make_unique<TBridge>(TestOptions(), "");
+  bridge->Start();
+  ASSERT_TRUE(Until([&] {
+    return client->Last("t/QAAMZ/availability") == "offline" &&
+           client->Last("t/BENCH/availability") == "online";
+  }));
+  TMqttClient late(broker.Port(), "t/+/availability");
+  ASSERT_TRUE(
+      PumpUntil([&] { late.Loop(5); }, [&] { return !late.Last("t/QAAMZ/availability").empty(); }));
+  EXPECT_EQ(late.Last("t/QAAMZ/availability"), "offline");
+}
+
+// A broker that keeps its retained messages over a restart (Debian's configuration
+// does): what the bridge could not tell it meanwhile must not stay as it was.
+TEST_F(BridgeOnBroker, ABoardThatLeftWhileTheBrokerWasAwayIsOfflineAfterwards) {
+  const std::filesystem::path kept = broker.Dir() / "kept";
+  std::filesystem::create_directories(kept);
+  // Run by root, the broker saves as its own unprivileged user.
+  std::filesystem::permissions(kept, std::filesystem::perms::all);
+  TBroker keeping({}, {}, "persistence true\npersistence_location " + kept.string() + "/\n");
+  bridge.reset();
+  client.reset();
+  TBridgeOptions options = TestOptions();
+  options.Port = keeping.Port();
+  bridge = std::make_unique<TBridge>(options, "");
+  bridge->Start();
+  client = std::make_unique<TMqttClient>(keeping.Port(), "t/#");
+  Plug({{"STAYS", 2}, {"GONE1", 2}});
+  client.reset();
+  keeping.Stop();
+  sim->RemoveDevice(ids["GONE1"]);
+  ASSERT_TRUE(PumpUntil([&] { bridge->RunOnce(10); }, [&] { return bridge->BoardCount() == 1; }));
+  keeping.Start();
+  client = std::make_unique<TMqttClient>(keeping.Port(), "t/#");
+  // The retained online from before the restart arrives first; the bridge must replace it.
+  ASSERT_TRUE(Until([&] {
+    return bridge->Connected() && client->Last("t/GONE1/availability") == "offline" &&
+           client->Last("t/STAYS/availability") == "online";
+  }));
+  TMqttClient late(keeping.Port(), "t/+/availability");
+  ASSERT_TRUE(
+      PumpUntil([&] { late.Loop(5); }, [&] { return !late.Last("t/GONE1/availability").empty(); }));
+  EXPECT_EQ(late.Last("t/GONE1/availability"), "offline");
+}
+
+#ifdef __linux__
+// Arrivals and removals reach the broker through the controller's device-change
+// notification, pumped by the bridge's loop, not at the next re-read: the interval here
+// is an hour, and no rescan is asked for.
+TEST_F(BridgeOnBroker, BoardsComeAndGoWithTheDeviceChangeNotification) {
+  bridge.reset();
+  TBridgeOptions options = TestOptions();
+  options.IntervalMs = 3'600'000;
+  bridge = std::make_unique<TBridge>(options, "");
+  bridge->Start();
+  ASSERT_TRUE(Until([&] { return bridge->Connected(); }));
+  auto owned = std::make_unique<TKernelNotices>();
+  TKernelNotices* kernel = owned.get();
+  ASSERT_NE(bridge->Controller()->Notifier(), nullptr);
+  bridge->Controller()->Notifier()->SetChangeSource(std::move(owned));
+
+  ids["QAAMZ"] = sim->AddRelayBoard("QAAMZ", 2, 1);
+  kernel->Send("add", "hidraw7");
+  ASSERT_TRUE(Until([&] {
+    return client->Last("t/QAAMZ/availability") == "online" && client->Last("t/QAAMZ/1") == "ON";
+  }));
+  sim->RemoveDevice(ids["QAAMZ"]);
+  kernel->Send("remove", "hidraw7");
+  ASSERT_TRUE(Until([&] { return client->Last("t/QAAMZ/availability") == "offline"; }));
+  EXPECT_EQ(bridge->BoardCount(), 0U);
+}
+#endif
 
 }  // namespace
 }  // namespace quorvel::bridge::test

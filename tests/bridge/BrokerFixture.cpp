@@ -74,6 +74,42 @@ std::string ReadWhole(const std::filesystem::path& path) {
 
 }  // namespace
 
+#ifdef __linux__
+TKernelNotices::TKernelNotices() {
+  if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, FFds) != 0) {
+    throw std::runtime_error("no socket pair for the stand-in uevents");
+  }
+}
+
+TKernelNotices::~TKernelNotices() {
+  ::close(FFds[0]);
+  ::close(FFds[1]);
+}
+
+platform::TUeventChannel::TReceive TKernelNotices::Receive(std::vector<char>& Message) {
+  Message.resize(8192);
+  const ssize_t got = ::recv(FFds[0], Message.data(), Message.size(), 0);
+  if (got < 0) {
+    return TReceive::kEmpty;
+  }
+  Message.resize(static_cast<std::size_t>(got));
+  return TReceive::kMessage;
+}
+
+void TKernelNotices::Send(const std::string& Action, const std::string& Node) {
+  std::string datagram = Action + "@/devices/virtual/hidraw/" + Node;
+  for (const std::string& field : {"ACTION=" + Action, std::string("SUBSYSTEM=hidraw")}) {
+    datagram += '\0';
+    datagram += field;
+  }
+  datagram += '\0';
+  if (::send(FFds[1], datagram.data(), datagram.size(), 0) !=
+      static_cast<ssize_t>(datagram.size())) {
+    throw std::runtime_error("the stand-in uevent could not be sent");
+  }
+}
+#endif
+
 int FreeLoopbackPort() {
   return FreePort();
 }

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#ifdef __linux__
+#include "platform/linux/Uevent.h"
+#endif
+
 struct mosquitto;
 struct mosquitto_message;
 
@@ -94,6 +98,25 @@ class TProcess {
   pid_t FPid = -1;
   std::filesystem::path FErrorFile;
 };
+
+#ifdef __linux__
+// Stands in for the kernel's uevent socket, to be given to a controller's notifier:
+// what Send writes into one end of a socket pair counts as sent by the kernel.
+class TKernelNotices final : public platform::TUeventChannel {
+ public:
+  TKernelNotices();  // throws when the socket pair cannot be made
+  ~TKernelNotices() override;
+  TKernelNotices(const TKernelNotices&) = delete;
+  TKernelNotices& operator=(const TKernelNotices&) = delete;
+  int Fd() const override { return FFds[0]; }
+  TReceive Receive(std::vector<char>& Message) override;
+  // A hidraw node NODE came ("add") or went ("remove").
+  void Send(const std::string& Action, const std::string& Node);
+
+ private:
+  int FFds[2] = {-1, -1};
+};
+#endif
 
 // A loopback port nobody listens on at the moment.
 int FreeLoopbackPort();

@@ -45,6 +45,12 @@ TEST(BridgeTopics, CommandTopicsReadBack) {
   EXPECT_EQ(BoardCommandFilter("p"), "p/+/set");
   EXPECT_EQ(BridgeAvailabilityTopic("p"), "p/bridge/availability");
   EXPECT_EQ(RelayStateTopic("p", "QAAMZ", 4), "p/QAAMZ/4");
+  EXPECT_EQ(BoardAvailabilityFilter("p"), "p/+/availability");
+  EXPECT_EQ(ParseBoardAvailabilityTopic("a/b", BoardAvailabilityTopic("a/b", "AB CD")), "AB CD");
+  for (const char* other : {"a/b/bridge/availability", "a/b/QAAMZ/state",
+                            "a/b/QAAMZ/1/availability", "a/bx/QAAMZ/availability", "a/b"}) {
+    EXPECT_FALSE(ParseBoardAvailabilityTopic("a/b", other)) << other;
+  }
 }
 
 TEST(BridgeTopics, BoardIdsThatCannotNameATopic) {
