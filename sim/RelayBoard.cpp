@@ -13,23 +13,23 @@ bool TRelayBoard::ValidRelayCount(int relays) {
 }
 
 TRelayBoard::TRelayBoard(std::string boardId, int relays, std::uint8_t state)
-    : FBoardId(std::move(boardId)), FRelays(relays), FCommanded(0) {
+    : boardId_(std::move(boardId)), relays_(relays), commanded_(0) {
   SetCommanded(state);
 }
 
 std::uint8_t TRelayBoard::State() const {
-  return static_cast<std::uint8_t>((FCommanded & ~FStuckMask) | (FStuckValue & FStuckMask));
+  return static_cast<std::uint8_t>((commanded_ & ~stuckMask_) | (stuckValue_ & stuckMask_));
 }
 
 void TRelayBoard::SetStuck(std::uint8_t mask, std::uint8_t value) {
-  FStuckMask = static_cast<std::uint8_t>(mask & Mask());
-  FStuckValue = static_cast<std::uint8_t>(value & FStuckMask);
+  stuckMask_ = static_cast<std::uint8_t>(mask & Mask());
+  stuckValue_ = static_cast<std::uint8_t>(value & stuckMask_);
 }
 
 void TRelayBoard::FillReport(std::span<std::uint8_t, kReportLength> report) const {
   std::fill(report.begin() + 1, report.end(), std::uint8_t{0});
-  for (std::size_t i = 0; i < kBoardIdLength && i < FBoardId.size(); ++i) {
-    report[relay::kBoardIdByte + i] = static_cast<std::uint8_t>(FBoardId[i]);
+  for (std::size_t i = 0; i < kBoardIdLength && i < boardId_.size(); ++i) {
+    report[relay::kBoardIdByte + i] = static_cast<std::uint8_t>(boardId_[i]);
   }
   report[relay::kStateByte] = State();
 }
@@ -37,23 +37,23 @@ void TRelayBoard::FillReport(std::span<std::uint8_t, kReportLength> report) cons
 void TRelayBoard::Apply(std::span<const std::uint8_t, kReportLength> report) {
   const std::uint8_t command = report[relay::kCommandByte];
   const unsigned number = report[relay::kRelayByte];
-  const bool known = number >= 1 && number <= static_cast<unsigned>(FRelays);
+  const bool known = number >= 1 && number <= static_cast<unsigned>(relays_);
   const auto bit = static_cast<std::uint8_t>(known ? relay::RelayBit(static_cast<int>(number)) : 0);
   switch (command) {
     case relay::CmdRelayOn:
-      FCommanded = static_cast<std::uint8_t>(FCommanded | bit);
+      commanded_ = static_cast<std::uint8_t>(commanded_ | bit);
       break;
     case relay::CmdRelayOff:
-      FCommanded = static_cast<std::uint8_t>(FCommanded & ~bit);
+      commanded_ = static_cast<std::uint8_t>(commanded_ & ~bit);
       break;
     case relay::CmdAllOn:
-      FCommanded = Mask();
+      commanded_ = Mask();
       break;
     case relay::CmdAllOff:
-      FCommanded = 0;
+      commanded_ = 0;
       break;
     case relay::CmdSetBoardId:
-      FBoardId.assign(reinterpret_cast<const char*>(&report[relay::kNewBoardIdByte]),
+      boardId_.assign(reinterpret_cast<const char*>(&report[relay::kNewBoardIdByte]),
                       kBoardIdLength);
       break;
     default:

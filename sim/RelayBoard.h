@@ -25,17 +25,17 @@ class TRelayBoard {
 
   TRelayBoard(std::string boardId, int relays, std::uint8_t state);
 
-  const std::string& BoardId() const { return FBoardId; }
-  int Relays() const { return FRelays; }
+  const std::string& BoardId() const { return boardId_; }
+  int Relays() const { return relays_; }
   // What the board reports: the commanded state with the stuck relays held.
   std::uint8_t State() const;
   // What the commands asked for, stuck relays or not.
-  std::uint8_t Commanded() const { return FCommanded; }
-  std::uint8_t StuckMask() const { return FStuckMask; }
-  std::uint8_t StuckValue() const { return FStuckValue; }
+  std::uint8_t Commanded() const { return commanded_; }
+  std::uint8_t StuckMask() const { return stuckMask_; }
+  std::uint8_t StuckValue() const { return stuckValue_; }
 
-  void SetBoardId(std::string id) { FBoardId = std::move(id); }
-  void SetCommanded(std::uint8_t state) { FCommanded = static_cast<std::uint8_t>(state & Mask()); }
+  void SetBoardId(std::string id) { boardId_ = std::move(id); }
+  void SetCommanded(std::uint8_t state) { commanded_ = static_cast<std::uint8_t>(state & Mask()); }
   // Relays in mask no longer follow commands and report the bits of value instead.
   void SetStuck(std::uint8_t mask, std::uint8_t value);
 
@@ -46,13 +46,13 @@ class TRelayBoard {
   void Apply(std::span<const std::uint8_t, kReportLength> report);
 
  private:
-  std::uint8_t Mask() const { return relay::RelayMask(FRelays); }
+  std::uint8_t Mask() const { return relay::RelayMask(relays_); }
 
-  std::string FBoardId;
-  int FRelays;
-  std::uint8_t FCommanded;
-  std::uint8_t FStuckMask = 0;
-  std::uint8_t FStuckValue = 0;
+  std::string boardId_;
+  int relays_;
+  std::uint8_t commanded_;
+  std::uint8_t stuckMask_ = 0;
+  std::uint8_t stuckValue_ = 0;
 };
 
 }  // namespace quorvel::sim
