@@ -16,8 +16,9 @@ QUORVEL_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 # What the MQTT bridge quorvel-mqtt (bridge/, docs/mqtt.md) needs: the MQTT client
 # library, and the broker its tests start (a build without them leaves the bridge out).
 QUORVEL_BRIDGE_PACKAGES=(libmosquitto-dev mosquitto)
-# Used when present: the benchmarks, and the real-kernel test lab.
-QUORVEL_OPTIONAL_PACKAGES=(libbenchmark-dev qemu-system-x86 busybox-static cpio)
+# Used when present: the benchmarks, and the real-kernel test lab (with jq it reads the
+# tool's JSON in the guest, with mosquitto-clients it drives the MQTT bridge there).
+QUORVEL_OPTIONAL_PACKAGES=(libbenchmark-dev qemu-system-x86 busybox-static cpio jq mosquitto-clients)
 
 quorvel_apt_updated=0
 

@@ -8,8 +8,8 @@
 // Prints "ready" once the device exists and then serves it until killed. With "input" the
 // descriptor also declares an 8-byte input report, and the command 0xF0 (which the board
 // ignores) makes it send one: F0 01 02 03 04 05 06 07.
-// With state=FILE the board's relay state is in FILE as two hex digits and a newline,
-// rewritten before a set request is answered, so it is current when the request returns.
+// With state=FILE the board's relay state and its ID are in FILE (BoardStateFile.h),
+// rewritten before a set request is answered, so they are current when the request returns.
 // With unplug-at=N the board unplugs itself when the Nth feature request (get or set)
 // arrives: it leaves the request unanswered, destroys the device, logs "unplugged" and exits.
 // With any-report the board answers a feature request of any report number, as the boards'
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "relay/RelayProtocol.h"
+#include "tests/linux/kernel-lab/BoardStateFile.h"
 #include "tests/linux/kernel-lab/UhidDevice.h"
 
 namespace {
@@ -102,17 +103,6 @@ void Apply(TBoard& board, const unsigned char* report, unsigned size) {
   }
 }
 
-void WriteState(int fd, unsigned char state) {
-  if (fd < 0) {
-    return;
-  }
-  char text[4];
-  std::snprintf(text, sizeof text, "%02x\n", state);
-  if (pwrite(fd, text, 3, 0) != 3) {
-    std::perror("state file");
-  }
-}
-
 struct TOptions {
   bool WithInput = false;
   const char* StateFile = nullptr;
@@ -157,10 +147,8 @@ int main(int argc, char** argv) {
   TBoard board{static_cast<unsigned>(std::atoi(argv[2])), {}, 0};
   std::memcpy(board.Id, argv[3], relay::kBoardIdLength);
   const char* log = argv[4];
-  const int state = options.StateFile == nullptr
-                        ? -1
-                        : open(options.StateFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  WriteState(state, board.State);
+  const int state = quorvel::lab::OpenBoardState(options.StateFile);
+  quorvel::lab::WriteBoardState(state, board.State, board.Id);
   unsigned requests = 0;
 
   const std::vector<unsigned char> descriptor =
@@ -226,10 +214,10 @@ int main(int argc, char** argv) {
         std::vector<unsigned char> report(size + 1, relay::kReportId);
         std::memcpy(report.data() + 1, in.u.set_report.data, size);
         Apply(board, report.data(), static_cast<unsigned>(report.size()));
-        WriteState(state, board.State);
+        quorvel::lab::WriteBoardState(state, board.State, board.Id);
       } else if (in.u.set_report.rtype == UHID_FEATURE_REPORT && !numbered && size >= 1) {
         Apply(board, in.u.set_report.data, size);
-        WriteState(state, board.State);
+        quorvel::lab::WriteBoardState(state, board.State, board.Id);
         if (withInput && size >= 2 && in.u.set_report.data[1] == kInputCommand) {
           // Queued before the request completes: a reader finds it at once.
           static uhid_event input;

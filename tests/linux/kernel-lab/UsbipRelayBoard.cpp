@@ -6,7 +6,7 @@
 // Every report request is appended to a log as one line of hex bytes as it was on the wire.
 //
 // Usage: usbip-relay-board BOARD-ID LOG-FILE [port=N] [unplug-at=N] [product=NAME]
-//        [any-report]
+//        [any-report] [state=FILE]
 // product=NAME replaces the product string "USBRelay8" (another device on the shared IDs).
 // Prints "ready" once attached (to vhci_hcd's port 0, or port=N) and serves the board until
 // killed. With unplug-at=N the board is detached when the Nth report request (get or set)
@@ -15,6 +15,8 @@
 // the connection; then it logs "unplugged" and exits.
 // With any-report the board answers a feature request of any report number, as the boards'
 // firmware does (it ignores the number).
+// With state=FILE the board's relay state and its ID are in FILE (BoardStateFile.h),
+// rewritten before a set request is answered.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,6 +30,7 @@
 #include <vector>
 
 #include "relay/RelayProtocol.h"
+#include "tests/linux/kernel-lab/BoardStateFile.h"
 
 namespace {
 
@@ -112,6 +115,7 @@ const char* ProductString = kStrings[kProductIndex].c_str();
 struct TBoard {
   uint8_t Id[relay::kBoardIdLength];
   uint8_t State = 0;
+  int StateFile = -1;  // state=FILE
 };
 
 uint32_t Get32(const uint8_t* p) {
@@ -289,6 +293,7 @@ int32_t Control(TBoard& board, const uint8_t* setup, const TBytes& out, TBytes& 
       return kStall;
     }
     Apply(board, out);
+    quorvel::lab::WriteBoardState(board.StateFile, board.State, board.Id);
     return 0;
   }
   return kStall;
@@ -300,6 +305,7 @@ int main(int argc, char** argv) {
   unsigned port = 0;
   unsigned unplugAt = 0;  // 0: never
   bool anyReport = false;
+  const char* stateFile = nullptr;
   bool usable = argc >= 3 && std::strlen(argv[1]) == relay::kBoardIdLength;
   for (int i = 3; usable && i < argc; ++i) {
     const std::string_view option = argv[i];
@@ -312,6 +318,8 @@ int main(int argc, char** argv) {
       usable = unplugAt > 0;
     } else if (option == "any-report") {
       anyReport = true;
+    } else if (option.starts_with("state=")) {
+      stateFile = argv[i] + 6;
     } else {
       usable = false;
     }
@@ -319,13 +327,15 @@ int main(int argc, char** argv) {
   if (!usable) {
     std::fprintf(stderr,
                  "usage: %s BOARD-ID(5 chars) LOG-FILE [port=N] [unplug-at=N] [product=NAME] "
-                 "[any-report]\n",
+                 "[any-report] [state=FILE]\n",
                  argv[0]);
     return 2;
   }
   TBoard board;
   std::memcpy(board.Id, argv[1], relay::kBoardIdLength);
   const char* log = argv[2];
+  board.StateFile = quorvel::lab::OpenBoardState(stateFile);
+  quorvel::lab::WriteBoardState(board.StateFile, board.State, board.Id);
 
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) {

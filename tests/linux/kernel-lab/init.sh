@@ -53,11 +53,18 @@ rules=/usr/lib/udev/rules.d/70-quorvel.rules
 uhid_board=/opt/quorvel/quorvel_uhid_relay_board
 usb_board=/opt/quorvel/quorvel_usbip_relay_board
 
+# The number of hidraw nodes.
+nodes() {
+  set -- /dev/hidraw*
+  [ -e "$1" ] && echo $# || echo 0
+}
+
 # Starts a board program in the background ($board is its pid) and waits for its node.
 plug() {
+  before=$(nodes)
   "$@" >/tmp/board.out 2>&1 &
   board=$!
-  for _ in $(seq 100); do [ -e /dev/hidraw0 ] && return 0; sleep 0.05; done
+  for _ in $(seq 100); do [ "$(nodes)" -gt "$before" ] && return 0; sleep 0.05; done
   check 1 "$* plugged in: $(cat /tmp/board.out)"
   kill "$board" 2>/dev/null
   wait "$board"
@@ -70,9 +77,9 @@ next_usb_port() {
   usb_port=$((usb_port + 1))
 }
 
-# Waits for the node to go (a USB/IP detach completes after the program's own part).
+# Waits for every node to go (a USB/IP detach completes after the program's own part).
 gone() {
-  for _ in $(seq 200); do [ -e /dev/hidraw0 ] || return 0; sleep 0.05; done
+  for _ in $(seq 200); do [ "$(nodes)" = 0 ] && return 0; sleep 0.05; done
   return 1
 }
 
@@ -86,6 +93,11 @@ unplug() {
 uptime_s() {
   read -r up _ </proc/uptime
   echo "$up"
+}
+
+# Seconds from $1 (an uptime_s) to $2 (another, or now), to a hundredth.
+seconds_since() {
+  echo "${2:-$(uptime_s)} $1" | awk '{ printf "%.2f", $1 - $2 }'
 }
 
 tool_basics() {
@@ -206,7 +218,7 @@ unplug_case() {
   started=$(uptime_s)
   timeout 60 $tool ON=1 >/tmp/unplug.out 2>&1
   status=$?
-  took=$(echo "$(uptime_s) $started" | awk '{ printf "%.2f", $1 - $2 }')
+  took=$(seconds_since "$started")
   cat /tmp/unplug.out
   # The board notes its unplug before it acts; without the note it is still plugged in.
   grep -q '^unplugged' /tmp/unplug.log || kill "$board"
@@ -281,6 +293,21 @@ if [ -x $tool ]; then
   tool_permissions
   tool_unplugged
   tool_soak
+fi
+
+# The tool's board commands on two boards with IDs (board-commands.sh), and the MQTT bridge
+# on a broker in the guest (mqtt-bridge.sh, when run.sh found the broker on the host).
+if [ -x $tool ] && [ -e /init-board-commands.sh ]; then
+  section=$(uptime_s)
+  . /init-board-commands.sh
+  board_commands_lab
+  echo "# board commands: $(seconds_since "$section") s"
+fi
+if [ -x $tool ] && [ -e /init-mqtt-bridge.sh ]; then
+  section=$(uptime_s)
+  . /init-mqtt-bridge.sh
+  mqtt_bridge_lab
+  echo "# bridge: $(seconds_since "$section") s"
 fi
 
 # Open counts of the tool's calls (open-counts.sh).

@@ -5,8 +5,11 @@
 # and checks the modules against them (LabProbe.cpp).
 # With --with-tool the guest also runs the tool as installed (PREFIX/bin/quorvel with its
 # modules and udev rule, put under the guest's /usr): listing and switching, without and
-# with permission on the node, boards unplugged in the middle of a switching, and a soak of
-# alternating switches (init.sh).
+# with permission on the node, boards unplugged in the middle of a switching, a soak of
+# alternating switches (init.sh), the board commands on two boards with IDs
+# (board-commands.sh, its JSON read with the host's jq when installed), and, when the tree
+# has quorvel-mqtt and the host Debian's mosquitto and mosquitto-clients, one switch through
+# the MQTT bridge on a broker in the guest, and its hotplug (mqtt-bridge.sh).
 #
 # Usage: run.sh BIN-DIR WORK-DIR [--with-tool PREFIX]
 # With QUORVEL_LAB_BENCH=N in the environment the guest also times the tool's calls over N runs
@@ -98,6 +101,28 @@ if [[ $with_tool == --with-tool ]]; then
   mkdir -p "$root/usr"
   (cd "$installed" && cp -a --parents bin/quorvel "${installed_modules#"$installed"/}" \
     "$installed_rule" "$root/usr/")
+  cp "$(dirname "$0")/board-commands.sh" "$root/init-board-commands.sh"
+  # A JSON parser for the checks of the tool's JSON.
+  if command -v jq >/dev/null; then
+    mkdir -p "$root/opt/jq"
+    cp -L "$(command -v jq)" "$root/opt/jq/"
+  else
+    echo "note: jq is not installed: the guest does not check the tool's JSON" >&2
+  fi
+  # The MQTT bridge with Debian's broker and its clients.
+  broker=$(PATH=$PATH:/usr/sbin:/sbin; command -v mosquitto) || true
+  if [[ ! -x $installed/bin/quorvel-mqtt ]]; then
+    echo "note: the installed tree has no quorvel-mqtt: the guest does not run the bridge" >&2
+  elif [[ -z $broker ]] || ! command -v mosquitto_pub >/dev/null ||
+    ! command -v mosquitto_sub >/dev/null; then
+    echo "note: mosquitto or mosquitto-clients is not installed: the guest does not run the" \
+      "bridge" >&2
+  else
+    (cd "$installed" && cp -a --parents bin/quorvel-mqtt "$root/usr/")
+    mkdir -p "$root/opt/mqtt"
+    cp -L "$broker" "$(command -v mosquitto_pub)" "$(command -v mosquitto_sub)" "$root/opt/mqtt/"
+    cp "$(dirname "$0")/mqtt-bridge.sh" "$root/init-mqtt-bridge.sh"
+  fi
   # The guest names the installed modules' folder where a sanitizer hides the run path.
   echo "/usr/${installed_modules#"$installed"/}" >"$root/opt/quorvel/installed-modules"
 fi
@@ -118,7 +143,8 @@ if [[ $with_tool == --with-tool && -n ${QUORVEL_LAB_BENCH:-} ]]; then
     echo "note: usbrelay is not installed: the guest times quorvel alone" >&2
   fi
 fi
-for program in "$root"/opt/quorvel/* "$root"/usr/bin/* ${peer:+"$peer"}; do
+for program in "$root"/opt/quorvel/* "$root"/opt/jq/* "$root"/opt/mqtt/* "$root"/usr/bin/* \
+  ${peer:+"$peer"}; do
   [[ -f $program && -x $program ]] || continue
   ldd "$program" | awk '/=> \// { print $3 } /^\t\// { print $1 }'
 done | sort -u | while read -r library; do
