@@ -23,11 +23,15 @@ fi
 
 log=$build/kernel-lab/compare.log
 mkdir -p "$build/kernel-lab"
+# The guest runs the tool as installed, from a staged install of this build.
+stage=$build/kernel-lab/compare-stage/usr
+rm -rf "$build/kernel-lab/compare-stage"
+cmake --install "$build" --prefix "$stage" >/dev/null
 status=0
 QUORVEL_LAB_BENCH=$runs QUORVEL_LAB_SOAK=${QUORVEL_LAB_SOAK:-10} \
   QUORVEL_LAB_TIMEOUT=${QUORVEL_LAB_TIMEOUT:-1200} \
   bash "$root/tests/linux/kernel-lab/run.sh" "$build/bin" "$build/kernel-lab" --with-tool \
-  >"$log" 2>&1 || status=$?
+  "$stage" >"$log" 2>&1 || status=$?
 if ((status == 77)); then
   cat "$log"
   exit 77
