@@ -48,7 +48,7 @@ awk -v runs="$runs" '
     if (args == "N=0x5A" || args ~ /^QOPEN_1=0 QOPEN_2=1/) return "all eight"
     return ""
   }
-  /^(opens|time) (uhid|usbip)(-fixed)? \/opt\/(quorvel\/quorvel|peer\/usbrelay)/ {
+  /^(opens|time) (uhid|usbip)(-fixed)? \/(usr\/bin\/quorvel|opt\/peer\/usbrelay)/ {
     kind = $1; label = $2; program = ($3 ~ /usbrelay/) ? "peer" : "tool"
     head = $0; sub(/: .*/, "", head)
     n = split(head, words, " "); args = ""
