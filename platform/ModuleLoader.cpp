@@ -93,9 +93,10 @@ const TEntryPoint* TModuleExports::FindListed(const char* name) {
   }
   const std::uint32_t hash = ExportNameHash(name);
   const TExportIndexEntry* const end = list_->Index + list_->Count;
-  for (const TExportIndexEntry *at = std::lower_bound(
-           list_->Index, end, hash,
-           [](const TExportIndexEntry&entry, std::uint32_t value) { return entry.Hash < value; });
+  const auto before = [](const TExportIndexEntry& entry, std::uint32_t value) {
+    return entry.Hash < value;
+  };
+  for (const TExportIndexEntry* at = std::lower_bound(list_->Index, end, hash, before);
        at != end && at->Hash == hash; ++at) {
     if (std::strcmp(list_->Names[at->Position], name) == 0) {
       latest_ = at->Position;
