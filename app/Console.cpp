@@ -14,15 +14,17 @@ namespace quorvel::app {
 
 void Console::WriteLine(std::u16string_view text) {
   const std::u16string_view end = lineEnd_ == LineEnd::CrLf ? u"\r\n" : u"\n";
+  constexpr std::u16string_view kBreak = u"\r\n";
   std::u16string line;
   line.reserve(text.size() + end.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
-      line += end;
-      ++i;
-    } else {
-      line += text[i];
+  for (std::size_t from = 0;;) {
+    const std::size_t at = text.find(kBreak, from);
+    if (at == std::u16string_view::npos) {
+      line.append(text.substr(from));
+      break;
     }
+    line.append(text.substr(from, at - from)).append(end);
+    from = at + kBreak.size();
   }
   line += end;
   if (!Emit(line)) {

@@ -37,13 +37,14 @@ constexpr std::array<std::u16string_view, 28> kHelpTexts = {
     u"    %s ID=1 B=11000011",
 };
 
-std::u16string WithName(std::u16string_view text, std::u16string_view name) {
+// Appends text to out with "%s" replaced by the name.
+void AppendWithName(std::u16string& out, std::u16string_view text, std::u16string_view name) {
   constexpr std::u16string_view kPlaceholder = u"%s";
-  std::u16string result(text);
-  if (const auto at = result.find(kPlaceholder); at != std::u16string::npos) {
-    result.replace(at, kPlaceholder.size(), name);
+  if (const auto at = text.find(kPlaceholder); at != std::u16string_view::npos) {
+    out.append(text.substr(0, at)).append(name).append(text.substr(at + kPlaceholder.size()));
+  } else {
+    out.append(text);
   }
-  return result;
 }
 
 }  // namespace
@@ -65,13 +66,23 @@ std::u16string VersionLine(std::u16string_view ProgramName) {
   std::u16string_view text = kHelpTexts.front();
   text.remove_prefix(kBreak.size());
   text.remove_suffix(kBreak.size());
-  return WithName(text, ProgramName);
+  std::u16string line;
+  AppendWithName(line, text, ProgramName);
+  return line;
 }
 
 void ShowHelp(Console& Output, std::u16string_view ProgramName) {
-  for (const std::u16string_view text : kHelpTexts) {
-    Output.WriteLine(WithName(text, ProgramName));
+  // The texts as one, each ended by a break: the same lines in one write, which a script
+  // reading a pipe receives whole and the system serves with one call instead of 28.
+  std::u16string help;
+  help.reserve(2048);
+  for (std::size_t i = 0; i < kHelpTexts.size(); ++i) {
+    if (i > 0) {
+      help += u"\r\n";
+    }
+    AppendWithName(help, kHelpTexts[i], ProgramName);
   }
+  Output.WriteLine(help);
 }
 
 }  // namespace quorvel::app

@@ -23,11 +23,15 @@ fi
 
 log=$build/kernel-lab/compare.log
 mkdir -p "$build/kernel-lab"
+# The guest runs the tool as installed, from a staged install of this build.
+stage=$build/kernel-lab/compare-stage/usr
+rm -rf "$build/kernel-lab/compare-stage"
+cmake --install "$build" --prefix "$stage" >/dev/null
 status=0
 QUORVEL_LAB_BENCH=$runs QUORVEL_LAB_SOAK=${QUORVEL_LAB_SOAK:-10} \
   QUORVEL_LAB_TIMEOUT=${QUORVEL_LAB_TIMEOUT:-1200} \
   bash "$root/tests/linux/kernel-lab/run.sh" "$build/bin" "$build/kernel-lab" --with-tool \
-  >"$log" 2>&1 || status=$?
+  "$stage" >"$log" 2>&1 || status=$?
 if ((status == 77)); then
   cat "$log"
   exit 77
@@ -44,7 +48,7 @@ awk -v runs="$runs" '
     if (args == "N=0x5A" || args ~ /^QOPEN_1=0 QOPEN_2=1/) return "all eight"
     return ""
   }
-  /^(opens|time) (uhid|usbip)(-fixed)? \/opt\/(quorvel\/quorvel|peer\/usbrelay)/ {
+  /^(opens|time) (uhid|usbip)(-fixed)? \/(usr\/bin\/quorvel|opt\/peer\/usbrelay)/ {
     kind = $1; label = $2; program = ($3 ~ /usbrelay/) ? "peer" : "tool"
     head = $0; sub(/: .*/, "", head)
     n = split(head, words, " "); args = ""

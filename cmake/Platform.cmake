@@ -21,14 +21,18 @@ endif()
 
 # The shipped program and its modules carry the C++ library inside, each its own private copy
 # (as the Windows build does): loading libstdc++.so and resolving its thousands of symbol
-# relocations was most of a run's start-up. libgcc_s stays shared, so one unwinder serves
-# every object. Sanitizer builds keep the shared library their interceptors expect; a
-# distribution that wants the shared one turns the option off.
-option(QUORVEL_PRIVATE_CXX_RUNTIME "Link the C++ library into the tool and its modules" ON)
+# relocations was most of a run's start-up. The unwinder is linked in too: each shared
+# object a run loads costs some 0.3 ms of mapping and page faults, and libgcc_s was one
+# more only for it. Each copy finds the unwind tables of every loaded object through the
+# C library (_dl_find_object), so an exception still unwinds across them. Sanitizer builds
+# keep the shared libraries their interceptors expect; a distribution that wants the
+# shared ones turns the option off.
+option(QUORVEL_PRIVATE_CXX_RUNTIME
+       "Link the C++ library and the unwinder into the tool and its modules" ON)
 function(quorvel_private_cxx_runtime target)
   if(WIN32 OR NOT QUORVEL_PRIVATE_CXX_RUNTIME OR CMAKE_CXX_FLAGS MATCHES "-fsanitize")
     return()
   endif()
-  target_link_options(${target} PRIVATE -static-libstdc++ LINKER:--exclude-libs,ALL
+  target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc LINKER:--exclude-libs,ALL
                       LINKER:--as-needed LINKER:-O1)
 endfunction()

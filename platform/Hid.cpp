@@ -44,9 +44,10 @@ bool BindHid() {
     return false;
   }
   bool ok = true;
+  TModuleExports exports(gModule);
   for (const THidRow& row : kRows) {
     const bool wanted = (row.Major == 0 && row.Minor == 0) || PlatformAtLeast(row.Major, row.Minor);
-    row.Set(wanted ? ResolveSymbol(gModule, row.Export, ok) : nullptr);
+    row.Set(wanted ? exports.Resolve(row.Export, ok) : nullptr);
   }
   if (!ok) {
     UnbindHid();

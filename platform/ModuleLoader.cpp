@@ -1,6 +1,8 @@
 #include "platform/ModuleLoader.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/Trace.h"
@@ -80,6 +82,39 @@ void SetModuleDirectoryForTest(std::string directory) {
   ModuleDirectoryForTest() = std::move(directory);
 }
 
+const TEntryPoint* TModuleExports::FindListed(const char* name) {
+  // A binding asks in the order of its table, which our modules' lists follow, and asks
+  // again for a name that fills two slots: try the latest name and the one after it first.
+  for (const std::uint32_t position : {latest_, latest_ + 1}) {
+    if (position < list_->Count && std::strcmp(list_->Names[position], name) == 0) {
+      latest_ = position;
+      return &list_->Addresses[position];
+    }
+  }
+  const std::uint32_t hash = ExportNameHash(name);
+  const TExportIndexEntry* const end = list_->Index + list_->Count;
+  const auto before = [](const TExportIndexEntry& entry, std::uint32_t value) {
+    return entry.Hash < value;
+  };
+  for (const TExportIndexEntry* at = std::lower_bound(list_->Index, end, hash, before);
+       at != end && at->Hash == hash; ++at) {
+    if (std::strcmp(list_->Names[at->Position], name) == 0) {
+      latest_ = at->Position;
+      return &list_->Addresses[at->Position];
+    }
+  }
+  return nullptr;
+}
+
+TEntryPoint TModuleExports::Resolve(const char* name, bool& ok) {
+  if (list_ != nullptr) {
+    if (const TEntryPoint* listed = FindListed(name); listed != nullptr && *listed != nullptr) {
+      return *listed;
+    }
+  }
+  return ResolveSymbol(module_, name, ok);
+}
+
 #ifdef _WIN32
 
 namespace {
@@ -128,6 +163,9 @@ void CloseModule(TModule& module) {
   }
   module = nullptr;
 }
+
+// The system's loader looks exports up in a table of its own.
+TModuleExports::TModuleExports(TModule module) : module_(module) {}
 
 TEntryPoint ResolveSymbol(TModule module, const char* name, bool& ok) {
   TEntryPoint entry = nullptr;
@@ -203,6 +241,18 @@ void CloseModule(TModule& module) {
     dlclose(module);
   }
   module = nullptr;
+}
+
+TModuleExports::TModuleExports(TModule module) : module_(module) {
+  if (module == nullptr) {
+    return;
+  }
+  const auto* list = static_cast<const TExportList*>(dlsym(module, kExportListSymbol));
+  if (list != nullptr && list->Format == kExportListFormat) {
+    list_ = list;
+  } else {
+    dlerror();  // a module without a list is no failure to report
+  }
 }
 
 TEntryPoint ResolveSymbol(TModule module, const char* name, bool& ok) {

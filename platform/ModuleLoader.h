@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ModuleExportList.h"
 #include "platform/PlatformTypes.h"
 
 namespace quorvel::platform {
@@ -12,9 +13,6 @@ namespace quorvel::platform {
 // A loaded library; nullptr (0) when none is loaded. Owned by the variable that
 // holds it and released only through CloseModule.
 using TModule = HMODULE;
-
-// An entry point as looked up; cast to the function's own type before calling.
-using TEntryPoint = void (*)();
 
 // Loads fileName into an empty module; a module already loaded stays as it is
 // (no second load). Windows: LoadLibraryW with no error box and the caller's
@@ -28,6 +26,26 @@ void CloseModule(TModule& module);
 // The export called name (8-bit text), or nullptr when the module is empty or
 // lacks it; ok becomes false on a miss and stays false once it is.
 TEntryPoint ResolveSymbol(TModule module, const char* name, bool& ok);
+
+// Many exports of one module looked up in turn, as a binding does: each answer is
+// ResolveSymbol's for the same module, name and flag. Where the module lists its exports
+// (ModuleExportList.h), a name in the list is answered from it; every other name, and
+// every name of a module without a list, goes to ResolveSymbol.
+class TModuleExports {
+ public:
+  explicit TModuleExports(TModule module);
+  TEntryPoint Resolve(const char* name, bool& ok);
+
+  // Whether the module's own list is used: for tests.
+  bool HasList() const { return list_ != nullptr; }
+
+ private:
+  const TEntryPoint* FindListed(const char* name);
+
+  TModule module_;
+  const TExportList* list_ = nullptr;
+  std::uint32_t latest_ = 0;  // the position of the latest name found in the list
+};
 
 // The file that a platform library name loads: on POSIX "SetupApi.dll" and
 // "HID.dll" (in any letter case) become the project's own modules

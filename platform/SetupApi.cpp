@@ -330,8 +330,9 @@ bool BindSetupApi() {
     return false;
   }
   bool ok = true;
+  TModuleExports exports(gModule);
   for (std::size_t i = 0; i < kSlotCount; ++i) {
-    gSlots[i] = ResolveSymbol(gModule, kSlots[i].Export, ok);
+    gSlots[i] = exports.Resolve(kSlots[i].Export, ok);
   }
   if (!ok) {
     UnbindSetupApi();

@@ -13,6 +13,7 @@
 #include "sim/World.h"
 
 #ifndef _WIN32
+#include "platform/HidExportList.h"
 #include "platform/posix/Kernel.h"
 #endif
 

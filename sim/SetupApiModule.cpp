@@ -15,6 +15,7 @@
 #include "sim/World.h"
 
 #ifndef _WIN32
+#include "platform/SetupApiExportList.h"
 #include "platform/posix/Kernel.h"
 #endif
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "hidparse/HidParse.h"
+#include "platform/HidExportList.h"
 #include "platform/PlatformTypes.h"
 #include "platform/linux/Guids.h"
 #include "platform/linux/HidCalls.h"

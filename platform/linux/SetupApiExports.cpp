@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/PlatformTypes.h"
+#include "platform/SetupApiExportList.h"
 #include "platform/linux/DeviceInfoSet.h"
 #include "platform/linux/Guids.h"
 #include "platform/linux/ModuleRoot.h"

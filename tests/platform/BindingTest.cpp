@@ -74,7 +74,10 @@ const std::string kFullModules;
 const std::string kMissingModules = "C:\\quorvel-no-such-folder";
 #else
 const std::string kFullModules = QUORVEL_TEST_MODULES_DIR "/full";
+// Every export too, with the modules' own lists of them (ModuleExportList.h).
+const std::string kListedModules = QUORVEL_TEST_MODULES_DIR "/listed";
 const std::string kLackingModules = QUORVEL_TEST_MODULES_DIR "/lacking";
+const std::string kLackingListedModules = QUORVEL_TEST_MODULES_DIR "/lacking-listed";
 const std::string kMissingModules = QUORVEL_TEST_MODULES_DIR "/no-such-folder";
 #endif
 
@@ -179,8 +182,29 @@ TEST(HidTable, Has46RowsOver41ExportsWithTheButtonFormsAfterTheirUsageRows) {
 
 // ---- Binding.
 
-TEST_F(BindingTest, FirstBindFillsEverySlotWithItsExport) {
+// The same bindings from modules that list their exports and from modules that do not.
+class BindingFromTest : public BindingTest, public ::testing::WithParamInterface<std::string> {
+ protected:
+  void SetUp() override {
+    BindingTest::SetUp();
+    SetModuleDirectoryForTest(GetParam());
+  }
+};
+
+#ifdef _WIN32
+INSTANTIATE_TEST_SUITE_P(Modules, BindingFromTest, ::testing::Values(kFullModules));
+#else
+INSTANTIATE_TEST_SUITE_P(Modules, BindingFromTest, ::testing::Values(kFullModules, kListedModules),
+                         [](const auto& param) {
+                           return param.index == 0 ? "Unlisted" : "Listed";
+                         });
+#endif
+
+// Each slot holds what the system's look-up gives for its export, whether the binding
+// found it in the module's own list or asked the system.
+TEST_P(BindingFromTest, FirstBindFillsEverySlotWithItsExport) {
   ASSERT_TRUE(BindSetupApi());
+  ASSERT_TRUE(BindHid());
   EXPECT_EQ(SetupApiBindCount(), 1);
   ASSERT_NE(SetupApiModule(), nullptr);
   for (std::size_t i = 0; i < SetupApiSlotCount(); ++i) {
@@ -189,6 +213,17 @@ TEST_F(BindingTest, FirstBindFillsEverySlotWithItsExport) {
     EXPECT_EQ(SetupApiSlot(i), ResolveSymbol(SetupApiModule(), name.c_str(), ok)) << name;
     EXPECT_NE(SetupApiSlot(i), nullptr) << name;
   }
+  for (std::size_t i = 0; i < HidSlotCount(); ++i) {
+    bool ok = true;
+    const std::string name(HidSlotExport(i));
+    EXPECT_EQ(HidSlot(i), ResolveSymbol(HidModule(), name.c_str(), ok)) << name;
+    EXPECT_NE(HidSlot(i), nullptr) << name;
+  }
+#ifndef _WIN32
+  const bool listed = GetParam() == kListedModules;
+  EXPECT_EQ(TModuleExports(SetupApiModule()).HasList(), listed);
+  EXPECT_EQ(TModuleExports(HidModule()).HasList(), listed);
+#endif
   bool ok = true;
   const auto exported = [&](const char* name) { return ResolveSymbol(SetupApiModule(), name, ok); };
   EXPECT_EQ(reinterpret_cast<TEntryPoint>(SetupDiGetClassDevsSlot()),
@@ -334,10 +369,17 @@ TEST_F(BindingTest, PlatformReportsNt) {
 
 #ifndef _WIN32
 
-TEST_F(BindingTest, MissingExportFailsTheBindAndLeavesNothingBound) {
-  SetModuleDirectoryForTest(kLackingModules);
+// The lacking modules, without and with their own lists of the exports they have.
+class LackingBindingTest : public BindingFromTest {};
+INSTANTIATE_TEST_SUITE_P(Modules, LackingBindingTest,
+                         ::testing::Values(kLackingModules, kLackingListedModules),
+                         [](const auto& param) {
+                           return param.index == 0 ? "Unlisted" : "Listed";
+                         });
+
+TEST_P(LackingBindingTest, MissingExportFailsTheBindAndLeavesNothingBound) {
   EXPECT_FALSE(BindSetupApi());
-  EXPECT_EQ(ModuleFailure(), "The platform module " + kLackingModules +
+  EXPECT_EQ(ModuleFailure(), "The platform module " + GetParam() +
                                  "/libquorvel-setupapi.so lacks the entry point "
                                  "SetupDiGetDeviceInterfaceAlias");
   EXPECT_EQ(SetupApiBindCount(), 0);
@@ -351,8 +393,7 @@ TEST_F(BindingTest, MissingExportFailsTheBindAndLeavesNothingBound) {
 
 // The lacking HID module has no HidD_GetInputReport: only a platform that
 // looks row 18 up fails.
-TEST_F(BindingTest, MissingConditionalExportFailsOnlyWhereItsRowIsLookedUp) {
-  SetModuleDirectoryForTest(kLackingModules);
+TEST_P(LackingBindingTest, MissingConditionalExportFailsOnlyWhereItsRowIsLookedUp) {
   SetPlatformVersionForTest(TPlatformVersion{VER_PLATFORM_WIN32_NT, 5, 0});
   ASSERT_TRUE(BindHid());
   EXPECT_EQ(platform::HidD_GetInputReport, nullptr);
