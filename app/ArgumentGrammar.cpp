@@ -27,11 +27,6 @@ bool Contains(std::u16string_view text, std::u16string_view part) {
   return text.find(part) != std::u16string_view::npos;
 }
 
-void WriteInvalidArgument(Console& output, std::u16string_view argument) {
-  output.WriteLine(u"\r\n    ERROR: The argument \"" + std::u16string(argument) +
-                   u"\" is not valid!");
-}
-
 // Every keyword of the grammar; "ON=" holds "N=".
 bool HoldsKeyword(std::u16string_view A) {
   return Contains(A, u"ID=") || Contains(A, u"N=") || Contains(A, u"OFF=") || Contains(A, u"B=");
@@ -50,6 +45,11 @@ bool ParseRelayKeywords(std::u16string_view A, TRelayRequest& Request) {
 }
 
 }  // namespace
+
+void WriteInvalidArgument(Console& Output, std::u16string_view Argument) {
+  Output.WriteLine(u"\r\n    ERROR: The argument \"" + std::u16string(Argument) +
+                   u"\" is not valid!");
+}
 
 std::u16string UpperCaseAscii(std::u16string_view text) {
   std::u16string upper(text);

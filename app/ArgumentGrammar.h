@@ -30,6 +30,9 @@ void ParseOnOff(std::u16string_view A, TRelayRequest& Request);
 bool ParseN(std::u16string_view A, TRelayRequest& Request);
 bool ParseB(std::u16string_view A, TRelayRequest& Request);
 
+// The refusal of an argument that means nothing to the tool.
+void WriteInvalidArgument(Console& Output, std::u16string_view Argument);
+
 // The letters a to z as A to Z; every other character unchanged.
 std::u16string UpperCaseAscii(std::u16string_view text);
 // Equal, or starting with, when the letters a to z count as A to Z; nothing else is folded.

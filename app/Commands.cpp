@@ -13,11 +13,6 @@
 namespace quorvel::app {
 namespace {
 
-std::u16string Hex2(std::uint8_t value) {
-  constexpr std::u16string_view kHexDigits = u"0123456789ABCDEF";
-  return {kHexDigits[value >> 4], kHexDigits[value & 0x0F]};
-}
-
 // A board's ID as it may be shown: characters a board may not hold show as "?".
 std::u16string ShownBoardId(const std::string& id) {
   std::u16string shown;
@@ -97,7 +92,7 @@ ExitStatus ChooseBoard(std::vector<std::u16string> args, bool* json, std::int32_
     }
     const std::u16string upper = UpperCaseAscii(argument);
     if (upper.find(u"ID=") == std::u16string::npos || !ParseID(upper, request)) {
-      output.WriteLine(u"\r\n    ERROR: The argument \"" + argument + u"\" is not valid!");
+      WriteInvalidArgument(output, argument);
       return ExitStatus::BadArguments;
     }
   }
@@ -189,7 +184,7 @@ ExitStatus ListCommand(const std::vector<std::u16string>& all, Console& output,
     if (IsJsonSwitch(argument)) {
       json = true;
     } else if (!argument.empty()) {
-      output.WriteLine(u"\r\n    ERROR: The argument \"" + argument + u"\" is not valid!");
+      WriteInvalidArgument(output, argument);
       return ExitStatus::BadArguments;
     }
   }
@@ -204,7 +199,7 @@ ExitStatus ListCommand(const std::vector<std::u16string>& all, Console& output,
     }
     const std::u16string id = reading.ReadOk ? ShownBoardId(reading.BoardId) : u"?????";
     const std::u16string state =
-        reading.ReadOk ? u"Status: " + Hex2(reading.State) : std::u16string(u"Status: ??");
+        reading.ReadOk ? u"Status: " + ByteToHex(reading.State) : std::u16string(u"Status: ??");
     output.WriteLine(u"    " + IntToStr(number) + u"  " + id + u"  " + IntToStr(info.Relays) +
                      u"  " + state + u"  " + info.Path +
                      (reading.ReadOk ? u"" : u"  (the state cannot be read)"));

@@ -100,8 +100,7 @@ void DiscoveredBoards::CreateController() {
 }
 
 std::u16string StatusLine(std::uint8_t State) {
-  constexpr std::u16string_view kHexDigits = u"0123456789ABCDEF";
-  return std::u16string(u"\r\n    Status: ") + kHexDigits[State >> 4] + kHexDigits[State & 0x0F];
+  return u"\r\n    Status: " + ByteToHex(State);
 }
 
 int Run(const std::vector<std::u16string>& Args, Console& Output, BoardSource& Boards) {

@@ -73,4 +73,9 @@ std::u16string IntToStr(std::int32_t Value) {
   return platform::Utf8ToUtf16(std::to_string(Value));
 }
 
+std::u16string ByteToHex(std::uint8_t Value) {
+  constexpr std::u16string_view kHexDigits = u"0123456789ABCDEF";
+  return {kHexDigits[Value >> 4], kHexDigits[Value & 0x0F]};
+}
+
 }  // namespace quorvel::app

@@ -17,4 +17,7 @@ bool TryStrToInt(std::u16string_view Text, std::int32_t& Value);
 // Decimal text, as the messages show board numbers.
 std::u16string IntToStr(std::int32_t Value);
 
+// Two upper-case hexadecimal digits, as a relay state is shown.
+std::u16string ByteToHex(std::uint8_t Value);
+
 }  // namespace quorvel::app

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "bridge/BridgeMessages.h"
@@ -248,10 +249,8 @@ void TBridge::Rescan() {
 
 void TBridge::Adopt() {
   FRefusedNow.clear();
-  FFound.clear();
   FController->Enumerate();
-  const std::vector<TFound> found = std::move(FFound);
-  FFound.clear();
+  const std::vector<TFound> found = std::exchange(FFound, {});
   std::map<std::string, int> holders;
   for (const TFound& board : found) {
     ++holders[board.Id];

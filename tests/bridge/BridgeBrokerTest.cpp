@@ -27,9 +27,15 @@ class BridgeOnBroker : public ::testing::Test {
     return options;
   }
 
+  // Stops the bridge under test, if one runs, and starts one with these options.
+  void RestartBridge(const TBridgeOptions& options) {
+    bridge.reset();
+    bridge = std::make_unique<TBridge>(options, "");
+    bridge->Start();
+  }
+
   void SetUp() override {
-    bridge = std::make_unique<TBridge>(TestOptions(), "");
-    bridge->Start();  // binds the simulated modules: the world core is loaded now
+    RestartBridge(TestOptions());  // binds the simulated modules: the world core is loaded now
     sim = std::make_unique<sim::TSimControl>();
     client = std::make_unique<TMqttClient>(broker.Port(), "t/#");
   }
@@ -140,11 +146,9 @@ TEST_F(BridgeOnBroker, PublishesTheStateReadBackNotTheOneAsked) {
 
 TEST_F(BridgeOnBroker, ABoardUnpluggedDuringACommandIsNotReportedSwitched) {
   // No re-read of its own between the fault and the command.
-  bridge.reset();
   TBridgeOptions options = TestOptions();
   options.IntervalMs = 3'600'000;
-  bridge = std::make_unique<TBridge>(options, "");
-  bridge->Start();
+  RestartBridge(options);
   Plug({{"QAAMZ", 2}});
   const int calls = sim->Device(ids["QAAMZ"])["counters"]["calls"].get<int>();
   // The command's first read still reaches the board; then it is gone.
@@ -417,15 +421,10 @@ TEST_F(BridgeOnBroker, NothingIsSwitchedOnceAStopIsAsked) {
 TEST_F(BridgeOnBroker, HomeAssistantDiscoveryWhenAsked) {
   Plug({{"QAAMZ", 2}});
   EXPECT_EQ(client->Count("homeassistant/switch/quorvel_t_QAAMZ/relay1/config"), 0U);
-  bridge.reset();
-  TBridgeOptions options;
-  options.Port = broker.Port();
-  options.Host = "127.0.0.1";
-  options.ClientId = "bridge-under-test";
-  options.Prefix = "t";
+  TBridgeOptions options = TestOptions();
+  options.IntervalMs = TBridgeOptions{}.IntervalMs;  // the default re-read
   options.Discovery = true;
-  bridge = std::make_unique<TBridge>(options, "");
-  bridge->Start();
+  RestartBridge(options);
   TMqttClient ha(broker.Port(), "homeassistant/#");
   ASSERT_TRUE(PumpUntil(
       [&] {
@@ -523,11 +522,9 @@ TEST_F(BridgeOnBroker, ABoardThatLeftWhileTheBrokerWasAwayIsOfflineAfterwards) {
 // notification, pumped by the bridge's loop, not at the next re-read: the interval here
 // is an hour, and no rescan is asked for.
 TEST_F(BridgeOnBroker, BoardsComeAndGoWithTheDeviceChangeNotification) {
-  bridge.reset();
   TBridgeOptions options = TestOptions();
   options.IntervalMs = 3'600'000;
-  bridge = std::make_unique<TBridge>(options, "");
-  bridge->Start();
+  RestartBridge(options);
   ASSERT_TRUE(Until([&] { return bridge->Connected(); }));
   auto owned = std::make_unique<TKernelNotices>();
   TKernelNotices* kernel = owned.get();
