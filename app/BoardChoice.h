@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/BoardSource.h"
@@ -34,10 +36,18 @@ class ControllerScope {
 // Success when board Number exists; otherwise the message is written.
 ExitStatus CheckBoardNumber(std::int32_t Number, Console& Output, const BoardSource& Boards);
 
-// "ID=" followed by a board's own five-character ID or its device path, in place of a
-// number: the argument becomes "ID=<number>". Boards are read only when a value could be
-// an ID, so the numbered forms exchange exactly what they always did. Success, or the
-// status after the message was written.
+// The board number "ID=" reads Value as, if it reads as one.
+std::optional<std::int32_t> BoardNumberOf(std::u16string_view Value);
+
+// Whether Value has the form of a board's own ID: five printable ASCII characters.
+bool HasBoardIdForm(std::u16string_view Value);
+
+// "ID=" followed by a board's own five-character ID or its device path (as the system
+// resolves it: links, relative paths), in place of a number: the argument becomes
+// "ID=<number>". A number that some other board also holds as its ID is refused as
+// ambiguous. Boards are read only when a value has the form of an ID, so the usual
+// numbered forms exchange exactly what they always did. Success, or the status after the
+// message was written.
 ExitStatus ResolveBoardNames(std::vector<std::u16string>& Args, Console& Output,
                              BoardSource& Boards);
 

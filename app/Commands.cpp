@@ -1,6 +1,7 @@
 #include "app/Commands.h"
 
 #include <algorithm>
+#include <optional>
 #include <span>
 
 #include "app/ArgumentGrammar.h"
@@ -136,11 +137,16 @@ ExitStatus SetIdCommand(const std::vector<std::u16string>& all, Console& output,
   }
   const std::u16string newId = args.front();
   // Checked before anything is read or sent: the board keeps whatever bytes it is given.
-  if (newId.size() != relay::kBoardIdLength ||
-      !std::all_of(newId.begin(), newId.end(),
-                   [](char16_t c) { return relay::IsBoardIdCharacter(c); })) {
+  if (!HasBoardIdForm(newId)) {
     output.WriteLine(u"\r\n    ERROR: The ID \"" + newId +
                      u"\" is not valid: an ID is five printable ASCII characters!");
+    return ExitStatus::BadArguments;
+  }
+  // "ID=" would take such an ID for a board number and choose another board by it.
+  if (const std::optional<std::int32_t> number = BoardNumberOf(newId)) {
+    output.WriteLine(u"\r\n    ERROR: The ID \"" + newId +
+                     u"\" is not valid: ID= would read it as board number " + IntToStr(*number) +
+                     u"!");
     return ExitStatus::BadArguments;
   }
   const ControllerScope controller(boards);
@@ -155,6 +161,12 @@ ExitStatus SetIdCommand(const std::vector<std::u16string>& all, Console& output,
     TBoardReading failed;
     failed.AccessDenied = result.AccessDenied;
     return ReportReadFailure(failed, request.ID, output);
+  }
+  if (result.CommandsOk && !result.FinalReadOk) {
+    output.WriteLine(u"\r\nERROR: Relay board " + IntToStr(request.ID) + u" was sent the ID \"" +
+                     newId + u"\", but its ID could not be read back to check it!" + u"\r\n    \"" +
+                     ProgramName(all[0]) + u" list\" shows the ID it holds.");
+    return ExitStatus::Unconfirmed;
   }
   if (!result.Succeeded()) {
     output.WriteLine(u"\r\nERROR: Relay board " + IntToStr(request.ID) +

@@ -9,6 +9,7 @@ enum class ExitStatus : int {
   NoSuchBoard = 2,      // no board with that number or ID, or an ID several boards share
   BoardFailure = 3,     // a board could not be read or commanded, or kept its old ID
   UnexpectedError = 4,  // an exception reached the entry
+  Unconfirmed = 5,      // a new ID was sent but could not be read back
 };
 
 constexpr int ToInt(ExitStatus status) {

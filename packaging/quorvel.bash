@@ -22,10 +22,12 @@ _quorvel_first_only=(
 )
 
 # The values of "ID=" beginning with $1: the numbers of the boards the tool lists, and the
-# IDs that one board alone has, shell-quoted. The listing only reads the boards; a tool that
-# does not answer within two seconds offers nothing.
+# IDs that one board alone has, shell-quoted. An ID that "ID=" reads as a board number
+# ("00001", "x0001", " +12") would not choose its board, so it is not offered. The listing
+# only reads the boards; a tool that does not answer within two seconds offers nothing.
 _quorvel_board_values() {
   local program=$1 typed=$2 line number id
+  local numeric='^ *[+-]?([0-9]+|([$xX]|0[xX])[0-9a-fA-F]+)$'
   local -a numbers=() ids=() runner=()
   command -v timeout >/dev/null && runner=(timeout 2)
   local -A seen=()
@@ -44,6 +46,7 @@ _quorvel_board_values() {
   done
   for id in "${ids[@]}"; do
     ((seen[$id] == 1)) || continue
+    [[ $id =~ $numeric ]] && continue
     printf -v id '%q' "$id"
     [[ $id == "$typed"* ]] && printf '%s\n' "$id"
   done

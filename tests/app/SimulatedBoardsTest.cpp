@@ -490,10 +490,14 @@ TEST(SimulatedBoards, ChoosesABoardByItsIdOrPath) {
       {{{"ID=" + upperPath, "ON=1"}, 0, "\n    Status: 01\n"}, 3},
 #else
       {{{"ID=" + upperPath, "ON=1"},
-        1,
-        "\n    ERROR: The argument \"ID=" + upperPath + "\" is not valid!\n"},
+        2,
+        "\nERROR: No relay board has the path \"" + upperPath + "\"!\n"},
        0},
 #endif
+      {{{"state", "ID=" + world.DevicePath(9)},
+        2,
+        "\nERROR: No relay board has the path \"" + world.DevicePath(9) + "\"!\n"},
+       0},
   };
   for (const NameCase& c : cases) {
     SCOPED_TRACE(Joined(c.run.arguments));
@@ -547,6 +551,55 @@ TEST(SimulatedBoards, RefusesABadNewIdAndReportsABoardThatDoesNotTakeIt) {
                     3,
                     "\nERROR: Relay board 2 did not take the ID \"NEWID\"!\n"});
   EXPECT_EQ(world.Device(2)["relay"]["boardId"], "ABCDE");
+}
+
+// An ID that "ID=" reads as a board number would choose another board: set-id refuses it
+// before anything is sent, and a board that holds one already is never chosen by it while
+// its number means another board.
+TEST(SimulatedBoards, NeverTakesAnIdThatReadsAsANumberForAnotherBoard) {
+  const World world("same-id.json");
+  for (const std::string numeric :
+       {"x0001", "X0001", "$0001", "+0001", " 0001", "0x001", "00001"}) {
+    SCOPED_TRACE(numeric);
+    const test::ProcessResult result = world.Run({"set-id", numeric, "ID=2"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, Native("\n    ERROR: The ID \"" + numeric +
+                                    "\" is not valid: ID= would read it as board number 1!\n"));
+  }
+  EXPECT_EQ(world.Device(2)["relay"]["boardId"], "ABCDE");
+  EXPECT_EQ(world.Counter(2, "setFeature"), 0);
+
+  // Shipped with such an ID, or given it by another program.
+  world.Patch(2, {{"relay", {{"boardId", "x0001"}}}});
+  world.Patch(3, {{"relay", {{"boardId", "00003"}}}});
+  ExpectRun(world, {{"ID=x0001", "ON=ALL"},
+                    2,
+                    "\nERROR: \"x0001\" is both a board number and the ID of a relay board; "
+                    "give its path instead:\n    board 1 (number 1): " +
+                        world.DevicePath(1) +
+                        "\n    board 2 (ID \"x0001\"): " + world.DevicePath(2) + "\n"});
+  for (const int id : {1, 2, 3}) {
+    EXPECT_EQ(world.Counter(id, "setFeature"), 0) << id;
+  }
+  // Its path still chooses it; a number whose board holds it as its ID means that board.
+  ExpectRun(world, {{"ID=" + world.DevicePath(2), "ON=1"}, 0, "\n    Status: 01\n"});
+  ExpectRun(world, {{"ID=00003", "ON=2"}, 0, "\n    Status: 02\n"});
+  EXPECT_EQ(world.RelayState(1), 0x00);
+  EXPECT_EQ(world.RelayState(2), 0x01);
+  EXPECT_EQ(world.RelayState(3), 0x02);
+}
+
+// The write went out but the board could not be read back: the ID may well have been
+// taken, so the tool says it could not check rather than that the board refused.
+TEST(SimulatedBoards, TellsAnIdThatWasSentButNotCheckedFromOneRefused) {
+  const World world("same-id.json");
+  world.Patch(2, {{"faults", {{"getFeature", {{"from", 2}}}}}});
+  const test::ProcessResult result = world.Run({"set-id", "NEWID", "ID=2"});
+  EXPECT_EQ(result.exitStatus, 5);
+  EXPECT_EQ(result.output,
+            Native("\nERROR: Relay board 2 was sent the ID \"NEWID\", but its ID could not be "
+                   "read back to check it!\n    \"Quorvel list\" shows the ID it holds.\n"));
+  EXPECT_EQ(world.Device(2)["relay"]["boardId"], "NEWID");
 }
 
 // A board that answers but keeps another ID than the one sent: read back, status 3.

@@ -72,13 +72,15 @@ quorvel state --JSON |ID=
 quorvel state --json ID=Q|QAAMZ
 quorvel set-id |
 quorvel set-id NEWID |ID=
-quorvel set-id NEWID ID=|1 2 3 4 5 A\ B\$C QAAMZ
+quorvel set-id NEWID ID=|0x1G2 1 2 3 4 5 6 7 8 A\ B\$C QAAMZ
 quorvel --version |
-quorvel ID=|1 2 3 4 5 A\ B\$C QAAMZ
+quorvel ID=|0x1G2 1 2 3 4 5 6 7 8 A\ B\$C QAAMZ
 quorvel id=Q|QAAMZ
 quorvel ID=q|
 quorvel ID=A|A\ B\$C
 quorvel ID=H|
+quorvel ID=0|0x1G2
+quorvel ID=x|
 quorvel ON=1 ID=4|4
 CASES
 

@@ -1,9 +1,10 @@
 # shellcheck shell=dash disable=SC2154 # tool, the board programs and plug come from /init
 # Sourced by the lab's /init when the tool is in the guest: the tool's board commands on two
 # boards with IDs of their own, one on uhid and one on the real USB HID driver through
-# USB/IP. A board chosen by its ID and by its device path, `list` and `state` (reads only),
-# two boards with one ID, and `set-id`, each checked against both boards' own logs of the
-# requests on the wire and their state files (relay state and ID, BoardStateFile.h).
+# USB/IP. A board chosen by its ID, by its device path and by a link to its node, `list` and
+# `state` (reads only), two boards with one ID, and `set-id`, each checked against both
+# boards' own logs of the requests on the wire and their state files (relay state and ID,
+# BoardStateFile.h).
 # The JSON of `list --json` and `state --json` is read with jq when run.sh found it on the
 # host (/opt/jq/jq); without it those checks are left out with a note.
 
@@ -66,6 +67,32 @@ board_commands_checks() {
     Status: 02" ] && [ "$a_model" = "02 QLAB1" ] && [ "$a_sets" -gt 0 ] &&
     [ "$b_model" = "05 QLAB2" ] && [ "$b_sets" = 0 ]
   check $? "ID=$a (the uhid board's path) switches that board alone"
+
+  # A stable name by USB port, the link a udev rule's SYMLINK+= makes (the guest runs no udev
+  # daemon), and the node spelled other ways: each leads to the USB board alone.
+  mkdir -p /dev/relay
+  ln -sf "../${b#/dev/}" /dev/relay/usb-port-1
+  board_commands_run ID=/dev/relay/usb-port-1 ON=1
+  [ $status = 0 ] && [ "$out" = "
+    Status: 05" ] && [ "$b_sets" -gt 0 ] && [ "$a_sets" = 0 ]
+  check $? "ID=/dev/relay/usb-port-1 (a link to the USB board's node) switches that board alone"
+  board_commands_run ID=/dev//"${b#/dev/}" ON=1
+  [ $status = 0 ] && [ "$b_sets" -gt 0 ] && [ "$a_sets" = 0 ]
+  check $? "ID=/dev//${b#/dev/} (a repeated slash) switches the USB board alone"
+  cd /dev/relay || return
+  board_commands_run ID=../"${b#/dev/}" ON=1
+  cd / || return
+  [ $status = 0 ] && [ "$b_sets" -gt 0 ] && [ "$a_sets" = 0 ]
+  check $? "ID=../${b#/dev/} from /dev/relay (a relative path) switches the USB board alone"
+  board_commands_run ID=/dev/relay/nothing ON=1
+  [ $status = 2 ] && [ "$out" = "
+ERROR: No relay board has the path \"/dev/relay/nothing\"!" ] && [ "$a_sets" = 0 ] &&
+    [ "$b_sets" = 0 ]
+  check $? "ID=/dev/relay/nothing: no board has that path, status 2, nothing switched"
+  # An ID that ID= would read as board number 1 is refused before anything is sent.
+  board_commands_run set-id 00001 ID=QLAB2
+  [ $status = 1 ] && [ "$b_model" = "05 QLAB2" ] && [ "$a_sets" = 0 ] && [ "$b_sets" = 0 ]
+  check $? "set-id 00001: refused, status 1, nothing sent"
 
   # Listing and state: reads only.
   board_commands_run list
