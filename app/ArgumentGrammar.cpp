@@ -51,47 +51,6 @@ void WriteInvalidArgument(Console& Output, std::u16string_view Argument) {
                    u"\" is not valid!");
 }
 
-std::u16string UpperCaseAscii(std::u16string_view text) {
-  std::u16string upper(text);
-  for (char16_t& c : upper) {
-    if (c >= u'a' && c <= u'z') {
-      c = static_cast<char16_t>(c - u'a' + u'A');
-    }
-  }
-  return upper;
-}
-
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() && UpperCaseAscii(a) == UpperCaseAscii(b);
-}
-
-bool StartsWithIgnoringAsciiCase(std::u16string_view text, std::u16string_view prefix) {
-  return text.size() >= prefix.size() &&
-         EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
-}
-
-std::optional<std::uint8_t> NumStrToByte(std::u16string_view Text) {
-  std::int32_t value = 0;
-  if (!TryStrToInt(UpperCaseAscii(Text), value) || value < 0 || value > 0xFF) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint8_t>(value);
-}
-
-std::optional<std::uint8_t> BinStrToByte(std::u16string_view Text) {
-  if (Text.empty() || Text.size() > 8) {
-    return std::nullopt;
-  }
-  unsigned value = 0;
-  for (const char16_t c : Text) {
-    if (c != u'0' && c != u'1') {
-      return std::nullopt;
-    }
-    value = (value << 1) | static_cast<unsigned>(c - u'0');
-  }
-  return static_cast<std::uint8_t>(value);
-}
-
 bool ParseID(std::u16string_view A, TRelayRequest& Request) {
   constexpr std::u16string_view kKeyword = u"ID=";
   if (!Contains(A, kKeyword)) {

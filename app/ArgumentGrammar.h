@@ -8,11 +8,10 @@
 #include <string_view>
 
 #include "app/Console.h"
-#include "relay/RelayRequest.h"
+#include "app/RelayRequest.h"
+#include "relay/ValueReaders.h"
 
 namespace quorvel::app {
-
-using relay::TRelayRequest;
 
 // Reads the arguments (without the program path) left to right into Request,
 // after setting its ID to 1. Returns false, having written the message, for a
@@ -33,15 +32,10 @@ bool ParseB(std::u16string_view A, TRelayRequest& Request);
 // The refusal of an argument that means nothing to the tool.
 void WriteInvalidArgument(Console& Output, std::u16string_view Argument);
 
-// The letters a to z as A to Z; every other character unchanged.
-std::u16string UpperCaseAscii(std::u16string_view text);
-// Equal, or starting with, when the letters a to z count as A to Z; nothing else is folded.
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);
-bool StartsWithIgnoringAsciiCase(std::u16string_view text, std::u16string_view prefix);
-
-// A number from 0 to 255 in any form TryStrToInt reads; no value otherwise.
-std::optional<std::uint8_t> NumStrToByte(std::u16string_view Text);
-// One to eight binary digits; no value otherwise.
-std::optional<std::uint8_t> BinStrToByte(std::u16string_view Text);
+using relay::BinStrToByte;
+using relay::EqualsIgnoringAsciiCase;
+using relay::NumStrToByte;
+using relay::StartsWithIgnoringAsciiCase;
+using relay::UpperCaseAscii;
 
 }  // namespace quorvel::app

@@ -5,15 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "app/RelayRequest.h"
 #include "relay/BoardDiscovery.h"
 #include "relay/RelayProtocol.h"
-#include "relay/RelayRequest.h"
 #include "relay/RelaySwitching.h"
 
 namespace quorvel::app {
 
 using relay::TBoardReading;
-using relay::TRelayRequest;
 using relay::TSwitchResult;
 
 // A board as the listing shows it.
@@ -59,7 +58,7 @@ class DiscoveredBoards final : public BoardSource {
     return static_cast<std::int32_t>(discovery_.RelayBoards().size());
   }
   TSwitchResult SwitchRelays(const TRelayRequest& Request) override {
-    return relay::SwitchRelays(Board(Request.ID), Request);
+    return relay::SwitchRelays(Board(Request.ID), Request.Change());
   }
   TBoardInfo BoardInfo(std::int32_t Number) const override;
   TBoardReading ReadBoard(std::int32_t Number) override { return relay::ReadBoard(Board(Number)); }

@@ -53,7 +53,7 @@ std::u16string BoardJson(std::int32_t number, const TBoardInfo& info,
   std::u16string state = u"null";
   if (reading.ReadOk) {
     id = JsonString(ShownBoardId(reading.BoardId));
-    state = IntToStr(reading.State);
+    state = platform::Utf8ToUtf16(std::to_string(reading.State));
   }
   return u"{\"number\":" + IntToStr(number) + u",\"id\":" + id + u",\"relays\":" +
          IntToStr(info.Relays) + u",\"state\":" + state + u",\"path\":" + JsonString(info.Path) +
@@ -211,7 +211,7 @@ ExitStatus ListCommand(const std::vector<std::u16string>& all, Console& output,
     }
     const std::u16string id = reading.ReadOk ? ShownBoardId(reading.BoardId) : u"?????";
     const std::u16string state =
-        reading.ReadOk ? u"Status: " + ByteToHex(reading.State) : std::u16string(u"Status: ??");
+        reading.ReadOk ? u"Status: " + StateToHex(reading.State) : std::u16string(u"Status: ??");
     output.WriteLine(u"    " + IntToStr(number) + u"  " + id + u"  " + IntToStr(info.Relays) +
                      u"  " + state + u"  " + info.Path +
                      (reading.ReadOk ? u"" : u"  (the state cannot be read)"));

@@ -14,6 +14,7 @@
 #include "app/NumberConversion.h"
 #include "hid/LayerTypes.h"
 #include "platform/Utf.h"
+#include "relay/BoardModel.h"
 
 namespace quorvel::app {
 namespace {
@@ -81,7 +82,10 @@ ExitStatus RelayRoad(const std::vector<std::u16string>& original, Console& outpu
 TBoardInfo DiscoveredBoards::BoardInfo(std::int32_t Number) const {
   hid::THidDevice& board = Board(Number);
   TBoardInfo info;
-  info.Relays = relay::RelayCount(board.ProductName());
+  if (const relay::TBoardModel* model = relay::FindBoardModel(
+          board.ProductName(), board.Attributes().VendorID, board.Attributes().ProductID)) {
+    info.Relays = relay::RelayCount(*model, board.ProductName());
+  }
   if (board.PnPInfo() != nullptr) {
     info.Path = board.PnPInfo()->DevicePath();
   }
@@ -99,8 +103,8 @@ void DiscoveredBoards::CreateController() {
   }
 }
 
-std::u16string StatusLine(std::uint8_t State) {
-  return u"\r\n    Status: " + ByteToHex(State);
+std::u16string StatusLine(relay::TRelayMask State) {
+  return u"\r\n    Status: " + StateToHex(State);
 }
 
 int Run(const std::vector<std::u16string>& Args, Console& Output, BoardSource& Boards) {

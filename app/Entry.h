@@ -17,6 +17,6 @@ int Run(const std::vector<std::u16string>& Args, Console& Output);
 int Run(const std::vector<std::u16string>& Args, Console& Output, BoardSource& Boards);
 
 // The line that reports a board's relay state after switching.
-std::u16string StatusLine(std::uint8_t State);
+std::u16string StatusLine(relay::TRelayMask State);
 
 }  // namespace quorvel::app

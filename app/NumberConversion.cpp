@@ -1,81 +1,22 @@
 #include "app/NumberConversion.h"
 
-#include <cstddef>
 #include <string>
 
 #include "platform/Utf.h"
 
 namespace quorvel::app {
-namespace {
-
-int DigitValue(char16_t c, int radix) {
-  int value = -1;
-  if (c >= u'0' && c <= u'9') {
-    value = c - u'0';
-  } else if (c >= u'a' && c <= u'f') {
-    value = c - u'a' + 10;
-  } else if (c >= u'A' && c <= u'F') {
-    value = c - u'A' + 10;
-  }
-  return value < radix ? value : -1;
-}
-
-}  // namespace
-
-bool TryStrToInt(std::u16string_view Text, std::int32_t& Value) {
-  std::size_t i = 0;
-  while (i < Text.size() && Text[i] == u' ') {
-    ++i;
-  }
-  bool negative = false;
-  if (i < Text.size() && (Text[i] == u'+' || Text[i] == u'-')) {
-    negative = Text[i] == u'-';
-    ++i;
-  }
-  int radix = 10;
-  if (i < Text.size() && (Text[i] == u'$' || Text[i] == u'x' || Text[i] == u'X')) {
-    radix = 16;
-    ++i;
-  } else if (i + 1 < Text.size() && Text[i] == u'0' &&
-             (Text[i + 1] == u'x' || Text[i + 1] == u'X')) {
-    radix = 16;
-    i += 2;
-  }
-  if (i == Text.size()) {
-    return false;  // no digits at all
-  }
-
-  // Decimal allows one more on the negative side; hexadecimal any 32-bit pattern.
-  const std::uint64_t limit = radix == 16 ? 0xFFFFFFFFu : (negative ? 0x80000000u : 0x7FFFFFFFu);
-  std::uint64_t magnitude = 0;
-  for (; i < Text.size(); ++i) {
-    const int digit = DigitValue(Text[i], radix);
-    if (digit < 0) {
-      return false;
-    }
-    magnitude = magnitude * static_cast<std::uint64_t>(radix) + static_cast<std::uint64_t>(digit);
-    if (magnitude > limit) {
-      return false;
-    }
-  }
-
-  // Two's complement throughout: 0x80000000 reads as the lowest integer, and
-  // negating it keeps that pattern.
-  auto bits = static_cast<std::uint32_t>(magnitude);
-  if (negative) {
-    bits = 0u - bits;
-  }
-  Value = static_cast<std::int32_t>(bits);
-  return true;
-}
-
 std::u16string IntToStr(std::int32_t Value) {
   return platform::Utf8ToUtf16(std::to_string(Value));
 }
 
-std::u16string ByteToHex(std::uint8_t Value) {
+std::u16string StateToHex(relay::TRelayMask Value) {
   constexpr std::u16string_view kHexDigits = u"0123456789ABCDEF";
-  return {kHexDigits[Value >> 4], kHexDigits[Value & 0x0F]};
+  std::u16string hex;
+  do {
+    hex.insert(hex.begin(), kHexDigits[Value & 0x0F]);
+    Value >>= 4;
+  } while (Value != 0 || hex.size() < 2);
+  return hex;
 }
 
 }  // namespace quorvel::app

@@ -1,23 +1,22 @@
-// Text to integer, as the argument grammar reads numbers, and back.
+// Numbers as the tool shows them; and read, as every front reads them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "relay/RelayChange.h"
+#include "relay/ValueReaders.h"
+
 namespace quorvel::app {
 
-// Accepts leading blanks (spaces only), at most one sign, then either decimal
-// digits within the 32-bit signed range or a hexadecimal marker ("$", "x",
-// "X", "0x", "0X") and hexadecimal digits fitting in 32 bits; hexadecimal
-// values from 0x80000000 up are negative. Nothing may follow the digits.
-// Value is left untouched when the text is not a number.
-bool TryStrToInt(std::u16string_view Text, std::int32_t& Value);
+// Numbers are read as every front reads them.
+using relay::TryStrToInt;
 
 // Decimal text, as the messages show board numbers.
 std::u16string IntToStr(std::int32_t Value);
 
-// Two upper-case hexadecimal digits, as a relay state is shown.
-std::u16string ByteToHex(std::uint8_t Value);
+// Upper-case hexadecimal digits, two at least, as a relay state is shown.
+std::u16string StateToHex(relay::TRelayMask Value);
 
 }  // namespace quorvel::app

@@ -40,7 +40,7 @@ void SwitchBoard(benchmark::State& state, const std::vector<std::u16string>& arg
     return;
   }
   const int commandsBefore = SetFeatureCount(simulated.Sim(), board);
-  const relay::TSwitchResult first = relay::SwitchRelays(*device, request);
+  const relay::TSwitchResult first = relay::SwitchRelays(*device, request.Change());
   if (!first.Succeeded() || first.State != expectedState ||
       SetFeatureCount(simulated.Sim(), board) - commandsBefore != expectedCommands) {
     state.SkipWithError(
@@ -48,7 +48,7 @@ void SwitchBoard(benchmark::State& state, const std::vector<std::u16string>& arg
   }
   TLogTrimmer log(simulated.Sim());
   for (auto _ : state) {
-    const relay::TSwitchResult result = relay::SwitchRelays(*device, request);
+    const relay::TSwitchResult result = relay::SwitchRelays(*device, request.Change());
     if (!result.Succeeded()) {
       state.SkipWithError("a switching failed");
       break;

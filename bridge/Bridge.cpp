@@ -16,6 +16,7 @@
 #include "bridge/BridgeMessages.h"
 #include "platform/Utf.h"
 #include "relay/BoardDiscovery.h"
+#include "relay/BoardModel.h"
 #include "relay/RelayProtocol.h"
 #include "relay/RelaySwitching.h"
 
@@ -303,12 +304,16 @@ void TBridge::Refused(std::uint32_t DeviceId, const std::string& Why) {
 }
 
 bool TBridge::OnEnumerate(hid::THidDevice* HidDev, std::int32_t Idx) {
-  if (HidDev->IsCheckedOut() || !HidDev->IsPluggedIn() ||
-      !relay::IsRelayBoard(HidDev->ProductName())) {
+  if (HidDev->IsCheckedOut() || !HidDev->IsPluggedIn()) {
+    return true;
+  }
+  const relay::TBoardModel* model = relay::FindBoardModel(
+      HidDev->ProductName(), HidDev->Attributes().VendorID, HidDev->Attributes().ProductID);
+  if (model == nullptr) {
     return true;
   }
   const std::uint32_t deviceId = HidDev->PnPInfo()->DeviceID();
-  const int relays = relay::RelayCount(HidDev->ProductName());
+  const int relays = relay::RelayCount(*model, HidDev->ProductName());
   hid::THidDevice* board = nullptr;
   FController->CheckOutByIndex(board, Idx);
   if (board == nullptr) {
@@ -570,24 +575,12 @@ void TBridge::HandleCommand(const std::string& Topic, const std::string& Payload
     Refuse(Topic, parse.Error);
     return;
   }
-  const TRelayChange& change = *parse.Change;
-  std::uint8_t on = change.On;
-  std::uint8_t touched = change.Touched;
-  if (change.Toggle != 0) {
-    // The board's present state, not the one last published: another program
-    // may have switched it meanwhile.
-    const relay::TBoardReading present = relay::ReadBoard(*board.Device);
-    if (!present.ReadOk) {
-      Refuse(Topic, "the board's state cannot be read; nothing was switched");
-      return;
-    }
-    const std::uint8_t target = ApplyChange(present.State, change);
-    touched = static_cast<std::uint8_t>(change.Touched | change.Toggle);
-    on = static_cast<std::uint8_t>(target & touched);
-  }
-  const relay::TSwitchResult outcome = relay::SwitchRelays(
-      *board.Device, relay::TRelayRequest{0, static_cast<std::uint8_t>(on & touched), touched});
-  if (!outcome.Succeeded()) {
+  // A toggle flips the state the switch reads first, not the one last published: another
+  // program may have switched the board meanwhile.
+  const relay::TSwitchResult outcome = relay::SwitchRelays(*board.Device, *parse.Change);
+  if (!outcome.FirstReadOk) {
+    Refuse(Topic, "the board's state cannot be read; nothing was switched");
+  } else if (!outcome.Succeeded()) {
     Refuse(Topic, outcome.FinalReadOk ? "the board did not take every command"
                                       : "the board did not answer; its state is unknown");
   }

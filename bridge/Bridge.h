@@ -14,6 +14,7 @@
 
 #include "bridge/BridgeOptions.h"
 #include "hid/HidControllerClass.h"
+#include "relay/RelayChange.h"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -55,7 +56,7 @@ class TBridge {
   struct TBoard {
     hid::THidDevice* Device = nullptr;  // checked out
     int Relays = 8;
-    std::uint8_t State = 0;
+    relay::TRelayMask State = 0;
     bool StateKnown = false;
     bool Published = false;  // State went out since the last connect
   };
@@ -65,7 +66,7 @@ class TBridge {
     std::uint32_t DeviceId = 0;
     int Relays = 8;
     std::string Id;
-    std::uint8_t State = 0;
+    relay::TRelayMask State = 0;
   };
 
   // HID side.

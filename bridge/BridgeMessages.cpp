@@ -2,8 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/ArgumentGrammar.h"
 #include "relay/RelayProtocol.h"
+#include "relay/ValueReaders.h"
 
 namespace quorvel::bridge {
 namespace {
@@ -21,16 +21,6 @@ std::string Join(std::string_view Prefix, std::string_view Level1, std::string_v
   return topic;
 }
 
-std::string UpperAscii(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
-    }
-  }
-  return upper;
-}
-
 bool IsPrintableAscii(std::string_view text) {
   for (const char c : text) {
     if (c < ' ' || c > '~') {
@@ -40,8 +30,8 @@ bool IsPrintableAscii(std::string_view text) {
   return true;
 }
 
-std::uint8_t BoardMask(int Relays) {
-  return relay::RelayMask(Relays);
+TRelayMask BoardMask(int Relays) {
+  return relay::AllRelaysMask(Relays);
 }
 
 TCommandParse Refused(std::string Error) {
@@ -102,18 +92,18 @@ TCommandParse ParseJsonMask(std::string_view Payload, int Relays) {
   if ((value & ~BoardMask(Relays)) != 0) {
     return Refused(MaskError(value, Relays));
   }
-  return {TRelayChange{static_cast<std::uint8_t>(value), BoardMask(Relays), 0}, {}};
+  return {relay::SetAll(value, Relays), {}};
 }
 
 // One ON=, OFF=, N= or B= form into Change.
 std::string ParseForm(std::string_view form, int Relays, TRelayChange& Change) {
-  const std::string upper = UpperAscii(form);
+  const std::string upper = relay::UpperCaseAscii(form);
   const std::string_view A = upper;
-  const std::uint8_t all = BoardMask(Relays);
+  const TRelayMask all = BoardMask(Relays);
   if (A.starts_with("ON=") || A.starts_with("OFF=")) {
     const bool on = A.starts_with("ON=");
     const std::string_view list = A.substr(on ? 3 : 4);
-    std::uint8_t named = 0;
+    TRelayMask named = 0;
     if (list == "ALL") {
       named = all;
     } else {
@@ -122,25 +112,27 @@ std::string ParseForm(std::string_view form, int Relays, TRelayChange& Change) {
         if (n == 0) {
           return RelayError(piece, Relays);
         }
-        named = static_cast<std::uint8_t>(named | (1u << (n - 1)));
+        named |= relay::RelayMaskBit(n);
       }
     }
-    Change.Touched |= named;
-    Change.On = static_cast<std::uint8_t>(on ? Change.On | named : Change.On & ~named);
+    if (on) {
+      Change.SwitchOn(named);
+    } else {
+      Change.SwitchOff(named);
+    }
     return {};
   }
   if (A.starts_with("N=") || A.starts_with("B=")) {
     const std::u16string value(A.begin() + 2, A.end());
     const std::optional<std::uint8_t> mask =
-        A[0] == 'N' ? app::NumStrToByte(value) : app::BinStrToByte(value);
+        A[0] == 'N' ? relay::NumStrToByte(value) : relay::BinStrToByte(value);
     if (!mask) {
       return "\"" + std::string(form) + "\" has no usable mask";
     }
     if ((*mask & ~all) != 0) {
       return MaskError(*mask, Relays);
     }
-    Change.On = *mask;
-    Change.Touched = all;
+    Change = relay::SetAll(*mask, Relays);
     return {};
   }
   return "\"" + std::string(form) + "\" is not a command (ON=, OFF=, N=, B= or a JSON mask)";
@@ -223,18 +215,19 @@ TCommandParse ParseRelayCommand(std::string_view Payload, int Relay, int Relays)
   if (Relay < 1 || Relay > Relays) {
     return Refused(RelayError(std::to_string(Relay), Relays));
   }
-  const auto bit = static_cast<std::uint8_t>(1u << (Relay - 1));
-  const std::string command = UpperAscii(Payload);
+  const TRelayMask bit = relay::RelayMaskBit(Relay);
+  const std::string command = relay::UpperCaseAscii(Payload);
+  TRelayChange change;
   if (command == "ON") {
-    return {TRelayChange{bit, bit, 0}, {}};
+    change.SwitchOn(bit);
+  } else if (command == "OFF") {
+    change.SwitchOff(bit);
+  } else if (command == "TOGGLE") {
+    change.Flip(bit);
+  } else {
+    return Refused("a relay takes ON, OFF or TOGGLE");
   }
-  if (command == "OFF") {
-    return {TRelayChange{0, bit, 0}, {}};
-  }
-  if (command == "TOGGLE") {
-    return {TRelayChange{0, 0, bit}, {}};
-  }
-  return Refused("a relay takes ON, OFF or TOGGLE");
+  return {change, {}};
 }
 
 TCommandParse ParseBoardCommand(std::string_view Payload, int Relays) {
@@ -272,7 +265,7 @@ std::string RelayPayload(bool On) {
   return On ? "ON" : "OFF";
 }
 
-std::string StateJson(std::uint8_t Mask, int Relays) {
+std::string StateJson(TRelayMask Mask, int Relays) {
   std::string json = "{\"mask\":" + std::to_string(Mask);
   for (int relay = 1; relay <= Relays; ++relay) {
     json +=

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "relay/RelayChange.h"
+
 namespace quorvel::bridge {
 
 // A payload longer than this is refused before it is read.
@@ -46,17 +48,9 @@ struct TCommandTopic {
 // No value for a topic that is not one of the command topics.
 std::optional<TCommandTopic> ParseCommandTopic(std::string_view Prefix, std::string_view Topic);
 
-// What a command asks: relays in Touched take their bit of On, relays in
-// Toggle flip. Bit k stands for relay k+1.
-struct TRelayChange {
-  std::uint8_t On = 0;
-  std::uint8_t Touched = 0;
-  std::uint8_t Toggle = 0;
-};
-// The state a change makes of the present one.
-constexpr std::uint8_t ApplyChange(std::uint8_t Present, const TRelayChange& Change) {
-  return static_cast<std::uint8_t>(((Present & ~Change.Touched) | Change.On) ^ Change.Toggle);
-}
+using relay::ApplyChange;
+using relay::TRelayChange;
+using relay::TRelayMask;
 
 // A parsed command, or why it is refused.
 struct TCommandParse {
@@ -70,15 +64,15 @@ TCommandParse ParseRelayCommand(std::string_view Payload, int Relay, int Relays)
 // every mask bit must lie on the board.
 TCommandParse ParseBoardCommand(std::string_view Payload, int Relays);
 
-// Whether relay Relay (1 to 8) is on in Mask.
-constexpr bool RelayOn(std::uint8_t Mask, int Relay) {
-  return ((static_cast<unsigned>(Mask) >> static_cast<unsigned>(Relay - 1)) & 1U) != 0;
+// Whether relay Relay is on in Mask.
+constexpr bool RelayOn(TRelayMask Mask, int Relay) {
+  return (Mask & relay::RelayMaskBit(Relay)) != 0;
 }
 
 // The retained payloads.
 std::string RelayPayload(bool On);  // ON / OFF
 // {"mask":5,"relay1":"ON","relay2":"OFF",...}, one entry per relay of the board.
-std::string StateJson(std::uint8_t Mask, int Relays);
+std::string StateJson(TRelayMask Mask, int Relays);
 // {"topic":"...","error":"..."}: what the error topic carries.
 std::string ErrorJson(std::string_view Topic, std::string_view Error);
 

@@ -67,11 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Require(platform::Utf16ToUtf8(again) == utf8);
 
     std::int32_t value = 0x5A5A5A5A;
-    if (!app::TryStrToInt(argument, value)) {
+    if (!relay::TryStrToInt(argument, value)) {
       Require(value == 0x5A5A5A5A);  // a refused text leaves the value alone
     }
-    (void)app::NumStrToByte(argument);
-    (void)app::BinStrToByte(argument);
+    (void)relay::NumStrToByte(argument);
+    (void)relay::BinStrToByte(argument);
   }
 
   app::TRelayRequest request;

@@ -5,6 +5,7 @@
 #include "platform/Hid.h"
 #include "platform/ModuleLoader.h"
 #include "platform/Trace.h"
+#include "relay/BoardModel.h"
 #include "relay/RelayProtocol.h"
 
 namespace quorvel::relay {
@@ -45,15 +46,16 @@ std::u16string DeviceLine(const std::u16string& ProductName, std::uint16_t Vendo
   return (marked ? u"  * " : u"    ") + Printable(ProductName);
 }
 
-bool IsRelayBoard(const std::u16string& ProductName) {
-  return ProductName.starts_with(kProductPrefix16);
+bool IsRelayBoard(const std::u16string& ProductName, std::uint16_t VendorID,
+                  std::uint16_t ProductID) {
+  return FindBoardModel(ProductName, VendorID, ProductID) != nullptr;
 }
 
 bool TBoardDiscovery::OnHidEnumerate(hid::THidDevice* HidDev, std::int32_t Idx) {
   const std::u16string& product = HidDev->ProductName();
   FDeviceLines.push_back(
       DeviceLine(product, HidDev->Attributes().VendorID, HidDev->Attributes().ProductID));
-  if (IsRelayBoard(product)) {
+  if (IsRelayBoard(product, HidDev->Attributes().VendorID, HidDev->Attributes().ProductID)) {
     hid::THidDevice* board = nullptr;
     // Every device enumerated here is fresh or was just checked back in.
     if (FHidController->CheckOutByIndex(board, Idx) && board != nullptr) {

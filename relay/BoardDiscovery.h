@@ -51,7 +51,8 @@ class TBoardDiscovery {
 // A device's line in the listing; control characters of the name show as U+FFFD.
 std::u16string DeviceLine(const std::u16string& ProductName, std::uint16_t VendorID,
                           std::uint16_t ProductID);
-// Relay boards are the devices whose product name begins with the boards' prefix.
-bool IsRelayBoard(const std::u16string& ProductName);
+// Whether a device is a relay board of a family the service knows.
+bool IsRelayBoard(const std::u16string& ProductName, std::uint16_t VendorID,
+                  std::uint16_t ProductID);
 
 }  // namespace quorvel::relay

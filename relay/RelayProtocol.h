@@ -81,16 +81,6 @@ constexpr std::uint8_t RelayMask(int relays) {
   return relays >= kMaxRelays ? kAllRelays : static_cast<std::uint8_t>((1u << relays) - 1u);
 }
 
-// The relay count a board's product name announces: the digit behind the prefix, 1 to 8;
-// a board whose name has none counts as a board of eight.
-constexpr int RelayCount(std::u16string_view ProductName) {
-  if (ProductName.size() <= kProductPrefix16.size()) {
-    return kMaxRelays;
-  }
-  const int digit = ProductName[kProductPrefix16.size()] - u'0';
-  return digit >= 1 && digit <= kMaxRelays ? digit : kMaxRelays;
-}
-
 // What a board may take as its ID.
 constexpr bool IsBoardIdCharacter(char32_t c) {
   return c >= U' ' && c <= U'~';

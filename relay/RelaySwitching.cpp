@@ -90,14 +90,15 @@ TSwitchResult SetBoardId(hid::THidDevice& Board, const std::string& NewId) {
   return result;
 }
 
-TSwitchResult SwitchRelays(hid::THidDevice& Board, const TRelayRequest& Request) {
+TSwitchResult SwitchRelays(hid::THidDevice& Board, const TRelayChange& Change) {
   TSwitchResult result;
   Exchange exchange(Board, result);
   result.FirstReadOk = exchange.Read();
   if (!result.FirstReadOk) {
     return result;  // the present state is unknown: switching now could change any relay
   }
-  const std::uint8_t target = NewRelayState(exchange.State(), Request);
+  const auto target =
+      static_cast<std::uint8_t>(ApplyChange(exchange.State(), Change) & AllRelaysMask(kMaxRelays));
   result.CommandsOk = true;
   if (target == 0 || target == kAllRelays) {
     result.CommandsOk = exchange.Command(target == 0 ? CmdAllOff : CmdAllOn, 0);

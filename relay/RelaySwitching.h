@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "relay/RelayRequest.h"
+#include "relay/RelayChange.h"
 
 namespace quorvel::hid {
 class THidDevice;
@@ -17,7 +17,7 @@ struct TSwitchResult {
   bool FirstReadOk = false;
   bool CommandsOk = false;  // every command the board was sent took
   bool FinalReadOk = false;
-  std::uint8_t State = 0;
+  TRelayMask State = 0;
   // The failure was the platform refusing a board that opened without read
   // and write access: a permission problem, not a faulty board.
   bool AccessDenied = false;
@@ -25,18 +25,12 @@ struct TSwitchResult {
   bool Succeeded() const { return FirstReadOk && CommandsOk && FinalReadOk; }
 };
 
-// The new relay state: relays the request decides take its value, the others
-// keep the one the board reported.
-constexpr std::uint8_t NewRelayState(std::uint8_t Present, const TRelayRequest& Request) {
-  return static_cast<std::uint8_t>(Request.OnMask | (Present & ~Request.TouchedMask));
-}
-
 // One state read: the board's ID and relay state, meaningful only when ReadOk.
 struct TBoardReading {
   bool ReadOk = false;
   bool AccessDenied = false;  // as in TSwitchResult
   std::string BoardId;        // the five ID bytes as the board gave them
-  std::uint8_t State = 0;
+  TRelayMask State = 0;
 };
 
 // Reads the board's feature report once; sends nothing.
@@ -47,10 +41,10 @@ TBoardReading ReadBoard(hid::THidDevice& Board);
 // first read fails. Succeeded() only when the board reports the new ID afterwards.
 TSwitchResult SetBoardId(hid::THidDevice& Board, const std::string& NewId);
 
-// Reads the board's state, sends the commands that bring it to the requested
-// state and reads the state back. Nothing is sent when the first read fails;
-// a failed command does not stop the others, so every other relay still
-// reaches its requested state.
-TSwitchResult SwitchRelays(hid::THidDevice& Board, const TRelayRequest& Request);
+// Reads the board's state once, applies the change to it (a toggle flips the state just
+// read), sends the commands that bring the board there and reads the state back. Nothing
+// is sent when the first read fails; a failed command does not stop the others, so every
+// other relay still reaches its requested state.
+TSwitchResult SwitchRelays(hid::THidDevice& Board, const TRelayChange& Change);
 
 }  // namespace quorvel::relay

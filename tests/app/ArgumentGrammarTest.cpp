@@ -190,63 +190,6 @@ TEST(ParseArguments, StartsEveryRequestAtBoardOne) {
   EXPECT_EQ(request.ID, 1);
 }
 
-TEST(IgnoringAsciiCase, FoldsOnlyTheLetters) {
-  EXPECT_TRUE(EqualsIgnoringAsciiCase(u"--JSON", u"--json"));
-  EXPECT_TRUE(EqualsIgnoringAsciiCase(u"Set-Id", u"set-id"));
-  EXPECT_TRUE(StartsWithIgnoringAsciiCase(u"id=HURTM", u"ID="));
-  // Characters 32 apart from a letter's other case, which a blind subtraction would fold.
-  EXPECT_FALSE(EqualsIgnoringAsciiCase(u"\r\rjson", u"--json"));
-  EXPECT_FALSE(StartsWithIgnoringAsciiCase(u"ID]HURTM", u"ID="));
-  EXPECT_FALSE(EqualsIgnoringAsciiCase(u"list ", u"list"));
-  EXPECT_FALSE(StartsWithIgnoringAsciiCase(u"ID", u"ID="));
-}
-
-TEST(NumStrToByte, AcceptsZeroTo255InAnyNumberForm) {
-  const std::pair<std::u16string, std::optional<std::uint8_t>> cases[] = {
-      {u"195", 0xC3},
-      {u"0xc3", 0xC3},
-      {u"$C3", 0xC3},
-      {u"xc3", 0xC3},
-      {u"0", 0x00},
-      {u"255", 0xFF},
-      {u" +12", 12},
-      {u"256", std::nullopt},
-      {u"300", std::nullopt},
-      {u"-1", std::nullopt},
-      {u"$FFFFFFFF", std::nullopt},
-      {u"ABC", std::nullopt},
-      {u"", std::nullopt},
-      {u"12 ", std::nullopt},
-  };
-  for (const auto& [text, expected] : cases) {
-    SCOPED_TRACE(std::string(text.begin(), text.end()));
-    EXPECT_EQ(NumStrToByte(text), expected);
-  }
-}
-
-TEST(BinStrToByte, AcceptsOneToEightBinaryDigits) {
-  const std::pair<std::u16string, std::optional<std::uint8_t>> cases[] = {
-      {u"0", 0x00},
-      {u"1", 0x01},
-      {u"101", 0x05},
-      {u"11000011", 0xC3},
-      {u"00000000", 0x00},
-      {u"10000000", 0x80},
-      {u"", std::nullopt},
-      {u"2", std::nullopt},
-      {u"1.1", std::nullopt},
-      {u"111111111", std::nullopt},
-      {u"000000001", std::nullopt},
-      {u"1 ", std::nullopt},
-      {u"-1", std::nullopt},
-      {u"\uFF11", std::nullopt},
-  };
-  for (const auto& [text, expected] : cases) {
-    SCOPED_TRACE(std::string(text.begin(), text.end()));
-    EXPECT_EQ(BinStrToByte(text), expected);
-  }
-}
-
 TEST(RelayBit, OnlyOneToEightSelectARelay) {
   for (std::int32_t relay = 1; relay <= 8; ++relay) {
     EXPECT_EQ(RelayBit(relay), 1u << (relay - 1)) << relay;

@@ -16,7 +16,7 @@
 namespace quorvel::app {
 namespace {
 
-using relay::NewRelayState;
+using relay::ApplyChange;
 
 using test::BufferConsole;
 using test::ReadFixture;
@@ -248,7 +248,8 @@ TEST(Run, ShowsTheVersionWithoutScanning) {
   }
 }
 
-TEST(NewRelayState, TakesTheRequestedRelaysAndKeepsTheOthers) {
+// A request as the board service applies it.
+TEST(RelayRequest, TakesTheRequestedRelaysAndKeepsTheOthers) {
   struct StateCase {
     std::uint8_t present;
     TRelayRequest request;
@@ -263,7 +264,7 @@ TEST(NewRelayState, TakesTheRequestedRelaysAndKeepsTheOthers) {
       {0xFF, {.OnMask = 0x00, .TouchedMask = 0x81}, 0x7E},
   };
   for (const StateCase& c : cases) {
-    EXPECT_EQ(NewRelayState(c.present, c.request), c.expected) << int{c.present};
+    EXPECT_EQ(ApplyChange(c.present, c.request.Change()), c.expected) << int{c.present};
   }
 }
 

@@ -128,9 +128,12 @@ TEST_F(BridgeOnBroker, SwitchesByRelayAndByBoardOnTwoBoards) {
   client->Publish("t/QAAMZ/set", "B=01");
   ASSERT_TRUE(Until([&] { return client->Last("t/QAAMZ/1") == "ON"; }));
   EXPECT_EQ(RelayState("QAAMZ"), 0x01);
+  // A toggle reads the board once, before its commands, and once after.
+  const int reads = sim->Device(ids["QAAMZ"])["counters"]["getFeature"].get<int>();
   client->Publish("t/QAAMZ/1/set", "TOGGLE");
   ASSERT_TRUE(Until([&] { return client->Last("t/QAAMZ/1") == "OFF"; }));
   EXPECT_EQ(RelayState("QAAMZ"), 0x00);
+  EXPECT_EQ(sim->Device(ids["QAAMZ"])["counters"]["getFeature"].get<int>() - reads, 2);
 }
 
 TEST_F(BridgeOnBroker, PublishesTheStateReadBackNotTheOneAsked) {
