@@ -127,8 +127,22 @@ bool ParseB(std::u16string_view A, TRelayRequest& Request) {
 
 bool ParseArguments(std::span<const std::u16string> Arguments, TRelayRequest& Request,
                     Console& Output) {
+  return ParseArguments(Arguments, Request, Output, {});
+}
+
+bool ParseArguments(std::span<const std::u16string> Arguments, TRelayRequest& Request,
+                    Console& Output, std::span<const std::optional<std::int32_t>> Named) {
   Request.ID = 1;
-  for (const std::u16string& argument : Arguments) {
+  for (std::size_t i = 0; i < Arguments.size(); ++i) {
+    const std::u16string& argument = Arguments[i];
+    if (i < Named.size() && Named[i]) {
+      if (Arguments.size() == 1) {
+        Output.WriteLine(u"\r\n    ERROR: The argument \"ID=x\" cannot be used on its own!");
+        return false;
+      }
+      Request.ID = *Named[i];
+      continue;
+    }
     const std::u16string A = UpperCaseAscii(argument);
     // A word without a keyword is a typo or a habit ("status", "--help", "0N=1"): acting on
     // it would write the board's state back and report success. An empty argument is what

@@ -20,6 +20,10 @@ namespace quorvel::app {
 // are skipped.
 bool ParseArguments(std::span<const std::u16string> Arguments, TRelayRequest& Request,
                     Console& Output);
+// The same, where Named holds, per argument, the board an "ID=" argument named by its ID or
+// path (ChooseNamedBoards): such an argument chooses that board and means nothing else.
+bool ParseArguments(std::span<const std::u16string> Arguments, TRelayRequest& Request,
+                    Console& Output, std::span<const std::optional<std::int32_t>> Named);
 
 // Each handler inspects one upper-cased argument A and does nothing when its
 // keyword is absent. A false result means the keyword is there but its value

@@ -36,19 +36,15 @@ class ControllerScope {
 // Success when board Number exists; otherwise the message is written.
 ExitStatus CheckBoardNumber(std::int32_t Number, Console& Output, const BoardSource& Boards);
 
-// The board number "ID=" reads Value as, if it reads as one.
-std::optional<std::int32_t> BoardNumberOf(std::u16string_view Value);
+using relay::BoardNumberOf;
+using relay::HasBoardIdForm;
 
-// Whether Value has the form of a board's own ID: five printable ASCII characters.
-bool HasBoardIdForm(std::u16string_view Value);
-
-// "ID=" followed by a board's own five-character ID or its device path (as the system
-// resolves it: links, relative paths), in place of a number: the argument becomes
-// "ID=<number>". A number that some other board also holds as its ID is refused as
-// ambiguous. Boards are read only when a value has the form of an ID, so the usual
-// numbered forms exchange exactly what they always did. Success, or the status after the
-// message was written.
-ExitStatus ResolveBoardNames(std::vector<std::u16string>& Args, Console& Output,
+// The boards that "ID=" arguments name by their own ID or their device path, by the
+// argument's index (no value where the argument is no such name: a number stays the
+// grammar's). Success, or the status after the message was written: a value that is a
+// number and another board's ID, an ID several boards share, an ID or a path no board has.
+ExitStatus ChooseNamedBoards(const std::vector<std::u16string>& Args,
+                             std::vector<std::optional<std::int32_t>>& Named, Console& Output,
                              BoardSource& Boards);
 
 // The line that follows a board's failure when the system refused access to the board.

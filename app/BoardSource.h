@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/RelayRequest.h"
+#include "relay/BoardChoice.h"
 #include "relay/BoardDiscovery.h"
 #include "relay/RelayProtocol.h"
 #include "relay/RelaySwitching.h"
@@ -21,10 +23,8 @@ struct TBoardInfo {
   int Relays = relay::kMaxRelays;
 };
 
-class BoardSource {
+class BoardSource : public relay::TBoardList {
  public:
-  virtual ~BoardSource() = default;
-
   // Finds the HID devices present: the listing lines and the relay boards in
   // discovery order, board 1 first.
   virtual void CreateController() = 0;
@@ -32,7 +32,7 @@ class BoardSource {
   virtual void FreeController() noexcept = 0;
 
   virtual const std::vector<std::u16string>& DeviceLines() const = 0;
-  virtual std::int32_t BoardCount() const = 0;
+  std::int32_t BoardCount() const override = 0;
 
   // Applies the request to board Request.ID, which must lie in 1 to
   // BoardCount(), and tells how it went and the board's resulting state.
@@ -43,6 +43,13 @@ class BoardSource {
   virtual TBoardReading ReadBoard(std::int32_t /*Number*/) { return {}; }
   virtual TSwitchResult SetBoardId(std::int32_t /*Number*/, const std::string& /*NewId*/) {
     return {};
+  }
+
+  // What choosing a board by its ID or path needs.
+  std::u16string BoardPath(std::int32_t Number) const final { return BoardInfo(Number).Path; }
+  std::optional<std::string> ReadBoardId(std::int32_t Number) final {
+    const TBoardReading reading = ReadBoard(Number);
+    return reading.ReadOk ? std::optional(reading.BoardId) : std::nullopt;
   }
 };
 

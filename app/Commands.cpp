@@ -75,15 +75,21 @@ bool IsJsonSwitch(std::u16string_view argument) {
 // The board a command's arguments choose: "ID=" with a number, an ID or a path (board 1
 // without one); "--json" too when json is given. Empty arguments are skipped. Success, or
 // the status after the message was written.
-ExitStatus ChooseBoard(std::vector<std::u16string> args, bool* json, std::int32_t& number,
+ExitStatus ChooseBoard(const std::vector<std::u16string>& args, bool* json, std::int32_t& number,
                        Console& output, BoardSource& boards) {
-  if (const ExitStatus named = ResolveBoardNames(args, output, boards);
-      named != ExitStatus::Success) {
-    return named;
+  std::vector<std::optional<std::int32_t>> named;
+  if (const ExitStatus chosen = ChooseNamedBoards(args, named, output, boards);
+      chosen != ExitStatus::Success) {
+    return chosen;
   }
   TRelayRequest request;
   request.ID = 1;
-  for (const std::u16string& argument : args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::u16string& argument = args[i];
+    if (named[i]) {
+      request.ID = *named[i];
+      continue;
+    }
     if (argument.empty()) {
       continue;
     }

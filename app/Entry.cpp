@@ -58,16 +58,16 @@ ExitStatus ReportSwitching(const TSwitchResult& result, std::int32_t board, Cons
   return ExitStatus::BoardFailure;
 }
 
-ExitStatus RelayRoad(const std::vector<std::u16string>& original, Console& output,
+ExitStatus RelayRoad(const std::vector<std::u16string>& args, Console& output,
                      BoardSource& boards) {
   const ControllerScope controller(boards);
-  std::vector<std::u16string> args = original;
-  if (const ExitStatus named = ResolveBoardNames(args, output, boards);
-      named != ExitStatus::Success) {
-    return named;
+  std::vector<std::optional<std::int32_t>> named;
+  if (const ExitStatus chosen = ChooseNamedBoards(args, named, output, boards);
+      chosen != ExitStatus::Success) {
+    return chosen;
   }
   TRelayRequest request;
-  if (!ParseArguments(std::span(args).subspan(1), request, output)) {
+  if (!ParseArguments(std::span(args).subspan(1), request, output, std::span(named).subspan(1))) {
     return ExitStatus::BadArguments;
   }
   if (const ExitStatus board = CheckBoardNumber(request.ID, output, boards);

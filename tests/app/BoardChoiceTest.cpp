@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,15 +51,18 @@ class NamedBoards final : public BoardSource {
 
 struct Outcome {
   ExitStatus status;
-  std::string argument;  // the ID= argument after resolution
+  std::string argument;  // "ID=N" for board N chosen by name, the argument itself otherwise
   std::string output;
 };
 
 Outcome Resolve(NamedBoards& boards, const std::string& value) {
-  std::vector<std::u16string> args{u"ON=1", Utf8ToUtf16("ID=" + value)};
+  const std::vector<std::u16string> args{u"ON=1", Utf8ToUtf16("ID=" + value)};
+  std::vector<std::optional<std::int32_t>> named;
   test::BufferConsole output;
-  const ExitStatus status = ResolveBoardNames(args, output, boards);
-  return {status, Utf16ToUtf8(args[1]), output.Bytes()};
+  const ExitStatus status = ChooseNamedBoards(args, named, output, boards);
+  EXPECT_FALSE(named[0]);
+  const std::string argument = named[1] ? "ID=" + std::to_string(*named[1]) : Utf16ToUtf8(args[1]);
+  return {status, argument, output.Bytes()};
 }
 
 TEST(BoardChoice, ANumberThatABoardAlsoHoldsAsItsIdChoosesNothing) {
