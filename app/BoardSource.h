@@ -65,17 +65,21 @@ class DiscoveredBoards final : public BoardSource {
     return static_cast<std::int32_t>(discovery_.RelayBoards().size());
   }
   TSwitchResult SwitchRelays(const TRelayRequest& Request) override {
-    return relay::SwitchRelays(Board(Request.ID), Request.Change());
+    return relay::SwitchBoard(Board(Request.ID), Request.Change());
   }
-  TBoardInfo BoardInfo(std::int32_t Number) const override;
+  TBoardInfo BoardInfo(std::int32_t Number) const override {
+    const relay::TRelayBoard& board = discovery_.RelayBoards().at(Index(Number));
+    return {.Path = board.Path, .Relays = board.Relays};
+  }
   TBoardReading ReadBoard(std::int32_t Number) override { return relay::ReadBoard(Board(Number)); }
   TSwitchResult SetBoardId(std::int32_t Number, const std::string& NewId) override {
     return relay::SetBoardId(Board(Number), NewId);
   }
 
  private:
-  hid::THidDevice& Board(std::int32_t Number) const {
-    return *discovery_.RelayBoards().at(static_cast<std::size_t>(Number) - 1);
+  static std::size_t Index(std::int32_t Number) { return static_cast<std::size_t>(Number) - 1; }
+  relay::TRelayBoard& Board(std::int32_t Number) {
+    return discovery_.RelayBoards().at(Index(Number));
   }
 
   relay::TBoardDiscovery discovery_;

@@ -13,8 +13,8 @@
 #include "app/HelpText.h"
 #include "app/NumberConversion.h"
 #include "hid/LayerTypes.h"
+#include "platform/Trace.h"
 #include "platform/Utf.h"
-#include "relay/BoardModel.h"
 
 namespace quorvel::app {
 namespace {
@@ -79,21 +79,13 @@ ExitStatus RelayRoad(const std::vector<std::u16string>& args, Console& output,
 
 }  // namespace
 
-TBoardInfo DiscoveredBoards::BoardInfo(std::int32_t Number) const {
-  hid::THidDevice& board = Board(Number);
-  TBoardInfo info;
-  if (const relay::TBoardModel* model = relay::FindBoardModel(
-          board.ProductName(), board.Attributes().VendorID, board.Attributes().ProductID)) {
-    info.Relays = relay::RelayCount(*model, board.ProductName());
-  }
-  if (board.PnPInfo() != nullptr) {
-    info.Path = board.PnPInfo()->DevicePath();
-  }
-  return info;
-}
-
 void DiscoveredBoards::CreateController() {
   discovery_.CreateController();
+  // Without the platform's modules no device can be found: say why, rather than only that
+  // there is no board.
+  if (!discovery_.BindingFailure().empty()) {
+    platform::WriteErrorLine("ERROR: " + discovery_.BindingFailure());
+  }
   // Standard error: the tool's output on standard output stays as scripts expect it.
   for (const std::u16string& path : discovery_.SkippedDevices()) {
     const std::string line =

@@ -251,22 +251,22 @@ void TBridge::Rescan() {
 void TBridge::Adopt() {
   FRefusedNow.clear();
   FController->Enumerate();
-  const std::vector<TFound> found = std::exchange(FFound, {});
+  const std::vector<relay::TRelayBoard> found = std::exchange(FFound, {});
   std::map<std::string, int> holders;
-  for (const TFound& board : found) {
+  for (const relay::TRelayBoard& board : found) {
     ++holders[board.Id];
   }
   // Boards of one ID cannot be told apart by a command: serving either could switch the
   // wrong one (which comes first changes with plugging and restarts), so neither is served.
   FSharedIds.clear();
-  for (const TFound& board : found) {
+  for (const relay::TRelayBoard& board : found) {
     const auto served = FBoards.find(board.Id);
     if (holders[board.Id] == 1 && served == FBoards.end()) {
       Serve(board);
       continue;
     }
     if (served != FBoards.end()) {
-      hid::THidDevice* device = served->second.Device;
+      hid::THidDevice* device = served->second.Board.Device;
       ForgetBoard(board.Id, false);
       FController->CheckIn(device);
     }
@@ -304,19 +304,14 @@ void TBridge::Refused(std::uint32_t DeviceId, const std::string& Why) {
 }
 
 bool TBridge::OnEnumerate(hid::THidDevice* HidDev, std::int32_t Idx) {
-  if (HidDev->IsCheckedOut() || !HidDev->IsPluggedIn()) {
+  if (HidDev->IsCheckedOut() || !HidDev->IsPluggedIn() || !relay::RecogniseBoard(*HidDev)) {
     return true;
   }
-  const relay::TBoardModel* model = relay::FindBoardModel(
-      HidDev->ProductName(), HidDev->Attributes().VendorID, HidDev->Attributes().ProductID);
-  if (model == nullptr) {
-    return true;
-  }
-  const std::uint32_t deviceId = HidDev->PnPInfo()->DeviceID();
-  const int relays = relay::RelayCount(*model, HidDev->ProductName());
-  hid::THidDevice* board = nullptr;
-  FController->CheckOutByIndex(board, Idx);
-  if (board == nullptr) {
+  hid::THidDevice* device = nullptr;
+  FController->CheckOutByIndex(device, Idx);
+  std::optional<relay::TRelayBoard> board =
+      device != nullptr ? relay::RecogniseBoard(*device) : std::nullopt;
+  if (!board) {
     return true;
   }
   const relay::TBoardReading reading = relay::ReadBoard(*board);
@@ -324,23 +319,23 @@ bool TBridge::OnEnumerate(hid::THidDevice* HidDev, std::int32_t Idx) {
   if (!reading.ReadOk) {
     refusal =
         "cannot be read (error " + std::to_string(hid::PlatformLastError()) + "; permissions?)";
-  } else if (!IsTopicSafeBoardId(reading.BoardId)) {
-    refusal = "has the ID \"" + Printable(reading.BoardId) +
+  } else if (!IsTopicSafeBoardId(board->Id)) {
+    refusal = "has the ID \"" + Printable(board->Id) +
               "\", which cannot name a topic; give it another ID with the tool";
   }
   if (!refusal.empty()) {
-    Refused(deviceId, refusal);
-    FController->CheckIn(board);
+    Refused(board->DeviceId, refusal);
+    FController->CheckIn(device);
     return true;
   }
-  FFound.push_back({board, deviceId, relays, reading.BoardId, reading.State});
+  FFound.push_back(std::move(*board));
   return true;
 }
 
-void TBridge::Serve(const TFound& Found) {
+void TBridge::Serve(const relay::TRelayBoard& Found) {
   FWarned.erase(Found.DeviceId);
   TBoard& entry = FBoards[Found.Id];
-  entry = TBoard{Found.Device, Found.Relays, Found.State, true, false};
+  entry = TBoard{Found, false};
   Log("board " + Found.Id + " (" + std::to_string(Found.Relays) + " relays) arrived");
   PublishAvailability(Found.Id, true);
   PublishDiscovery(Found.Id, entry);
@@ -349,7 +344,7 @@ void TBridge::Serve(const TFound& Found) {
 
 void TBridge::OnUnplug(hid::THidDevice* HidDev) {
   for (auto& [id, board] : FBoards) {
-    if (board.Device == HidDev) {
+    if (board.Board.Device == HidDev) {
       const std::string gone = id;
       ForgetBoard(gone, true);
       break;
@@ -369,17 +364,18 @@ void TBridge::ForgetBoard(const std::string& Id, bool Unplugged) {
 void TBridge::RefreshStates() {
   std::vector<std::string> renamed;
   for (auto& [id, board] : FBoards) {
-    const relay::TBoardReading reading = relay::ReadBoard(*board.Device);
+    const bool wasKnown = board.Board.StateKnown;
+    const relay::TRelayMask was = board.Board.State;
+    const relay::TBoardReading reading = relay::ReadBoard(board.Board);
     if (!reading.ReadOk) {
-      continue;  // a board that left goes with the next scan
+      board.Board.StateKnown = wasKnown;  // a board that left goes with the next scan
+      continue;
     }
-    if (reading.BoardId != id) {
+    if (board.Board.Id != id) {
       renamed.push_back(id);  // given another ID meanwhile, by the tool
       continue;
     }
-    if (!board.StateKnown || reading.State != board.State) {
-      board.State = reading.State;
-      board.StateKnown = true;
+    if (!wasKnown || board.Board.State != was) {
       board.Published = false;
     }
     if (!board.Published) {
@@ -387,7 +383,7 @@ void TBridge::RefreshStates() {
     }
   }
   for (const std::string& id : renamed) {
-    hid::THidDevice* device = FBoards[id].Device;
+    hid::THidDevice* device = FBoards[id].Board.Device;
     ForgetBoard(id, false);
     FController->CheckIn(device);
   }
@@ -485,16 +481,17 @@ void TBridge::Publish(const std::string& Topic, const std::string& Payload, bool
   }
 }
 
-void TBridge::PublishBoard(const std::string& Id, TBoard& Board) {
-  if (!Board.StateKnown || !FConnected) {
+void TBridge::PublishBoard(const std::string& Id, TBoard& Entry) {
+  const relay::TRelayBoard& board = Entry.Board;
+  if (!board.StateKnown || !FConnected) {
     return;
   }
-  Publish(BoardStateTopic(FOptions.Prefix, Id), StateJson(Board.State, Board.Relays), true);
-  for (int relay = 1; relay <= Board.Relays; ++relay) {
-    Publish(RelayStateTopic(FOptions.Prefix, Id, relay), RelayPayload(RelayOn(Board.State, relay)),
+  Publish(BoardStateTopic(FOptions.Prefix, Id), StateJson(board.State, board.Relays), true);
+  for (int relay = 1; relay <= board.Relays; ++relay) {
+    Publish(RelayStateTopic(FOptions.Prefix, Id, relay), RelayPayload(RelayOn(board.State, relay)),
             true);
   }
-  Board.Published = true;
+  Entry.Published = true;
 }
 
 void TBridge::PublishAvailability(const std::string& Id, bool Online) {
@@ -502,14 +499,15 @@ void TBridge::PublishAvailability(const std::string& Id, bool Online) {
           true);
 }
 
-void TBridge::PublishDiscovery(const std::string& Id, const TBoard& Board) {
+void TBridge::PublishDiscovery(const std::string& Id, const TBoard& Entry) {
   if (!FOptions.Discovery) {
     return;
   }
   // Kept while a board is away: its entities show unavailable, not deleted.
-  for (int relay = 1; relay <= Board.Relays; ++relay) {
+  const int relays = Entry.Board.Relays;
+  for (int relay = 1; relay <= relays; ++relay) {
     Publish(DiscoveryTopic(FOptions.DiscoveryPrefix, FOptions.Prefix, Id, relay),
-            DiscoveryConfig(FOptions.Prefix, Id, relay, Board.Relays), true);
+            DiscoveryConfig(FOptions.Prefix, Id, relay, relays), true);
   }
 }
 
@@ -562,7 +560,8 @@ void TBridge::HandleCommand(const std::string& Topic, const std::string& Payload
     Refuse(Topic, "no board with the ID \"" + command->BoardId + "\" is present");
     return;
   }
-  TBoard& board = found->second;
+  TBoard& entry = found->second;
+  relay::TRelayBoard& board = entry.Board;
   if (!command->RelayValid) {
     Refuse(Topic, "relay \"" + command->RelayText + "\" is not a relay of this board (1 to " +
                       std::to_string(board.Relays) + ")");
@@ -577,7 +576,7 @@ void TBridge::HandleCommand(const std::string& Topic, const std::string& Payload
   }
   // A toggle flips the state the switch reads first, not the one last published: another
   // program may have switched the board meanwhile.
-  const relay::TSwitchResult outcome = relay::SwitchRelays(*board.Device, *parse.Change);
+  const relay::TSwitchResult outcome = relay::SwitchBoard(board, *parse.Change);
   if (!outcome.FirstReadOk) {
     Refuse(Topic, "the board's state cannot be read; nothing was switched");
   } else if (!outcome.Succeeded()) {
@@ -585,10 +584,8 @@ void TBridge::HandleCommand(const std::string& Topic, const std::string& Payload
                                       : "the board did not answer; its state is unknown");
   }
   if (outcome.FinalReadOk) {
-    board.State = outcome.State;
-    board.StateKnown = true;
-    board.Published = false;
-    PublishBoard(command->BoardId, board);
+    entry.Published = false;
+    PublishBoard(command->BoardId, entry);
   }
 }
 

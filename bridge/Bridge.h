@@ -14,7 +14,7 @@
 
 #include "bridge/BridgeOptions.h"
 #include "hid/HidControllerClass.h"
-#include "relay/RelayChange.h"
+#include "relay/RelayBoard.h"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -54,19 +54,8 @@ class TBridge {
 
  private:
   struct TBoard {
-    hid::THidDevice* Device = nullptr;  // checked out
-    int Relays = 8;
-    relay::TRelayMask State = 0;
-    bool StateKnown = false;
-    bool Published = false;  // State went out since the last connect
-  };
-  // A board the current walk found and read, checked out until the walk is judged.
-  struct TFound {
-    hid::THidDevice* Device = nullptr;
-    std::uint32_t DeviceId = 0;
-    int Relays = 8;
-    std::string Id;
-    relay::TRelayMask State = 0;
+    relay::TRelayBoard Board;  // its device checked out
+    bool Published = false;    // its state went out since the last connect
   };
 
   // HID side.
@@ -76,7 +65,7 @@ class TBridge {
   void OnCreateError(hid::THidDeviceController* Controller, hid::THidPnPInfo* PnPInfo,
                      bool& Handled, bool& RetryCreate);
   void Refused(std::uint32_t DeviceId, const std::string& Why);
-  void Serve(const TFound& Found);
+  void Serve(const relay::TRelayBoard& Found);
   void Rescan();
   void Adopt();
   void RefreshStates();
@@ -89,9 +78,9 @@ class TBridge {
   void OnDisconnect(int Rc);
   void OnMessage(const mosquitto_message& Message);
   void Publish(const std::string& Topic, const std::string& Payload, bool Retain);
-  void PublishBoard(const std::string& Id, TBoard& Board);
+  void PublishBoard(const std::string& Id, TBoard& Entry);
   void PublishAvailability(const std::string& Id, bool Online);
-  void PublishDiscovery(const std::string& Id, const TBoard& Board);
+  void PublishDiscovery(const std::string& Id, const TBoard& Entry);
   void Refuse(const std::string& Topic, const std::string& Error);
   void HandleCommand(const std::string& Topic, const std::string& Payload, bool Retained);
 
@@ -103,12 +92,12 @@ class TBridge {
   TBridgeOptions FOptions;
   std::string FPassword;
   std::unique_ptr<hid::THidDeviceController> FController;
-  std::map<std::string, TBoard> FBoards;  // by board ID
-  std::set<std::uint32_t> FWarned;        // PnP device IDs refused, told once
-  std::set<std::uint32_t> FRefusedNow;    // those refused by the current walk
-  std::vector<TFound> FFound;             // of the current walk
-  std::set<std::string> FSharedIds;       // held by two boards or more: neither is served
-  std::set<std::u16string> FSkipped;      // paths of devices that cannot be identified, told
+  std::map<std::string, TBoard> FBoards;   // by board ID
+  std::set<std::uint32_t> FWarned;         // PnP device IDs refused, told once
+  std::set<std::uint32_t> FRefusedNow;     // those refused by the current walk
+  std::vector<relay::TRelayBoard> FFound;  // found and read by the current walk, checked out
+  std::set<std::string> FSharedIds;        // held by two boards or more: neither is served
+  std::set<std::u16string> FSkipped;       // paths of devices that cannot be identified, told
   mosquitto* FMosq = nullptr;
   bool FConnected = false;
   bool FConnecting = false;

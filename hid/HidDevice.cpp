@@ -6,6 +6,7 @@
 #include "hid/HidDeviceReadThread.h"
 #include "hid/MainThread.h"
 #include "platform/Hid.h"
+#include "platform/ModuleLoader.h"
 #include "platform/PlatformKernel.h"
 
 namespace quorvel::hid {
@@ -27,6 +28,14 @@ bool InRange(int32_t value, int32_t low, int32_t high) {
 
 uint32_t PlatformLastError() {
   return ::GetLastError();
+}
+
+std::string PlatformBindingFailure() {
+  if (platform::HidBound()) {
+    return {};
+  }
+  std::string why = platform::ModuleFailure();
+  return why.empty() ? "The platform modules could not be bound" : why;
 }
 
 void TDeviceHandle::Reset(HANDLE handle) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "hid/HidEvents.h"
 #include "hid/HidPnPInfo.h"
@@ -42,6 +43,10 @@ class TDeviceHandle {
 // The platform's last error on the calling thread (ERROR_ACCESS_DENIED, …), for a
 // program after a device operation returned false.
 uint32_t PlatformLastError();
+
+// Why the platform's HID modules could not be bound (the module and the loader's reason),
+// or empty when they were: without them no device can be found.
+std::string PlatformBindingFailure();
 
 class THidDevice {
  public:

@@ -2,9 +2,7 @@
 
 #include <string_view>
 
-#include "platform/Hid.h"
-#include "platform/ModuleLoader.h"
-#include "platform/Trace.h"
+#include "hid/HidDevice.h"
 #include "relay/BoardModel.h"
 #include "relay/RelayProtocol.h"
 
@@ -46,20 +44,17 @@ std::u16string DeviceLine(const std::u16string& ProductName, std::uint16_t Vendo
   return (marked ? u"  * " : u"    ") + Printable(ProductName);
 }
 
-bool IsRelayBoard(const std::u16string& ProductName, std::uint16_t VendorID,
-                  std::uint16_t ProductID) {
-  return FindBoardModel(ProductName, VendorID, ProductID) != nullptr;
-}
-
 bool TBoardDiscovery::OnHidEnumerate(hid::THidDevice* HidDev, std::int32_t Idx) {
   const std::u16string& product = HidDev->ProductName();
   FDeviceLines.push_back(
       DeviceLine(product, HidDev->Attributes().VendorID, HidDev->Attributes().ProductID));
-  if (IsRelayBoard(product, HidDev->Attributes().VendorID, HidDev->Attributes().ProductID)) {
+  if (RecogniseBoard(*HidDev)) {
     hid::THidDevice* board = nullptr;
     // Every device enumerated here is fresh or was just checked back in.
     if (FHidController->CheckOutByIndex(board, Idx) && board != nullptr) {
-      FRelayBoards.push_back(board);
+      if (std::optional<TRelayBoard> record = RecogniseBoard(*board)) {
+        FRelayBoards.push_back(std::move(*record));
+      }
     }
   }
   return true;
@@ -69,8 +64,8 @@ void TBoardDiscovery::OnHidDeviceChange(hid::TLayerComponent* /*Sender*/) {
   // Freeing a checked-out board that is still present puts a checked-in
   // object for it back into the list, so the enumeration below finds it again.
   // The layer lets the application delete devices it checked out.
-  for (hid::THidDevice* board : FRelayBoards) {
-    delete board;
+  for (const TRelayBoard& board : FRelayBoards) {
+    delete board.Device;
   }
   FRelayBoards.clear();
   FDeviceLines.clear();
@@ -87,13 +82,7 @@ void TBoardDiscovery::OnHidDeviceCreateError(hid::THidDeviceController* /*Contro
 
 void TBoardDiscovery::CreateController() {
   FHidController = std::make_unique<hid::THidDeviceController>();
-  // Without the platform's modules no device can be found: say why, rather than only
-  // that there is no board.
-  if (!platform::HidBound()) {
-    const std::string why = platform::ModuleFailure();
-    platform::WriteErrorLine("ERROR: " +
-                             (why.empty() ? "The platform modules could not be bound" : why));
-  }
+  bindingFailure_ = hid::PlatformBindingFailure();
   FDeviceLines.clear();
   skippedDevices_.clear();
   FHidController->SetOnDeviceCreateError(

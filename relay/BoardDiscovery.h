@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hid/HidControllerClass.h"
+#include "relay/RelayBoard.h"
 
 namespace quorvel::relay {
 
@@ -28,8 +29,13 @@ class TBoardDiscovery {
 
   hid::THidDeviceController* HidController() const { return FHidController.get(); }
   const std::vector<std::u16string>& DeviceLines() const { return FDeviceLines; }
-  // Board 1 first; borrowed from HidController.
-  const std::vector<hid::THidDevice*>& RelayBoards() const { return FRelayBoards; }
+  // Board 1 first; their devices are borrowed from HidController.
+  const std::vector<TRelayBoard>& RelayBoards() const { return FRelayBoards; }
+  std::vector<TRelayBoard>& RelayBoards() { return FRelayBoards; }
+
+  // Why no device can be found, when the platform's modules could not be bound; empty
+  // otherwise.
+  const std::string& BindingFailure() const { return bindingFailure_; }
 
   // The paths of the HID devices that could not be identified during the scans: they are
   // left out, so that one odd device does not keep the boards from being used.
@@ -44,15 +50,13 @@ class TBoardDiscovery {
  private:
   std::unique_ptr<hid::THidDeviceController> FHidController;
   std::vector<std::u16string> FDeviceLines;
-  std::vector<hid::THidDevice*> FRelayBoards;
+  std::vector<TRelayBoard> FRelayBoards;
   std::vector<std::u16string> skippedDevices_;
+  std::string bindingFailure_;
 };
 
 // A device's line in the listing; control characters of the name show as U+FFFD.
 std::u16string DeviceLine(const std::u16string& ProductName, std::uint16_t VendorID,
                           std::uint16_t ProductID);
-// Whether a device is a relay board of a family the service knows.
-bool IsRelayBoard(const std::u16string& ProductName, std::uint16_t VendorID,
-                  std::uint16_t ProductID);
 
 }  // namespace quorvel::relay
