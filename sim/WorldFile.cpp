@@ -35,10 +35,11 @@ namespace fs = std::filesystem;
 constexpr auto kLockWait = std::chrono::seconds(10);
 
 // The world file this process's world is bound to (Path empty while it is bound to
-// none), and its devices as this process read or last wrote them.
+// none), its devices as this process read or last wrote them, and its text then.
 struct TBinding {
   std::string Path;
   TJson Written;
+  std::string Text;
 };
 
 TBinding& Bound() {
@@ -287,22 +288,24 @@ std::string LinkTarget(const std::string& path) {
 
 enum class TRead { Done, Missing, Refused };
 
-// Reads and numbers the world in a file; a reason when it is missing or refused.
-TRead ReadWorld(const std::string& path, TWorldDescription& world, std::string& error) {
+TRead ReadText(const std::string& path, std::string& text, std::string& error) {
   std::ifstream in(FilePath(path), std::ios::binary);
   if (!in) {
     std::error_code failed;
     error = "cannot be read";
     return fs::exists(FilePath(path), failed) || failed ? TRead::Refused : TRead::Missing;
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  TJson json;
-  if (!ParseJson(text.str(), json, error) || !WorldFromJson(json, world, error) ||
-      !NumberDevices(world.Devices, error)) {
-    return TRead::Refused;
-  }
+  std::stringstream whole;
+  whole << in.rdbuf();
+  text = whole.str();
   return TRead::Done;
+}
+
+// The world a file's text describes, numbered; false and a reason when it is none.
+bool ParseWorld(const std::string& text, TWorldDescription& world, std::string& error) {
+  TJson json;
+  return ParseJson(text, json, error) && WorldFromJson(json, world, error) &&
+         NumberDevices(world.Devices, error);
 }
 
 // Under a lock held for the read, merge and write only, so that no write-back of
@@ -325,27 +328,31 @@ bool WriteBack(const TWorld& world, const std::unique_lock<std::mutex>& held, st
   if (!lock.Take(target + ".lock", error)) {
     return false;
   }
-  TWorldDescription file;
-  TJson devices;
-  std::vector<TLogEntry> merged;
-  switch (ReadWorld(target, file, error)) {
-    case TRead::Missing:  // removed since: written anew with the whole world
-      devices = own.Devices;
-      merged.assign(log.begin(), log.end());
-      break;
-    case TRead::Refused:
+  std::string text;
+  const auto read = ReadText(target, text, error);
+  if (read == TRead::Refused) {
+    error += "; the changes of this run are lost";
+    return false;
+  }
+  // Removed since, or as this process left it: the world as it is now.
+  TJson devices = own.Devices;
+  std::vector<TLogEntry> merged(log.begin(), log.end());
+  if (read == TRead::Done && text != bound.Text) {
+    TWorldDescription file;
+    if (!ParseWorld(text, file, error)) {
       error = "is no longer a valid world (" + error + "); the changes of this run are lost";
       return false;
-    case TRead::Done:
-      devices = DevicesToJson(file.Devices);
-      merged = std::move(file.Log);
-      MergeOwnChanges(own, devices, merged);
-      break;
+    }
+    devices = DevicesToJson(file.Devices);
+    merged = std::move(file.Log);
+    MergeOwnChanges(own, devices, merged);
   }
-  if (!WriteFileAtomically(target, WorldToText(devices, merged), error)) {
+  text = WorldToText(devices, merged);
+  if (!WriteFileAtomically(target, text, error)) {
     return false;
   }
   bound.Written = std::move(own.Devices);
+  bound.Text = std::move(text);
   return true;
 }
 
@@ -398,16 +405,18 @@ void LoadWorldFromEnvironment(TWorld& world) {
   }
   const std::string path = variable;
   RemoveStaleTemporaries(LinkTarget(path));
+  std::string text;
   TWorldDescription description;
   std::string error;
-  const bool read = ReadWorld(path, description, error) == TRead::Done;
+  const bool read =
+      ReadText(path, text, error) == TRead::Done && ParseWorld(text, description, error);
   auto lock = world.Lock();
   if (!read ||
       !world.Reset(lock, std::move(description.Devices), std::move(description.Log), error)) {
     Report(path, error + "; the simulated world is empty");
     return;
   }
-  Bound() = {path, DevicesToJson(world.Devices(lock))};
+  Bound() = {path, DevicesToJson(world.Devices(lock)), std::move(text)};
   lock.unlock();
   world.SetPersist(WriteBack);
 }
