@@ -37,15 +37,11 @@ bool Parse(const char* text, TJson& json, std::string& error) {
 }
 
 TJson WorldJson(const TWorld& world, const std::unique_lock<std::mutex>& lock) {
-  TJson devices = TJson::array();
-  for (const auto& device : world.Devices(lock)) {
-    devices.push_back(DeviceToJson(*device, /*withRuntime=*/true));
-  }
   TJson log = TJson::array();
   for (const auto& entry : world.Log(lock)) {
     log.push_back(LogEntryToJson(entry));
   }
-  return TJson{{"devices", devices}, {"log", log}};
+  return TJson{{"devices", DevicesToJson(world.Devices(lock), /*withRuntime=*/true)}, {"log", log}};
 }
 
 // Copies what a description holds into a device that is in use, keeping what only the

@@ -47,52 +47,8 @@ std::u16string Hex4(unsigned value) {
   return out;
 }
 
-}  // namespace
-
-TWorld& TWorld::Instance() {
-  // Deliberately never destroyed: modules may still call in while the process exits.
-  static TWorld* world = new TWorld;
-  return *world;
-}
-
-std::shared_ptr<TSimDevice> TWorld::Find(const std::unique_lock<std::mutex>&, int id) const {
-  for (const auto& device : devices_) {
-    if (device->Id == id) {
-      return device;
-    }
-  }
-  return nullptr;
-}
-
-bool TWorld::Reset(std::unique_lock<std::mutex>& lock,
-                   std::vector<std::shared_ptr<TSimDevice>> devices, std::vector<TLogEntry> log,
-                   std::string& error) {
-  std::vector<std::shared_ptr<TSimDevice>> numbered;
-  numbered.reserve(devices.size());
-  for (auto& device : devices) {
-    if (auto reason = Number(numbered, *device); !reason.empty()) {
-      error = "device " + std::to_string(numbered.size() + 1) + ": " + reason;
-      return false;
-    }
-    numbered.push_back(std::move(device));
-  }
-  for (auto& device : devices_) {
-    device->Removed = true;
-    UpdateReady(*device);
-  }
-  devices_ = std::move(numbered);
-  for (auto& device : devices_) {
-    device->Removed = false;
-  }
-  const auto kept = std::min(log.size(), kMaxLogEntries);
-  log_.assign(std::make_move_iterator(log.end() - static_cast<std::ptrdiff_t>(kept)),
-              std::make_move_iterator(log.end()));
-  Changed(lock);
-  return true;
-}
-
-std::string TWorld::Number(const std::vector<std::shared_ptr<TSimDevice>>& devices,
-                           TSimDevice& device) {
+// The ID, instance and default properties of a device about to join `devices`.
+std::string Number(const std::vector<std::shared_ptr<TSimDevice>>& devices, TSimDevice& device) {
   constexpr int kMaxId = std::numeric_limits<int>::max();
   constexpr std::uint32_t kMaxInstance = std::numeric_limits<std::uint32_t>::max();
   int maxId = 0;
@@ -139,6 +95,59 @@ std::string TWorld::Number(const std::vector<std::shared_ptr<TSimDevice>>& devic
   return {};
 }
 
+}  // namespace
+
+bool NumberDevices(std::vector<std::shared_ptr<TSimDevice>>& devices, std::string& error) {
+  std::vector<std::shared_ptr<TSimDevice>> numbered;
+  numbered.reserve(devices.size());
+  for (auto& device : devices) {
+    if (auto reason = Number(numbered, *device); !reason.empty()) {
+      error = "device " + std::to_string(numbered.size() + 1) + ": " + reason;
+      return false;
+    }
+    numbered.push_back(std::move(device));
+  }
+  devices = std::move(numbered);
+  return true;
+}
+
+TWorld& TWorld::Instance() {
+  // Deliberately never destroyed: modules may still call in while the process exits.
+  static TWorld* world = new TWorld;
+  return *world;
+}
+
+std::shared_ptr<TSimDevice> TWorld::Find(const std::unique_lock<std::mutex>&, int id) const {
+  for (const auto& device : devices_) {
+    if (device->Id == id) {
+      return device;
+    }
+  }
+  return nullptr;
+}
+
+bool TWorld::Reset(std::unique_lock<std::mutex>& lock,
+                   std::vector<std::shared_ptr<TSimDevice>> devices, std::vector<TLogEntry> log,
+                   std::string& error) {
+  if (!NumberDevices(devices, error)) {
+    return false;
+  }
+  for (auto& device : devices_) {
+    device->Removed = true;
+    UpdateReady(*device);
+  }
+  devices_ = std::move(devices);
+  for (auto& device : devices_) {
+    device->Removed = false;
+  }
+  const auto kept = std::min(log.size(), kMaxLogEntries);
+  log_.assign(std::make_move_iterator(log.end() - static_cast<std::ptrdiff_t>(kept)),
+              std::make_move_iterator(log.end()));
+  Changed(lock);
+  sinceSaved_ = {log_.size(), true, true};
+  return true;
+}
+
 int TWorld::Add(std::unique_lock<std::mutex>& lock, std::shared_ptr<TSimDevice> device,
                 std::string& error) {
   error = Number(devices_, *device);
@@ -167,6 +176,8 @@ bool TWorld::Remove(std::unique_lock<std::mutex>& lock, int id) {
 void TWorld::ClearLog(std::unique_lock<std::mutex>& lock) {
   log_.clear();
   Changed(lock);
+  sinceSaved_.Logged = 0;
+  sinceSaved_.LogReplaced = true;
 }
 
 void TWorld::Changed(std::unique_lock<std::mutex>&) {
@@ -187,6 +198,7 @@ void TWorld::SetPersist(TPersist persist) {
   auto lock = Lock();
   persist_ = std::move(persist);
   unsaved_ = false;  // the world is what was just read
+  sinceSaved_ = {};
 }
 
 bool TWorld::Save(const std::unique_lock<std::mutex>& lock, std::string& error) {
@@ -197,6 +209,7 @@ bool TWorld::Save(const std::unique_lock<std::mutex>& lock, std::string& error) 
     return false;
   }
   unsaved_ = false;
+  sinceSaved_ = {};
   return true;
 }
 
@@ -255,6 +268,7 @@ std::uint32_t TWorld::Finish(TSimDevice& device, TLogEntry entry) {
   while (log_.size() > kMaxLogEntries) {
     log_.pop_front();
   }
+  sinceSaved_.Logged = std::min(sinceSaved_.Logged + 1, kMaxLogEntries);
   UpdateReady(device);
   if (vanishedSincePublished_) {
     PublishDevices(devices_);

@@ -54,6 +54,18 @@ enum class TStringKind { Manufacturer, Product, Serial, Indexed };
 // world file that every run writes back stops growing.
 inline constexpr std::size_t kMaxLogEntries = 1000;
 
+// What the world holds that its file does not, since the file was read or last written:
+// what a write-back merges into the file as it stands then.
+struct TSinceSaved {
+  std::size_t Logged = 0;        // the newest this many log entries are new
+  bool DevicesReplaced = false;  // Reset: the devices replace the file's
+  bool LogReplaced = false;      // Reset or ClearLog: the log replaces the file's
+};
+
+// Numbers the devices in order as TWorld::Add does. False, and a reason naming the device
+// and its field, when an id or instance is taken.
+bool NumberDevices(std::vector<std::shared_ptr<TSimDevice>>& devices, std::string& error);
+
 // Writes the world somewhere (the world file); false and a reason when it cannot.
 using TPersist =
     std::function<bool(const TWorld&, const std::unique_lock<std::mutex>&, std::string&)>;
@@ -99,6 +111,7 @@ class TWorld {
   // Writes the world through the persist function when it changed since it was read or
   // last saved; true when nothing is left unsaved.
   bool Save(const std::unique_lock<std::mutex>& lock, std::string& error);
+  const TSinceSaved& SinceSaved(const std::unique_lock<std::mutex>&) const { return sinceSaved_; }
   // The lock for a save as the process ends, when the world can be taken within a few
   // seconds: a thread stopped while it held the lock (Windows ends the other threads
   // before it unloads a library) must not hang the exit.
@@ -141,9 +154,6 @@ class TWorld {
   // that device's readiness, and the published devices when it vanished, are updated.
   std::uint32_t Finish(TSimDevice& device, TLogEntry entry);
   void UpdateReady(TSimDevice& device);
-  // The ID, instance and default properties of a device about to join `devices`.
-  static std::string Number(const std::vector<std::shared_ptr<TSimDevice>>& devices,
-                            TSimDevice& device);
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
@@ -153,6 +163,7 @@ class TWorld {
   std::deque<TLogEntry> log_;
   TPersist persist_;
   bool unsaved_ = false;
+  TSinceSaved sinceSaved_;
   bool vanishedSincePublished_ = false;
 };
 

@@ -1,6 +1,7 @@
 #include "sim/WorldFile.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,8 +9,10 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <thread>
 
 #include "sim/WorldJson.h"
+#include "sim/WorldMerge.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -17,16 +20,40 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include "platform/posix/UniqueFd.h"
 #endif
 
 namespace quorvel::sim {
 namespace {
 
-// The world file this process's world is bound to; empty while it is bound to none.
-std::string& BoundPath() {
-  static std::string path;
-  return path;
+namespace fs = std::filesystem;
+
+// A write-back waits this long at most for another process's write-back to end.
+constexpr auto kLockWait = std::chrono::seconds(10);
+
+// The world file this process's world is bound to (Path empty while it is bound to
+// none), its devices as this process read or last wrote them, and its text then.
+struct TBinding {
+  std::string Path;
+  TJson Written;
+  std::string Text;
+};
+
+TBinding& Bound() {
+  static TBinding binding;
+  return binding;
+}
+
+fs::path FilePath(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8(const fs::path& path) {
+  const auto text = path.u8string();
+  return std::string(text.begin(), text.end());
 }
 
 void Report(const std::string& path, const std::string& message) {
@@ -35,9 +62,23 @@ void Report(const std::string& path, const std::string& message) {
   std::fflush(stderr);
 }
 
+// A short pause before the next try for a lock another process holds; false and a
+// reason once it has waited long enough.
+bool WaitForLock(std::chrono::steady_clock::time_point until, const std::string& path,
+                 std::string& error) {
+  if (std::chrono::steady_clock::now() >= until) {
+    error = "\"" + path + "\" stayed locked by another process for " +
+            std::to_string(std::chrono::seconds(kLockWait).count()) + " seconds";
+    return false;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return true;
+}
+
 #ifdef _WIN32
 
-bool WriteAll(const std::string& path, const std::string& text, std::string& error) {
+bool WriteAll(const std::string& path, const std::string& text, const std::string& /*like*/,
+              std::string& error) {
   const auto wide = platform::Utf8ToUtf16(path);
   const HANDLE file = CreateFileW(reinterpret_cast<LPCWSTR>(wide.c_str()), GENERIC_WRITE, 0,
                                   nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -83,13 +124,67 @@ bool ProcessRuns(unsigned long process) {
   return running;
 }
 
+// An exclusive lock on a file of its own beside the world file, which each write
+// replaces. The system lets go of it when its holder ends, killed too.
+class TFileLock {
+ public:
+  TFileLock() = default;
+  ~TFileLock() {
+    if (file_ != INVALID_HANDLE_VALUE) {
+      CloseHandle(file_);  // and with it the lock
+    }
+  }
+  TFileLock(const TFileLock&) = delete;
+  TFileLock& operator=(const TFileLock&) = delete;
+
+  bool Take(const std::string& path, std::string& error) {
+    const auto wide = platform::Utf8ToUtf16(path);
+    file_ = CreateFileW(reinterpret_cast<LPCWSTR>(wide.c_str()), GENERIC_READ,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) {
+      error = "cannot create the lock \"" + path + "\", error " + std::to_string(GetLastError());
+      return false;
+    }
+    const auto until = std::chrono::steady_clock::now() + kLockWait;
+    for (;;) {
+      OVERLAPPED whole{};
+      if (LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole) !=
+          0) {
+        return true;
+      }
+      if (GetLastError() != ERROR_LOCK_VIOLATION) {
+        error = "cannot lock \"" + path + "\", error " + std::to_string(GetLastError());
+        return false;
+      }
+      if (!WaitForLock(until, path, error)) {
+        return false;
+      }
+    }
+  }
+
+ private:
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
 #else
 
-bool WriteAll(const std::string& path, const std::string& text, std::string& error) {
+bool WriteAll(const std::string& path, const std::string& text, const std::string& like,
+              std::string& error) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     error = std::string("cannot create: ") + std::strerror(errno);
     return false;
+  }
+  // The file it replaces keeps its mode, and its owner where this process may give it.
+  struct stat replaced {};
+  if (stat(like.c_str(), &replaced) == 0) {
+    [[maybe_unused]] const int owned = fchown(fd, replaced.st_uid, replaced.st_gid);
+    if (fchmod(fd, replaced.st_mode & 07777) != 0) {
+      error = std::string("cannot set the mode: ") + std::strerror(errno);
+      close(fd);
+      return false;
+    }
   }
   std::size_t done = 0;
   while (done < text.size()) {
@@ -136,10 +231,129 @@ bool ProcessRuns(unsigned long process) {
   return kill(static_cast<pid_t>(process), 0) == 0 || errno != ESRCH;
 }
 
+// An exclusive lock on a file of its own beside the world file, which each write
+// replaces. The system lets go of it when its holder ends, killed too.
+class TFileLock {
+ public:
+  bool Take(const std::string& path, std::string& error) {
+    // Read access is all a lock needs, so a lock file another user made serves too.
+    fd_.Reset(open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (!fd_.Valid()) {
+      error = "cannot create the lock \"" + path + "\": " + std::strerror(errno);
+      return false;
+    }
+    const auto until = std::chrono::steady_clock::now() + kLockWait;
+    while (flock(fd_.Get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      if (errno != EWOULDBLOCK) {
+        error = "cannot lock \"" + path + "\": " + std::strerror(errno);
+        return false;
+      }
+      if (!WaitForLock(until, path, error)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  posix::TUniqueFd fd_;  // closing it lets go of the lock
+};
+
 #endif
 
 std::string TemporaryPrefix(const std::string& path) {
   return path + ".tmp";
+}
+
+// The file a world file names: the final target of its symbolic links, which a write
+// replaces (the link stays), even when that target does not exist yet.
+std::string LinkTarget(const std::string& path) {
+  fs::path file = FilePath(path);
+  for (int hop = 0; hop < 40; ++hop) {  // the system's own limit on a chain of links
+    std::error_code failed;
+    if (!fs::is_symlink(fs::symlink_status(file, failed))) {
+      break;
+    }
+    const fs::path target = fs::read_symlink(file, failed);
+    if (failed) {
+      break;
+    }
+    file = target.is_absolute() ? target : file.parent_path() / target;
+  }
+  return Utf8(file);
+}
+
+enum class TRead { Done, Missing, Refused };
+
+TRead ReadText(const std::string& path, std::string& text, std::string& error) {
+  std::ifstream in(FilePath(path), std::ios::binary);
+  if (!in) {
+    std::error_code failed;
+    error = "cannot be read";
+    return fs::exists(FilePath(path), failed) || failed ? TRead::Refused : TRead::Missing;
+  }
+  std::stringstream whole;
+  whole << in.rdbuf();
+  text = whole.str();
+  return TRead::Done;
+}
+
+// The world a file's text describes, numbered; false and a reason when it is none.
+bool ParseWorld(const std::string& text, TWorldDescription& world, std::string& error) {
+  TJson json;
+  return ParseJson(text, json, error) && WorldFromJson(json, world, error) &&
+         NumberDevices(world.Devices, error);
+}
+
+// Under a lock held for the read, merge and write only, so that no write-back of
+// another process comes between them: a process's changes since it read the file or
+// last wrote it merged into the file as it stands.
+bool WriteBack(const TWorld& world, const std::unique_lock<std::mutex>& held, std::string& error) {
+  auto& bound = Bound();
+  const auto& since = world.SinceSaved(held);
+  const auto& log = world.Log(held);
+  TOwnChanges own;
+  own.Base = bound.Written;
+  own.Devices = DevicesToJson(world.Devices(held));
+  own.Log.assign(log.end() - static_cast<std::ptrdiff_t>(std::min(since.Logged, log.size())),
+                 log.end());
+  own.DevicesReplaced = since.DevicesReplaced;
+  own.LogReplaced = since.LogReplaced;
+
+  const std::string target = LinkTarget(bound.Path);
+  TFileLock lock;
+  if (!lock.Take(target + ".lock", error)) {
+    return false;
+  }
+  std::string text;
+  const auto read = ReadText(target, text, error);
+  if (read == TRead::Refused) {
+    error += "; the changes of this run are lost";
+    return false;
+  }
+  // Removed since, or as this process left it: the world as it is now.
+  TJson devices = own.Devices;
+  std::vector<TLogEntry> merged(log.begin(), log.end());
+  if (read == TRead::Done && text != bound.Text) {
+    TWorldDescription file;
+    if (!ParseWorld(text, file, error)) {
+      error = "is no longer a valid world (" + error + "); the changes of this run are lost";
+      return false;
+    }
+    devices = DevicesToJson(file.Devices);
+    merged = std::move(file.Log);
+    MergeOwnChanges(own, devices, merged);
+  }
+  text = WorldToText(devices, merged);
+  if (!WriteFileAtomically(target, text, error)) {
+    return false;
+  }
+  bound.Written = std::move(own.Devices);
+  bound.Text = std::move(text);
+  return true;
 }
 
 }  // namespace
@@ -147,7 +361,7 @@ std::string TemporaryPrefix(const std::string& path) {
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error) {
   // Per process, so that two processes writing the same world never share a temporary.
   const std::string temporary = TemporaryPrefix(path) + std::to_string(ProcessId());
-  if (!WriteAll(temporary, text, error) || !Replace(temporary, path, error)) {
+  if (!WriteAll(temporary, text, path, error) || !Replace(temporary, path, error)) {
     std::remove(temporary.c_str());
     return false;
   }
@@ -155,12 +369,8 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
 }
 
 void RemoveStaleTemporaries(const std::string& path) {
-  namespace fs = std::filesystem;
-  const auto utf8 = [](const std::string& text) {
-    return fs::path(std::u8string(text.begin(), text.end()));
-  };
-  const fs::path file = utf8(path);
-  const auto prefix = utf8(TemporaryPrefix(path)).filename().native();
+  const fs::path file = FilePath(path);
+  const auto prefix = FilePath(TemporaryPrefix(path)).filename().native();
   std::error_code failed;
   fs::directory_iterator entries(file.parent_path().empty() ? fs::path(".") : file.parent_path(),
                                  failed);
@@ -194,36 +404,25 @@ void LoadWorldFromEnvironment(TWorld& world) {
     return;
   }
   const std::string path = variable;
-  RemoveStaleTemporaries(path);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    Report(path, "cannot be read; the simulated world is empty");
-    return;
-  }
-  std::stringstream text;
-  text << in.rdbuf();
-  TJson json;
+  RemoveStaleTemporaries(LinkTarget(path));
+  std::string text;
   TWorldDescription description;
   std::string error;
-  if (ParseJson(text.str(), json, error)) {
-    WorldFromJson(json, description, error);
-  }
+  const bool read =
+      ReadText(path, text, error) == TRead::Done && ParseWorld(text, description, error);
   auto lock = world.Lock();
-  if (!error.empty() ||
+  if (!read ||
       !world.Reset(lock, std::move(description.Devices), std::move(description.Log), error)) {
     Report(path, error + "; the simulated world is empty");
     return;
   }
+  Bound() = {path, DevicesToJson(world.Devices(lock)), std::move(text)};
   lock.unlock();
-  BoundPath() = path;
-  world.SetPersist(
-      [path](const TWorld& w, const std::unique_lock<std::mutex>& held, std::string& reason) {
-        return WriteFileAtomically(path, WorldToText(w, held), reason);
-      });
+  world.SetPersist(WriteBack);
 }
 
 void SaveWorldAtExit(TWorld& world) {
-  if (BoundPath().empty()) {
+  if (Bound().Path.empty()) {
     return;
   }
   const auto lock = world.LockForExit();
@@ -233,7 +432,7 @@ void SaveWorldAtExit(TWorld& world) {
   } else if (world.Save(lock, error)) {
     return;
   }
-  Report(BoundPath(), error);
+  Report(Bound().Path, error);
 }
 
 }  // namespace quorvel::sim

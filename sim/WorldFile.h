@@ -2,6 +2,8 @@
 // load, and written back once, atomically, when the world core is unloaded or the
 // process exits (or a control function asks), so that successive processes see the
 // same boards and one continuing log, and a process killed leaves the file as it was.
+// A write-back merges the process's own changes into the file as other processes left
+// it, under a lock held for that alone; a linked file is written through its link.
 #pragma once
 
 #include <string>

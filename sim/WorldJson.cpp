@@ -653,6 +653,14 @@ TJson DeviceToJson(const TSimDevice& device, bool withRuntime) {
   return json;
 }
 
+TJson DevicesToJson(const std::vector<std::shared_ptr<TSimDevice>>& devices, bool withRuntime) {
+  TJson json = TJson::array();
+  for (const auto& device : devices) {
+    json.push_back(DeviceToJson(*device, withRuntime));
+  }
+  return json;
+}
+
 TJson LogEntryToJson(const TLogEntry& entry) {
   TJson json;
   json["device"] = entry.Device;
@@ -768,16 +776,11 @@ bool WorldFromJson(const TJson& json, TWorldDescription& world, std::string& err
   return true;
 }
 
-std::string WorldToText(const TWorld& world, const std::unique_lock<std::mutex>& lock) {
-  TJson devices = TJson::array();
-  for (const auto& device : world.Devices(lock)) {
-    devices.push_back(DeviceToJson(*device));
-  }
+std::string WorldToText(const TJson& devices, const std::vector<TLogEntry>& log) {
   std::string text = TJson{{"devices", devices}}.dump(2);
   // The log grows with every call: one entry per line keeps it readable and diffable.
   text.erase(text.size() - 2);  // "\n}"
   text += ",\n  \"log\": [";
-  const auto& log = world.Log(lock);
   for (std::size_t i = 0; i < log.size(); ++i) {
     text += i == 0 ? "\n    " : ",\n    ";
     text += LogEntryToJson(log[i]).dump();

@@ -33,6 +33,10 @@ std::shared_ptr<TSimDevice> DeviceFromJson(const TJson& json, std::string& error
 // commanded relay state).
 TJson DeviceToJson(const TSimDevice& device, bool withRuntime = false);
 
+// DeviceToJson of each device, in order.
+TJson DevicesToJson(const std::vector<std::shared_ptr<TSimDevice>>& devices,
+                    bool withRuntime = false);
+
 TJson LogEntryToJson(const TLogEntry& entry);
 bool LogEntryFromJson(const TJson& json, TLogEntry& entry, std::string& error);
 
@@ -43,7 +47,7 @@ struct TWorldDescription {
 
 bool WorldFromJson(const TJson& json, TWorldDescription& world, std::string& error);
 
-// The world file's text: devices indented, one log entry per line.
-std::string WorldToText(const TWorld& world, const std::unique_lock<std::mutex>& lock);
+// The world file's text: devices (DevicesToJson) indented, one log entry per line.
+std::string WorldToText(const TJson& devices, const std::vector<TLogEntry>& log);
 
 }  // namespace quorvel::sim

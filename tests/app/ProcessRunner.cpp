@@ -233,7 +233,9 @@ namespace {
 class Pipe {
  public:
   Pipe() {
-    if (pipe(fds_) != 0) {
+    // Not inherited by a program another thread starts meanwhile, which would hold the
+    // write end open and delay the end of this program's output.
+    if (pipe2(fds_, O_CLOEXEC) != 0) {
       throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
     }
   }

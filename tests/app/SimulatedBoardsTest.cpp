@@ -44,9 +44,9 @@ void SetWorldVariable(const fs::path& file) {
 // updates after every run of the tool.
 class World {
  public:
-  explicit World(std::string fixture)
+  explicit World(std::string fixture, const fs::path& under = fs::temp_directory_path())
       : fixture_(std::move(fixture)),
-        folder_(fs::temp_directory_path() / ("quorvel-app-" + std::to_string(NextNumber()))) {
+        folder_(under / ("quorvel-app-" + std::to_string(NextNumber()))) {
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     Reset();
@@ -118,8 +118,27 @@ class World {
   test::ProcessResult Run(const std::vector<std::string>& arguments,
                           const test::Environment& environment = {}) const {
     SetWorldVariable(File());
-    return test::RunProcess(test::BesideThisTest(QUORVEL_EXE_FILE), "Quorvel", arguments,
-                            environment);
+    return RunTool(arguments, environment);
+  }
+
+  // Several scripts at once, each a list of runs of the tool in its own thread; the results
+  // by script and run. The threads leave the environment alone: the file is named before.
+  std::vector<std::vector<test::ProcessResult>> RunAtOnce(
+      const std::vector<std::vector<std::vector<std::string>>>& scripts) const {
+    SetWorldVariable(File());
+    std::vector<std::vector<test::ProcessResult>> results(scripts.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < scripts.size(); ++i) {
+      threads.emplace_back([&, i] {
+        for (const auto& arguments : scripts[i]) {
+          results[i].push_back(RunTool(arguments));
+        }
+      });
+    }
+    for (std::thread& thread : threads) {
+      thread.join();
+    }
+    return results;
   }
 
   // The feature reports exchanged with a device, as "GET sent > received" and
@@ -161,10 +180,23 @@ class World {
   fs::path File() const {
     return folder_ / "world.json";
   }
+  static test::ProcessResult RunTool(const std::vector<std::string>& arguments,
+                                     const test::Environment& environment = {}) {
+    return test::RunProcess(test::BesideThisTest(QUORVEL_EXE_FILE), "Quorvel", arguments,
+                            environment);
+  }
 
   std::string fixture_;
   fs::path folder_;
 };
+
+// A folder in memory where the system has one: every run of the tool flushes the world
+// file it writes back, which on a disk takes longer than the rest of the run.
+fs::path MemoryFolder() {
+  std::error_code failed;
+  const fs::path shared = "/dev/shm";
+  return fs::is_directory(shared, failed) ? shared : fs::temp_directory_path();
+}
 
 std::string Joined(const std::vector<std::string>& arguments) {
   std::string joined;
@@ -262,6 +294,15 @@ std::string Hex(int byte) {
   return {kDigits[(byte >> 4) & 0xF], kDigits[byte & 0xF]};
 }
 
+// What a switch prints, written with LF.
+std::string StatusLine(int state) {
+  std::string status = Hex(state);
+  for (char& digit : status) {
+    digit = static_cast<char>(std::toupper(static_cast<unsigned char>(digit)));
+  }
+  return "\n    Status: " + status + "\n";
+}
+
 TEST(SimulatedBoards, SendsTheExactExchangeForEachRequest) {
   const std::vector<std::string> eightFor1F = {"ff 01", "ff 02", "ff 03", "ff 04",
                                                "ff 05", "fd 06", "fd 07", "fd 08"};
@@ -286,11 +327,7 @@ TEST(SimulatedBoards, SendsTheExactExchangeForEachRequest) {
     world.SetRelayState(1, c.before);
     const test::ProcessResult result = world.Run(c.arguments);
     EXPECT_EQ(result.exitStatus, 0);
-    std::string status = Hex(c.after);
-    for (char& digit : status) {
-      digit = static_cast<char>(std::toupper(static_cast<unsigned char>(digit)));
-    }
-    EXPECT_EQ(result.output, Native("\n    Status: " + status + "\n"));
+    EXPECT_EQ(result.output, Native(StatusLine(c.after)));
 
     // A read answers the board ID ABCDE and the state; every command keeps
     // bytes 3 to 8 of that first answer.
@@ -304,6 +341,42 @@ TEST(SimulatedBoards, SendsTheExactExchangeForEachRequest) {
     expected.push_back("GET 00 " + c.commands.back() + " " + kept + " > 00 " + id + Hex(c.after));
     EXPECT_EQ(world.FeatureExchanges(1), expected);
     EXPECT_EQ(world.RelayState(1), c.after);
+  }
+}
+
+// Two scripts switching different boards of one world at the same time, as parallel test
+// runners do: every run's commands reach its board, and the board ends as the last run
+// left it. The world file is written back by every run; no run may lose another's.
+TEST(SimulatedBoards, RunsAtTheSameTimeOnOneWorldLoseNothing) {
+#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__)
+  // A run under Wine, or with the sanitizers, takes ten times as long and more.
+  constexpr int kRuns = 40;
+#else
+  constexpr int kRuns = 200;
+#endif
+  const World world("two-boards.json", MemoryFolder());
+  const std::vector<std::string> boards = {"ABCDE", "FGHIJ"};
+  std::vector<std::vector<std::vector<std::string>>> scripts(boards.size());
+  for (std::size_t board = 0; board < boards.size(); ++board) {
+    for (int run = 1; run <= kRuns; ++run) {
+      // Every state from 1 on has relays both on and off: one command per relay.
+      scripts[board].push_back({"ID=" + boards[board], "N=" + std::to_string(run)});
+    }
+  }
+  const auto results = world.RunAtOnce(scripts);
+  for (std::size_t board = 0; board < boards.size(); ++board) {
+    SCOPED_TRACE(boards[board]);
+    int failed = 0;
+    for (const auto& result : results[board]) {
+      failed += result.exitStatus != 0 || !result.errors.empty() ? 1 : 0;
+    }
+    EXPECT_EQ(failed, 0) << results[board].back().errors;
+    EXPECT_EQ(results[board].back().output, Native(StatusLine(kRuns)));
+    const int id = static_cast<int>(board) + 1;
+    EXPECT_EQ(world.RelayState(id), kRuns);
+    EXPECT_EQ(world.Counter(id, "setFeature"), 8 * kRuns);
+    // Each run reads every board's ID to find its own, then its own state before and after.
+    EXPECT_EQ(world.Counter(id, "getFeature"), 4 * kRuns);
   }
 }
 

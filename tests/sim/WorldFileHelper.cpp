@@ -7,6 +7,9 @@
 //   helper switch-save <byte>...  the same, then prints whether the world file is as
 //                                 it was before the run ("file unchanged"/"file changed"),
 //                                 asks the world to save, and prints it again
+//   helper switch-remove <byte>...
+//                                 the same, then removes the world file before the
+//                                 world is written back
 //   helper state                  prints the world as the control functions give it
 // Exits 0 when the platform calls succeeded, 1 when one failed, 2 on bad usage.
 #include <csignal>
@@ -111,6 +114,8 @@ int main(int argc, char** argv) {
       sim::TSimControl control;
       control.Save();
       printFile();
+    } else if (command == "switch-remove") {
+      std::remove(std::getenv("QUORVEL_SIM_WORLD"));
     } else if (command != "switch") {
       status = 2;
     }

@@ -2,15 +2,22 @@
 // sees the boards as the run before left them, with one continuing log of bounded
 // length; the file is written once, as the process ends, so a killed run leaves it as
 // it was; a bad world file is reported, gives an empty world and is left as it was.
+// A write-back takes the world's lock, which a killed holder lets go of; a linked
+// world file is written through its link.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <set>
 #include <sstream>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +38,14 @@ std::string ReadText(const fs::path& path) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::set<std::string> Names(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
 }
 
 class WorldFile : public ::testing::Test {
@@ -101,7 +116,7 @@ TEST_F(WorldFile, SuccessiveRunsSeeTheSameBoards) {
                       "\"sent\":\"00 ff 03 00 00 00 00 00 00\"}"),
             std::string::npos)
       << text;
-  EXPECT_EQ(std::distance(fs::directory_iterator(Folder), fs::directory_iterator()), 2);
+  EXPECT_EQ(Names(Folder), (std::set<std::string>{"world.json", "world.json.lock", "stderr.txt"}));
 }
 
 TEST_F(WorldFile, VanishedBoardStaysGone) {
@@ -242,6 +257,103 @@ TEST_F(WorldFile, LogKeepsItsNewestThousandEntries) {
   EXPECT_EQ(log[996]["call"], "ReadFile");
   EXPECT_EQ(log[997]["call"], "CreateFileW");
   EXPECT_EQ(log[999]["call"], "CloseHandle");
+}
+
+TEST_F(WorldFile, ARegularOrLinkedFileKeepsItsModeAndALinkStaysALink) {
+  const auto target = Folder / "boards" / "real.json";
+  fs::create_directories(target.parent_path());
+  constexpr auto kMode = fs::perms::owner_read | fs::perms::owner_write;
+  for (const bool linked : {true, false}) {
+    SCOPED_TRACE(linked ? "linked" : "regular");
+    const auto file = linked ? target : Path;
+    std::ofstream(file, std::ios::binary)
+        << ReadText(fs::path(QUORVEL_SIM_TEST_DATA) / "two-boards.json");
+    fs::permissions(file, kMode);
+    if (linked) {
+      fs::create_symlink("boards/real.json", Path);  // relative, as people make them
+    }
+    ASSERT_EQ(Run("switch 00 ff 03 00 00 00 00 00 00").Status, 0);
+    EXPECT_EQ(ReadText(Folder / "stderr.txt"), "");
+    EXPECT_EQ(fs::is_symlink(fs::symlink_status(Path)), linked);
+    EXPECT_EQ(fs::status(file).permissions(), kMode);
+    const auto written = TJson::parse(ReadText(file), nullptr, false);
+    ASSERT_TRUE(written.is_object());
+    EXPECT_EQ(written["devices"][0]["relay"]["commanded"], 0x04);
+    EXPECT_EQ(State()["devices"][0]["relay"]["state"], 0x04);
+    if (linked) {
+      // The lock and the temporaries go beside the file written, none beside the link.
+      EXPECT_EQ(Names(Folder), (std::set<std::string>{"world.json", "boards", "stderr.txt"}));
+      EXPECT_EQ(Names(target.parent_path()),
+                (std::set<std::string>{"real.json", "real.json.lock"}));
+      fs::remove(Path);
+    }
+  }
+}
+
+TEST_F(WorldFile, AWriteBackWaitsForTheLockAndAKilledHolderLetsGoOfIt) {
+  WriteWorld(ReadText(fs::path(QUORVEL_SIM_TEST_DATA) / "two-boards.json"));
+  const std::string original = ReadText(Path);
+  // A process that holds the world's lock, as one stopped in its write-back would.
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    const int lock = open((Path.string() + ".lock").c_str(), O_RDONLY | O_CREAT, 0644);
+    if (lock < 0 || flock(lock, LOCK_EX) != 0 || write(ready[1], "L", 1) != 1) {
+      _exit(1);
+    }
+    pause();
+    _exit(0);
+  }
+  ASSERT_GT(holder, 0);
+  char locked = 0;
+  ASSERT_EQ(read(ready[0], &locked, 1), 1);
+  close(ready[0]);
+  close(ready[1]);
+
+  auto run =
+      std::async(std::launch::async, [this] { return Run("switch 00 ff 03 00 00 00 00 00 00"); });
+  EXPECT_EQ(run.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout);
+  EXPECT_EQ(ReadText(Path), original);
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  ASSERT_EQ(run.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(run.get().Status, 0);
+  EXPECT_EQ(ReadText(Folder / "stderr.txt"), "");
+  EXPECT_EQ(State()["devices"][0]["relay"]["state"], 0x04);
+}
+
+TEST_F(WorldFile, AFileRemovedWhileARunWorksIsWrittenAnew) {
+  WriteWorld(ReadText(fs::path(QUORVEL_SIM_TEST_DATA) / "two-boards.json"));
+  ASSERT_EQ(Run("switch-remove 00 ff 03 00 00 00 00 00 00").Status, 0);
+  const auto world = State();
+  ASSERT_EQ(world["devices"].size(), 2u);
+  EXPECT_EQ(world["devices"][0]["relay"]["state"], 0x04);
+  EXPECT_EQ(world["devices"][1]["relay"]["state"], 0x02);
+  EXPECT_EQ(world["log"].size(), 3u);
+}
+
+TEST_F(WorldFile, AFolderThatCannotBeWrittenIsReportedAndTheFileLeftAsItWas) {
+  const auto folder = Folder / "read-only";
+  fs::create_directories(folder);
+  Path = folder / "world.json";
+  WriteWorld(ReadText(fs::path(QUORVEL_SIM_TEST_DATA) / "two-boards.json"));
+  const std::string original = ReadText(Path);
+  fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+  const bool writable = access(folder.c_str(), W_OK) == 0;
+  if (!writable) {
+    EXPECT_EQ(Run("switch 00 ff 03 00 00 00 00 00 00").Status, 0);
+  }
+  fs::permissions(folder, fs::perms::owner_all);
+  if (writable) {
+    GTEST_SKIP() << "this user may write any folder";
+  }
+  const auto message = ReadText(Folder / "stderr.txt");
+  EXPECT_NE(message.find("world file \"" + Path.string() + "\": cannot create the lock"),
+            std::string::npos)
+      << message;
+  EXPECT_EQ(ReadText(Path), original);
+  EXPECT_EQ(Names(folder), (std::set<std::string>{"world.json"}));
 }
 
 TEST_F(WorldFile, MissingFileIsReported) {
