@@ -110,10 +110,4 @@ ExitStatus ChooseNamedBoards(const std::vector<std::u16string>& args,
   return ExitStatus::Success;
 }
 
-void WriteAccessDenied(Console& output) {
-  output.WriteLine(
-      u"    The device exists but could not be opened for writing; see the README on "
-      u"permissions.");
-}
-
 }  // namespace quorvel::app

@@ -47,7 +47,4 @@ ExitStatus ChooseNamedBoards(const std::vector<std::u16string>& Args,
                              std::vector<std::optional<std::int32_t>>& Named, Console& Output,
                              BoardSource& Boards);
 
-// The line that follows a board's failure when the system refused access to the board.
-void WriteAccessDenied(Console& Output);
-
 }  // namespace quorvel::app

@@ -6,7 +6,7 @@
 
 #include "app/ArgumentGrammar.h"
 #include "app/BoardChoice.h"
-#include "app/Entry.h"
+#include "app/BoardMessages.h"
 #include "app/HelpText.h"
 #include "app/NumberConversion.h"
 #include "platform/Utf.h"
@@ -14,14 +14,10 @@
 namespace quorvel::app {
 namespace {
 
-// A board's ID as it may be shown: characters a board may not hold show as "?".
+// A board's ID as it may be shown: printable ASCII, so the bytes convert as they are.
 std::u16string ShownBoardId(const std::string& id) {
-  std::u16string shown;
-  for (const char c : id) {
-    shown +=
-        relay::IsBoardIdCharacter(static_cast<unsigned char>(c)) ? static_cast<char16_t>(c) : u'?';
-  }
-  return shown;
+  const std::string shown = relay::ShownBoardId(id);
+  return {shown.begin(), shown.end()};
 }
 
 // The switch that selects JSON output for list and state.

@@ -8,6 +8,7 @@
 
 #include "app/ArgumentGrammar.h"
 #include "app/BoardChoice.h"
+#include "app/BoardMessages.h"
 #include "app/Commands.h"
 #include "app/ExitStatus.h"
 #include "app/HelpText.h"
@@ -78,26 +79,6 @@ ExitStatus RelayRoad(const std::vector<std::u16string>& args, Console& output,
 }
 
 }  // namespace
-
-void DiscoveredBoards::CreateController() {
-  discovery_.CreateController();
-  // Without the platform's modules no device can be found: say why, rather than only that
-  // there is no board.
-  if (!discovery_.BindingFailure().empty()) {
-    platform::WriteErrorLine("ERROR: " + discovery_.BindingFailure());
-  }
-  // Standard error: the tool's output on standard output stays as scripts expect it.
-  for (const std::u16string& path : discovery_.SkippedDevices()) {
-    const std::string line =
-        "quorvel: skipped a HID device that cannot be identified: " + platform::Utf16ToUtf8(path) +
-        "\n";
-    std::fputs(line.c_str(), stderr);
-  }
-}
-
-std::u16string StatusLine(relay::TRelayMask State) {
-  return u"\r\n    Status: " + StateToHex(State);
-}
 
 int Run(const std::vector<std::u16string>& Args, Console& Output, BoardSource& Boards) {
   ExitStatus status = ExitStatus::UnexpectedError;

@@ -16,7 +16,4 @@ namespace quorvel::app {
 int Run(const std::vector<std::u16string>& Args, Console& Output);
 int Run(const std::vector<std::u16string>& Args, Console& Output, BoardSource& Boards);
 
-// The line that reports a board's relay state after switching.
-std::u16string StatusLine(relay::TRelayMask State);
-
 }  // namespace quorvel::app

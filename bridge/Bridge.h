@@ -1,33 +1,30 @@
 // The bridge: the relay boards of this machine on an MQTT broker. One thread
 // runs everything; RunOnce waits on the broker's socket, the controller's
-// message descriptor and a wake-up pipe together.
+// message descriptor and a wake-up event together.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <map>
-#include <memory>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "bridge/BridgeOptions.h"
-#include "hid/HidControllerClass.h"
-#include "relay/RelayBoard.h"
+#include "platform/WakeEvent.h"
+#include "relay/BoardRegistry.h"
 
 struct mosquitto;
 struct mosquitto_message;
 
 namespace quorvel::bridge {
 
-class TBridge {
+class TBridge final : private relay::TBoardEvents {
  public:
   using TClock = std::chrono::steady_clock;
 
   // Password: read from the options' file by the caller.
   TBridge(TBridgeOptions Options, std::string Password);
-  ~TBridge();
+  ~TBridge() override;
   TBridge(const TBridge&) = delete;
   TBridge& operator=(const TBridge&) = delete;
 
@@ -43,33 +40,24 @@ class TBridge {
   void RequestRescan() noexcept;
 
   bool StopRequested() const noexcept;
-  bool Connected() const { return FConnected; }
-  std::size_t BoardCount() const { return FBoards.size(); }
+  bool Connected() const { return connected_; }
+  std::size_t BoardCount() const { return boards_.Count(); }
   // The HID layer's controller once started; tests give it a stand-in for the
   // kernel's device-change notices.
-  hid::THidDeviceController* Controller() const { return FController.get(); }
+  hid::THidDeviceController* Controller() const { return boards_.Controller(); }
 
   // Publishes offline for every board and the bridge, and disconnects.
   void Shutdown();
 
  private:
-  struct TBoard {
-    relay::TRelayBoard Board;  // its device checked out
-    bool Published = false;    // its state went out since the last connect
-  };
-
-  // HID side.
-  bool OnEnumerate(hid::THidDevice* HidDev, std::int32_t Idx);
-  void OnDeviceChange(hid::TLayerComponent* Sender);
-  void OnUnplug(hid::THidDevice* HidDev);
-  void OnCreateError(hid::THidDeviceController* Controller, hid::THidPnPInfo* PnPInfo,
-                     bool& Handled, bool& RetryCreate);
-  void Refused(std::uint32_t DeviceId, const std::string& Why);
-  void Serve(const relay::TRelayBoard& Found);
-  void Rescan();
-  void Adopt();
-  void RefreshStates();
-  void ForgetBoard(const std::string& Id, bool Unplugged);
+  // The boards, as the registry tells of them.
+  void BoardArrived(relay::TRelayBoard& Board) override;
+  void BoardLeft(const relay::TRelayBoard& Board, bool Unplugged) override;
+  void BoardRead(relay::TRelayBoard& Board, bool Changed) override;
+  void BoardRefused(const relay::TRelayBoard& Board, const std::string& Why) override;
+  void DeviceSkipped(const std::u16string& Path) override;
+  bool AcceptsId(const std::string& Id, std::string& Why) override;
+  void RescanBoards();
 
   // MQTT side.
   void Connect();
@@ -78,9 +66,9 @@ class TBridge {
   void OnDisconnect(int Rc);
   void OnMessage(const mosquitto_message& Message);
   void Publish(const std::string& Topic, const std::string& Payload, bool Retain);
-  void PublishBoard(const std::string& Id, TBoard& Entry);
+  void PublishBoard(const relay::TRelayBoard& Board);
   void PublishAvailability(const std::string& Id, bool Online);
-  void PublishDiscovery(const std::string& Id, const TBoard& Entry);
+  void PublishDiscovery(const relay::TRelayBoard& Board);
   void Refuse(const std::string& Topic, const std::string& Error);
   void HandleCommand(const std::string& Topic, const std::string& Payload, bool Retained);
 
@@ -89,29 +77,23 @@ class TBridge {
   static void PublishCallback(mosquitto*, void* Self, int Mid);
   static void MessageCallback(mosquitto*, void* Self, const mosquitto_message* Message);
 
-  TBridgeOptions FOptions;
-  std::string FPassword;
-  std::unique_ptr<hid::THidDeviceController> FController;
-  std::map<std::string, TBoard> FBoards;   // by board ID
-  std::set<std::uint32_t> FWarned;         // PnP device IDs refused, told once
-  std::set<std::uint32_t> FRefusedNow;     // those refused by the current walk
-  std::vector<relay::TRelayBoard> FFound;  // found and read by the current walk, checked out
-  std::set<std::string> FSharedIds;        // held by two boards or more: neither is served
-  std::set<std::u16string> FSkipped;       // paths of devices that cannot be identified, told
-  mosquitto* FMosq = nullptr;
-  bool FConnected = false;
-  bool FConnecting = false;
-  bool FConnectCalled = false;
-  bool FOutageLogged = false;  // later attempts reconnect to the same broker
-  int FBackoffMs = 0;
-  TClock::time_point FNextConnect{};
-  TClock::time_point FNextRefresh{};
-  int FLastMid = 0;   // of the newest message published
-  int FAckedMid = 0;  // of the newest message the broker acknowledged
-  int FWakeRead = -1;
-  int FWakeWrite = -1;
-  std::atomic<bool> FStop = false;
-  std::atomic<bool> FRescan = false;
+  TBridgeOptions options_;
+  std::string password_;
+  relay::TBoardRegistry boards_{*this};
+  std::set<std::string> published_;  // boards whose state went out since the last change
+  mosquitto* mosq_ = nullptr;
+  bool connected_ = false;
+  bool connecting_ = false;
+  bool connectCalled_ = false;
+  bool outageLogged_ = false;  // later attempts reconnect to the same broker
+  int backoffMs_ = 0;
+  TClock::time_point nextConnect_{};
+  TClock::time_point nextRefresh_{};
+  int lastMid_ = 0;   // of the newest message published
+  int ackedMid_ = 0;  // of the newest message the broker acknowledged
+  platform::TWakeEvent wake_;
+  std::atomic<bool> stop_ = false;
+  std::atomic<bool> rescan_ = false;
 };
 
 }  // namespace quorvel::bridge

@@ -1,8 +1,17 @@
 #include "relay/RelayBoard.h"
 
 #include "hid/HidDevice.h"
+#include "relay/RelayProtocol.h"
 
 namespace quorvel::relay {
+
+std::string ShownBoardId(std::string_view Id) {
+  std::string shown;
+  for (const char c : Id) {
+    shown += IsBoardIdCharacter(static_cast<unsigned char>(c)) ? c : '?';
+  }
+  return shown;
+}
 
 std::optional<TRelayBoard> RecogniseBoard(hid::THidDevice& Device) {
   const std::u16string& product = Device.ProductName();

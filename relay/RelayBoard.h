@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "relay/BoardModel.h"
 #include "relay/RelayChange.h"
@@ -28,6 +29,9 @@ struct TRelayBoard {
   TRelayMask State = 0;
   bool StateKnown = false;
 };
+
+// A board's ID as it may be shown: bytes a board may not hold in an ID show as "?".
+std::string ShownBoardId(std::string_view Id);
 
 // The record of Device when it is a relay board of a known family; nothing is read or sent.
 std::optional<TRelayBoard> RecogniseBoard(hid::THidDevice& Device);

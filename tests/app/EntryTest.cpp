@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/BoardMessages.h"
 #include "app/ExitStatus.h"
 #include "hid/LayerTypes.h"
 #include "platform/Utf.h"
