@@ -46,14 +46,14 @@ std::u16string DeviceLine(const std::u16string& ProductName, std::uint16_t Vendo
 
 bool TBoardDiscovery::OnHidEnumerate(hid::THidDevice* HidDev, std::int32_t Idx) {
   const std::u16string& product = HidDev->ProductName();
-  FDeviceLines.push_back(
+  deviceLines_.push_back(
       DeviceLine(product, HidDev->Attributes().VendorID, HidDev->Attributes().ProductID));
   if (RecogniseBoard(*HidDev)) {
     hid::THidDevice* board = nullptr;
     // Every device enumerated here is fresh or was just checked back in.
-    if (FHidController->CheckOutByIndex(board, Idx) && board != nullptr) {
+    if (hidController_->CheckOutByIndex(board, Idx) && board != nullptr) {
       if (std::optional<TRelayBoard> record = RecogniseBoard(*board)) {
-        FRelayBoards.push_back(std::move(*record));
+        relayBoards_.push_back(std::move(*record));
       }
     }
   }
@@ -64,12 +64,12 @@ void TBoardDiscovery::OnHidDeviceChange(hid::TLayerComponent* /*Sender*/) {
   // Freeing a checked-out board that is still present puts a checked-in
   // object for it back into the list, so the enumeration below finds it again.
   // The layer lets the application delete devices it checked out.
-  for (const TRelayBoard& board : FRelayBoards) {
+  for (const TRelayBoard& board : relayBoards_) {
     delete board.Device;
   }
-  FRelayBoards.clear();
-  FDeviceLines.clear();
-  FHidController->Enumerate();
+  relayBoards_.clear();
+  deviceLines_.clear();
+  hidController_->Enumerate();
 }
 
 void TBoardDiscovery::OnHidDeviceCreateError(hid::THidDeviceController* /*Controller*/,
@@ -81,23 +81,23 @@ void TBoardDiscovery::OnHidDeviceCreateError(hid::THidDeviceController* /*Contro
 }
 
 void TBoardDiscovery::CreateController() {
-  FHidController = std::make_unique<hid::THidDeviceController>();
+  hidController_ = std::make_unique<hid::THidDeviceController>();
   bindingFailure_ = hid::PlatformBindingFailure();
-  FDeviceLines.clear();
+  deviceLines_.clear();
   skippedDevices_.clear();
-  FHidController->SetOnDeviceCreateError(
+  hidController_->SetOnDeviceCreateError(
       hid::THidDeviceCreateError::Of<&TBoardDiscovery::OnHidDeviceCreateError>(this));
-  FHidController->SetOnEnumerate(
+  hidController_->SetOnEnumerate(
       hid::THidEnumerateEvent::Of<&TBoardDiscovery::OnHidEnumerate>(this));
-  FHidController->SetOnDeviceChange(
+  hidController_->SetOnDeviceChange(
       hid::TNotifyEvent::Of<&TBoardDiscovery::OnHidDeviceChange>(this));
 }
 
 void TBoardDiscovery::FreeController() noexcept {
-  FDeviceLines.clear();
+  deviceLines_.clear();
   // The controller frees every device it holds, the boards included.
-  FRelayBoards.clear();
-  FHidController.reset();
+  relayBoards_.clear();
+  hidController_.reset();
   skippedDevices_.clear();
 }
 

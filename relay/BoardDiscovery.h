@@ -27,11 +27,11 @@ class TBoardDiscovery {
   // Frees the controller, and with it every device and board; empties the lists.
   void FreeController() noexcept;
 
-  hid::THidDeviceController* HidController() const { return FHidController.get(); }
-  const std::vector<std::u16string>& DeviceLines() const { return FDeviceLines; }
+  hid::THidDeviceController* HidController() const { return hidController_.get(); }
+  const std::vector<std::u16string>& DeviceLines() const { return deviceLines_; }
   // Board 1 first; their devices are borrowed from HidController.
-  const std::vector<TRelayBoard>& RelayBoards() const { return FRelayBoards; }
-  std::vector<TRelayBoard>& RelayBoards() { return FRelayBoards; }
+  const std::vector<TRelayBoard>& RelayBoards() const { return relayBoards_; }
+  std::vector<TRelayBoard>& RelayBoards() { return relayBoards_; }
 
   // Why no device can be found, when the platform's modules could not be bound; empty
   // otherwise.
@@ -48,9 +48,9 @@ class TBoardDiscovery {
                               bool& Handled, bool& RetryCreate);
 
  private:
-  std::unique_ptr<hid::THidDeviceController> FHidController;
-  std::vector<std::u16string> FDeviceLines;
-  std::vector<TRelayBoard> FRelayBoards;
+  std::unique_ptr<hid::THidDeviceController> hidController_;
+  std::vector<std::u16string> deviceLines_;
+  std::vector<TRelayBoard> relayBoards_;
   std::vector<std::u16string> skippedDevices_;
   std::string bindingFailure_;
 };
