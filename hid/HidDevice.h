@@ -11,7 +11,7 @@
 #include "hid/HidEvents.h"
 #include "hid/HidPnPInfo.h"
 #include "hid/LayerTypes.h"
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hid {
 

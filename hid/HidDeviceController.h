@@ -12,7 +12,7 @@
 #include "hid/HidDeviceHost.h"
 #include "hid/HidEvents.h"
 #include "hid/LayerTypes.h"
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hid {
 
