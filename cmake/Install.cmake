@@ -39,6 +39,7 @@ if(TARGET quorvel_hid)
   set_target_properties(quorvel_posix PROPERTIES EXPORT_NAME posix)
   set_target_properties(quorvel_warnings PROPERTIES EXPORT_NAME warnings)
   set_target_properties(quorvel_trace PROPERTIES EXPORT_NAME trace)
+  set_target_properties(quorvel_wintypes PROPERTIES EXPORT_NAME wintypes)
   set(QUORVEL_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/quorvel)
   target_include_directories(quorvel_hid INTERFACE
                              $<INSTALL_INTERFACE:${QUORVEL_INSTALL_INCLUDEDIR}>)
@@ -47,16 +48,17 @@ if(TARGET quorvel_hid)
   # The static libraries name the warning set as a link-only dependency; it carries
   # nothing to a consumer but must be part of the export.
   install(TARGETS quorvel_hid quorvel_platform quorvel_posix quorvel_warnings quorvel_trace
+                  quorvel_wintypes
           EXPORT QuorvelTargets
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
           LIBRARY DESTINATION ${QUORVEL_INSTALL_MODULEDIR})
-  # The headers a program of the layer includes: every header of hid/ and the platform
-  # headers they include. A header that moves between these folders is updated here;
+  # The headers a program of the layer includes: every header of hid/ and the record-type
+  # and platform headers they include. A header that moves between these folders is updated here;
   # the consumer test (tests/install) builds against exactly this set.
   install(DIRECTORY hid/ DESTINATION ${QUORVEL_INSTALL_INCLUDEDIR}/hid
           FILES_MATCHING PATTERN "*.h")
-  install(FILES platform/PlatformTypes.h platform/WinTypes.h
-          DESTINATION ${QUORVEL_INSTALL_INCLUDEDIR}/platform)
+  install(FILES wintypes/WinTypes.h wintypes/WinTypesPosix.h
+          DESTINATION ${QUORVEL_INSTALL_INCLUDEDIR}/wintypes)
   install(FILES platform/posix/Kernel.h DESTINATION ${QUORVEL_INSTALL_INCLUDEDIR}/platform/posix)
 
   set(QUORVEL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Quorvel)

@@ -5,7 +5,7 @@
 namespace quorvel::hid {
 
 bool THidDeviceController::TryCheckOutAt(THidDevice*& HidDev, int32_t Idx, bool Condition) {
-  return Condition && TryCheckOut(*FList[static_cast<std::size_t>(Idx)], HidDev);
+  return Condition && TryCheckOut(*list_[static_cast<std::size_t>(Idx)], HidDev);
 }
 
 template <typename Condition>

@@ -11,7 +11,7 @@
 
 #include "hid/LayerTypes.h"
 #include "platform/MessageChannel.h"
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hid {
 

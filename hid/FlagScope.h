@@ -31,14 +31,14 @@ class TDeviceCallbackScope {
  public:
   TDeviceCallbackScope(const THidDeviceHost& host, THidDevice& device)
       : host_(host), watch_(&device) {
-    device.FIsEnumerated = true;
+    device.isEnumerated_ = true;
   }
   ~TDeviceCallbackScope() {
     THidDevice* device = watch_.Device();
     if (device == nullptr) {
       return;
     }
-    device->FIsEnumerated = false;
+    device->isEnumerated_ = false;
     if (host_.IndexOf(device) >= 0 && !device->IsCheckedOut()) {
       device->CloseAll();
     }

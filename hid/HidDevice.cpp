@@ -73,7 +73,7 @@ std::unique_ptr<THidDevice> THidDevice::CreateForController(std::unique_ptr<THid
     handle = OpenPath(PnPInfo->DevicePath(), 0, 0);
   }
   if (handle != INVALID_HANDLE_VALUE) {
-    device->FHidFileHandle.Reset(handle);
+    device->hidFileHandle_.Reset(handle);
     device->FAttributes.Size = sizeof(HIDD_ATTRIBUTES);
     if (!platform::HidD_GetAttributes(handle, &device->FAttributes)) {
       // The device has no controller yet, so its destructor leaves the list alone;
@@ -83,7 +83,7 @@ std::unique_ptr<THidDevice> THidDevice::CreateForController(std::unique_ptr<THid
     device->CloseFile();
   }
   device->FPnPInfo = std::move(PnPInfo);
-  device->FMyController = Controller;
+  device->myController_ = Controller;
   return device;
 }
 
@@ -99,7 +99,7 @@ THidDevice::~THidDevice() {
     FPreparsedData = nullptr;
   }
   FLanguageStrings.clear();
-  if (FMyController != nullptr) {
+  if (myController_ != nullptr) {
     LeaveController(onData, onUnplug);
   }
   // Watches made by handlers that ran during the destruction are gone already;
@@ -115,19 +115,19 @@ void THidDevice::ForgetWatches() {
 }
 
 void THidDevice::LeaveController(const THidDataEvent& onData, const THidPlugEvent& onUnplug) {
-  THidDeviceHost& host = *FMyController;
+  THidDeviceHost& host = *myController_;
   const int32_t index = host.IndexOf(this);
   if (index < 0) {
     return;
   }
-  auto& entry = host.FList[static_cast<std::size_t>(index)];
+  auto& entry = host.list_[static_cast<std::size_t>(index)];
   // This object is being destroyed through `delete`: the list gives up its
   // ownership before the entry is reused or erased.
   (void)entry.release();
   std::unique_ptr<THidDevice> replacement;
   if (FIsPluggedIn) {
     try {
-      replacement = CreateForController(FPnPInfo, FMyController);
+      replacement = CreateForController(FPnPInfo, myController_);
     } catch (...) {
       // A destructor cannot pass an error on: whatever stopped the replacement,
       // the entry leaves the list as it does for an unidentifiable device.
@@ -144,12 +144,12 @@ void THidDevice::LeaveController(const THidDataEvent& onData, const THidPlugEven
     entry = std::move(replacement);
     return;
   }
-  host.FList.erase(host.FList.begin() + index);
+  host.list_.erase(host.list_.begin() + index);
   --host.CounterOf(*this);
 }
 
 bool THidDevice::IsUsable() const {
-  return FIsPluggedIn && (FIsCheckedOut || FIsEnumerated);
+  return FIsPluggedIn && (FIsCheckedOut || isEnumerated_);
 }
 
 HANDLE THidDevice::OpenMainPath() {
@@ -162,16 +162,16 @@ HANDLE THidDevice::OpenMainPath() {
 }
 
 bool THidDevice::OpenFile() {
-  if (IsUsable() && !FHidFileHandle.IsOpen()) {
+  if (IsUsable() && !hidFileHandle_.IsOpen()) {
     HANDLE handle = OpenMainPath();
     if (handle != INVALID_HANDLE_VALUE) {
-      FHidFileHandle.Reset(handle);
+      hidFileHandle_.Reset(handle);
       ULONG count = 0;
       (void)platform::HidD_GetNumInputBuffers(handle, &count);
       FNumInputBuffers = static_cast<int32_t>(count);
     }
   }
-  return FHidFileHandle.IsOpen();
+  return hidFileHandle_.IsOpen();
 }
 
 bool THidDevice::OpenFileEx(THidOpenExMode Mode) {
@@ -180,28 +180,28 @@ bool THidDevice::OpenFileEx(THidOpenExMode Mode) {
   }
   if (Mode == THidOpenExMode::omhRead) {
     std::lock_guard guard(overlappedReadLock_);
-    if (!FHidOverlappedRead.IsOpen()) {
+    if (!hidOverlappedRead_.IsOpen()) {
       HANDLE handle = OpenPath(FPnPInfo->DevicePath(), GENERIC_READ, FILE_FLAG_OVERLAPPED);
       if (handle != INVALID_HANDLE_VALUE) {
-        FHidOverlappedRead.Reset(handle);
+        hidOverlappedRead_.Reset(handle);
         ULONG count = 0;
         (void)platform::HidD_GetNumInputBuffers(handle, &count);
         FNumOverlappedBuffers = static_cast<int32_t>(count);
       }
     }
-    return FHidOverlappedRead.IsOpen();
+    return hidOverlappedRead_.IsOpen();
   }
-  if (!FHidOverlappedWrite.IsOpen()) {
+  if (!hidOverlappedWrite_.IsOpen()) {
     HANDLE handle = OpenPath(FPnPInfo->DevicePath(), GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
     if (handle != INVALID_HANDLE_VALUE) {
-      FHidOverlappedWrite.Reset(handle);
+      hidOverlappedWrite_.Reset(handle);
     }
   }
-  return FHidOverlappedWrite.IsOpen();
+  return hidOverlappedWrite_.IsOpen();
 }
 
 void THidDevice::CloseFile() {
-  FHidFileHandle.Reset();
+  hidFileHandle_.Reset();
   FNumInputBuffers = 0;
 }
 
@@ -209,10 +209,10 @@ void THidDevice::CloseFileEx(THidOpenExMode Mode) {
   if (Mode == THidOpenExMode::omhRead) {
     // A read thread may be opening or using the handle right now.
     std::lock_guard guard(overlappedReadLock_);
-    FHidOverlappedRead.Reset();
+    hidOverlappedRead_.Reset();
     FNumOverlappedBuffers = 0;
   } else {
-    FHidOverlappedWrite.Reset();
+    hidOverlappedWrite_.Reset();
   }
 }
 
@@ -229,7 +229,7 @@ bool THidDevice::GetFeature(void* Report, int32_t Size) {
     return false;
   }
   return OpenFile() &&
-         platform::HidD_GetFeature(FHidFileHandle.Get(), Report, static_cast<ULONG>(Size)) != 0;
+         platform::HidD_GetFeature(hidFileHandle_.Get(), Report, static_cast<ULONG>(Size)) != 0;
 }
 
 bool THidDevice::SetFeature(void* Report, int32_t Size) {
@@ -238,31 +238,31 @@ bool THidDevice::SetFeature(void* Report, int32_t Size) {
     return false;
   }
   return OpenFile() &&
-         platform::HidD_SetFeature(FHidFileHandle.Get(), Report, static_cast<ULONG>(Size)) != 0;
+         platform::HidD_SetFeature(hidFileHandle_.Get(), Report, static_cast<ULONG>(Size)) != 0;
 }
 
 bool THidDevice::CheckOut() {
   THidDevice* self = nullptr;
-  return FMyController != nullptr && FMyController->TryCheckOut(*this, self);
+  return myController_ != nullptr && myController_->TryCheckOut(*this, self);
 }
 
 void THidDevice::SetCheckedOut(bool checkedOut) {
   if (FIsCheckedOut == checkedOut) {
     return;
   }
-  if (FMyController == nullptr) {
+  if (myController_ == nullptr) {
     FIsCheckedOut = checkedOut;
     return;
   }
-  --FMyController->CounterOf(*this);
+  --myController_->CounterOf(*this);
   FIsCheckedOut = checkedOut;
-  ++FMyController->CounterOf(*this);
+  ++myController_->CounterOf(*this);
 }
 
 PHIDP_PREPARSED_DATA THidDevice::PreparsedData() {
   if (FPreparsedData == nullptr && OpenFile()) {
     PHIDP_PREPARSED_DATA data = nullptr;
-    if (platform::HidD_GetPreparsedData(FHidFileHandle.Get(), &data)) {
+    if (platform::HidD_GetPreparsedData(hidFileHandle_.Get(), &data)) {
       FPreparsedData = data;
     }
     CloseFile();
@@ -281,7 +281,7 @@ HIDP_CAPS THidDevice::Caps() {
 HIDD_CONFIGURATION THidDevice::Configuration() {
   HIDD_CONFIGURATION configuration{};
   if (OpenFile()) {
-    (void)platform::HidD_GetConfiguration(FHidFileHandle.Get(), &configuration,
+    (void)platform::HidD_GetConfiguration(hidFileHandle_.Get(), &configuration,
                                           sizeof configuration);
   }
   return configuration;
@@ -290,16 +290,16 @@ HIDD_CONFIGURATION THidDevice::Configuration() {
 void THidDevice::SetConfiguration(const HIDD_CONFIGURATION& Value) {
   if (OpenFile()) {
     HIDD_CONFIGURATION configuration = Value;
-    (void)platform::HidD_SetConfiguration(FHidFileHandle.Get(), &configuration,
+    (void)platform::HidD_SetConfiguration(hidFileHandle_.Get(), &configuration,
                                           sizeof configuration);
   }
 }
 
 void THidDevice::SetNumInputBuffers(int32_t Value) {
   if (Value != FNumInputBuffers && OpenFile()) {
-    (void)platform::HidD_SetNumInputBuffers(FHidFileHandle.Get(), static_cast<ULONG>(Value));
+    (void)platform::HidD_SetNumInputBuffers(hidFileHandle_.Get(), static_cast<ULONG>(Value));
     ULONG count = 0;
-    (void)platform::HidD_GetNumInputBuffers(FHidFileHandle.Get(), &count);
+    (void)platform::HidD_GetNumInputBuffers(hidFileHandle_.Get(), &count);
     FNumInputBuffers = static_cast<int32_t>(count);
   }
 }
@@ -307,9 +307,9 @@ void THidDevice::SetNumInputBuffers(int32_t Value) {
 void THidDevice::SetNumOverlappedBuffers(int32_t Value) {
   std::lock_guard guard(overlappedReadLock_);
   if (Value != FNumOverlappedBuffers && OpenFileEx(THidOpenExMode::omhRead)) {
-    (void)platform::HidD_SetNumInputBuffers(FHidOverlappedRead.Get(), static_cast<ULONG>(Value));
+    (void)platform::HidD_SetNumInputBuffers(hidOverlappedRead_.Get(), static_cast<ULONG>(Value));
     ULONG count = 0;
-    (void)platform::HidD_GetNumInputBuffers(FHidOverlappedRead.Get(), &count);
+    (void)platform::HidD_GetNumInputBuffers(hidOverlappedRead_.Get(), &count);
     FNumOverlappedBuffers = static_cast<int32_t>(count);
   }
 }
@@ -361,10 +361,10 @@ void THidDevice::SetOnData(THidDataEvent Value) {
 
 void THidDevice::StartReadThread() {
   if (!FOnData.Assigned() || !FIsPluggedIn || !FIsCheckedOut || !FHasReadWriteAccess ||
-      FDataThread) {
+      readThread_) {
     return;
   }
-  FDataThread = THidDeviceReadThread::CreateForDevice(this);
+  readThread_ = THidDeviceReadThread::CreateForDevice(this);
   ++readThreadGeneration_;
 }
 
@@ -372,15 +372,15 @@ bool THidDevice::StopReadThread() {
   // The wait serves deliveries, whose handlers may stop this thread themselves
   // (check the device in, free it) or start another (check it out again).
   const TDeviceWatch watch(this);
-  while (!watch.Gone() && FDataThread) {
-    THidDeviceReadThread* thread = FDataThread.get();
+  while (!watch.Gone() && readThread_) {
+    THidDeviceReadThread* thread = readThread_.get();
     const uint32_t generation = readThreadGeneration_;
     thread->Terminate();
     TMainThreadQueue::Instance().ServeUntil(
         [&] { return watch.Gone() || readThreadGeneration_ != generation || thread->Finished(); });
     if (!watch.Gone() && readThreadGeneration_ == generation) {
       thread->WaitFor();
-      FDataThread.reset();
+      readThread_.reset();
       ++readThreadGeneration_;
     }
   }
@@ -405,10 +405,10 @@ bool THidDevice::MarkUnplugged() {
   {
     // Nor one that the handler gave its device.
     struct TUnsetOnExit {
-      const TDeviceWatch& watch;
+      const TDeviceWatch& watch_;
       ~TUnsetOnExit() {
-        if (!watch.Gone()) {
-          watch.Device()->FOnUnplug = {};
+        if (!watch_.Gone()) {
+          watch_.Device()->FOnUnplug = {};
         }
       }
     } unset{watch};

@@ -12,7 +12,7 @@
 #include "hid/HidEvents.h"
 #include "hid/HidPnPInfo.h"
 #include "hid/LayerTypes.h"
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hid {
 
@@ -72,9 +72,9 @@ class THidDevice {
   bool OpenFileEx(THidOpenExMode Mode);
   void CloseFile();
   void CloseFileEx(THidOpenExMode Mode);
-  HANDLE HidFileHandle() const { return FHidFileHandle.Get(); }
-  HANDLE HidOverlappedRead() const { return FHidOverlappedRead.Get(); }
-  HANDLE HidOverlappedWrite() const { return FHidOverlappedWrite.Get(); }
+  HANDLE HidFileHandle() const { return hidFileHandle_.Get(); }
+  HANDLE HidOverlappedRead() const { return hidOverlappedRead_.Get(); }
+  HANDLE HidOverlappedWrite() const { return hidOverlappedWrite_.Get(); }
 
   // Feature reports on the main handle, which stays open. `Report` starts with
   // the report ID; false leaves the platform's last error for the caller.
@@ -223,7 +223,7 @@ class THidDevice {
   // served meanwhile freed the device.
   bool StopReadThread();
   // The read thread, or nullptr; it stays after its body ended until stopped.
-  const THidDeviceReadThread* ReadThread() const { return FDataThread.get(); }
+  const THidDeviceReadThread* ReadThread() const { return readThread_.get(); }
   void UpdateListLengths();
   // The three handles closed.
   void CloseAll();
@@ -246,17 +246,17 @@ class THidDevice {
   template <typename Slot, typename Call>
   NTSTATUS Parse(Slot slot, Call call);
 
-  THidDeviceHost* FMyController = nullptr;
+  THidDeviceHost* myController_ = nullptr;
   // Atomic: the read thread asks IsUsable while the main thread hands the
   // device to callbacks, checks it out or in, and marks it unplugged.
   std::atomic<bool> FIsPluggedIn{true};
   std::atomic<bool> FIsCheckedOut{false};
-  std::atomic<bool> FIsEnumerated{false};
-  TDeviceHandle FHidFileHandle;
-  TDeviceHandle FHidOverlappedRead;
-  TDeviceHandle FHidOverlappedWrite;
-  OVERLAPPED FOvlRead{};
-  OVERLAPPED FOvlWrite{};
+  std::atomic<bool> isEnumerated_{false};
+  TDeviceHandle hidFileHandle_;
+  TDeviceHandle hidOverlappedRead_;
+  TDeviceHandle hidOverlappedWrite_;
+  OVERLAPPED ovlRead_{};
+  OVERLAPPED ovlWrite_{};
   HIDD_ATTRIBUTES FAttributes{};
   std::unique_ptr<THidPnPInfo> FPnPInfo;
   TString FVendorName;
@@ -278,13 +278,13 @@ class THidDevice {
   uint16_t FUsagePageParam = 0;
   uint16_t FLinkCollectionParam = 0;
   uint16_t FUsageParam = 0;
-  std::vector<HIDP_LINK_COLLECTION_NODE> FLinkCollection;
+  std::vector<HIDP_LINK_COLLECTION_NODE> linkCollection_;
   THidDataEvent FOnData;
   THidDataErrorEvent FOnDataError;
   THidPlugEvent FOnUnplug;
   bool FHasReadWriteAccess = false;
-  std::unique_ptr<THidDeviceReadThread> FDataThread;
-  // Changes whenever FDataThread does, so that a stop can tell that a handler
+  std::unique_ptr<THidDeviceReadThread> readThread_;
+  // Changes whenever readThread_ does, so that a stop can tell that a handler
   // stopped (or replaced) the thread while it waited.
   uint32_t readThreadGeneration_ = 0;
   // The overlapped read handle, opened by the read thread and closed by the

@@ -102,8 +102,8 @@ void THidDeviceController::FreeDevices() {
   // thread stops) see a list without gaps and counters in step. A checked-out
   // device is marked unplugged while still listed, so that its handler may
   // check it in.
-  while (!FList.empty()) {
-    const TDeviceWatch watch(FList.front().get());
+  while (!list_.empty()) {
+    const TDeviceWatch watch(list_.front().get());
     THidDevice* entry = watch.Device();
     if (entry->FIsCheckedOut) {
       try {
@@ -119,10 +119,10 @@ void THidDeviceController::FreeDevices() {
     if (index < 0) {
       continue;
     }
-    std::unique_ptr<THidDevice> gone = std::move(FList[static_cast<std::size_t>(index)]);
-    FList.erase(FList.begin() + index);
+    std::unique_ptr<THidDevice> gone = std::move(list_[static_cast<std::size_t>(index)]);
+    list_.erase(list_.begin() + index);
     Recount();
-    gone->FMyController = nullptr;
+    gone->myController_ = nullptr;
     gone.reset();
   }
   Recount();
@@ -132,7 +132,7 @@ THidDevice* THidDeviceController::Devices(int32_t Idx) const {
   if (Idx < 0 || Idx >= DeviceCount()) {
     return nullptr;
   }
-  return FList[static_cast<std::size_t>(Idx)].get();
+  return list_[static_cast<std::size_t>(Idx)].get();
 }
 
 std::unique_ptr<THidDevice> THidDeviceController::CreateDevice(
@@ -223,7 +223,7 @@ void THidDeviceController::Recount() {
   FNumCheckedInDevices = 0;
   FNumUnpluggedDevices = 0;
   int32_t checkedOut = 0;
-  for (const auto& entry : FList) {
+  for (const auto& entry : list_) {
     FNumCheckedInDevices += entry->FIsCheckedOut ? 0 : 1;
     FNumUnpluggedDevices += entry->FIsPluggedIn ? 0 : 1;
     checkedOut += entry->FIsCheckedOut ? 1 : 0;
@@ -232,13 +232,13 @@ void THidDeviceController::Recount() {
 }
 
 void THidDeviceController::DeviceChange() {
-  bool changed = FLParam == -1;
+  bool changed = lParam_ == -1;
   TDeviceList fresh = ScanHidInterfaces();
 
   // The counters follow the list even when a handler's error ends the scan early.
   struct TRecountOnExit {
-    THidDeviceController* self;
-    ~TRecountOnExit() { self->Recount(); }
+    THidDeviceController* self_;
+    ~TRecountOnExit() { self_->Recount(); }
   } recount{this};
 
   auto foundAgain = [&](const THidDevice* entry) {
@@ -254,7 +254,7 @@ void THidDeviceController::DeviceChange() {
   // afresh each time: the last one not yet seen by this scan that is gone.
   std::deque<TDeviceWatch> seen;
   auto nextGone = [&]() -> THidDevice* {
-    for (auto it = FList.rbegin(); it != FList.rend(); ++it) {
+    for (auto it = list_.rbegin(); it != list_.rend(); ++it) {
       THidDevice* entry = it->get();
       const bool wasSeen = std::any_of(seen.begin(), seen.end(), [&](const TDeviceWatch& watch) {
         return watch.Device() == entry;
@@ -271,11 +271,11 @@ void THidDeviceController::DeviceChange() {
     // A free entry leaves the list once unplugged, also when its unplug or
     // removal handler fails: listed, it could be handed out or counted twice.
     struct TDropOnExit {
-      THidDeviceController* self;
-      const TDeviceWatch& watch;
+      THidDeviceController* self_;
+      const TDeviceWatch& watch_;
       ~TDropOnExit() {
-        if (!watch.Gone()) {
-          self->DropIfUnpluggedAndFree(watch.Device());
+        if (!watch_.Gone()) {
+          self_->DropIfUnpluggedAndFree(watch_.Device());
         }
       }
     } drop{this, watch};
@@ -290,16 +290,16 @@ void THidDeviceController::DeviceChange() {
   // handler may have scanned (pumped messages) and listed it meanwhile.
   for (auto& device : fresh) {
     const uint32_t id = device->FPnPInfo->DeviceID();
-    const bool listed = std::any_of(FList.begin(), FList.end(), [&](const auto& entry) {
+    const bool listed = std::any_of(list_.begin(), list_.end(), [&](const auto& entry) {
       return entry->FIsPluggedIn && entry->FPnPInfo->DeviceID() == id;
     });
     if (listed) {
-      device->FMyController = nullptr;
+      device->myController_ = nullptr;
       device.reset();
       continue;
     }
     THidDevice* arrived = device.get();
-    FList.push_back(std::move(device));
+    list_.push_back(std::move(device));
     changed = true;
     NotifyArrival(arrived);
   }
@@ -317,8 +317,8 @@ void THidDeviceController::DropIfUnpluggedAndFree(THidDevice* entry) {
   if (index < 0 || entry->FIsPluggedIn || entry->FIsCheckedOut) {
     return;
   }
-  std::unique_ptr<THidDevice> gone = std::move(FList[static_cast<std::size_t>(index)]);
-  FList.erase(FList.begin() + index);
+  std::unique_ptr<THidDevice> gone = std::move(list_[static_cast<std::size_t>(index)]);
+  list_.erase(list_.begin() + index);
   // Out of the list first: the destructor then leaves the list alone.
   gone.reset();
 }
@@ -368,9 +368,9 @@ int32_t THidDeviceController::Enumerate() {
 void THidDeviceController::DeviceChangeWndProc(UINT Msg, std::uintptr_t WParam,
                                                std::intptr_t LParam) {
   if (!Destroying() && Msg == kWmDeviceChange && WParam == kDbtDevNodesChanged &&
-      !FInDeviceChange) {
-    FLParam = LParam;
-    TFlagScope inDeviceChange(FInDeviceChange);
+      !inDeviceChange_) {
+    lParam_ = LParam;
+    TFlagScope inDeviceChange(inDeviceChange_);
     DeviceChange();
   }
 }
@@ -401,7 +401,7 @@ void THidDeviceController::SetDevPollingDelayTime(int32_t Value) {
   if (Value == FDevPollingDelayTime) {
     return;
   }
-  for (auto& entry : FList) {
+  for (auto& entry : list_) {
     if (entry->PollingDelayTime() == FDevPollingDelayTime) {
       entry->SetPollingDelayTime(Value);
     }
@@ -413,7 +413,7 @@ void THidDeviceController::SetDevThreadSleepTime(int32_t Value) {
   if (Value == FDevThreadSleepTime) {
     return;
   }
-  for (auto& entry : FList) {
+  for (auto& entry : list_) {
     if (entry->ThreadSleepTime() == FDevThreadSleepTime) {
       entry->SetThreadSleepTime(Value);
     }
@@ -440,7 +440,7 @@ void THidDeviceController::SetOnDeviceDataError(THidDataErrorEvent Value) {
   if (Value == FOnDeviceDataError) {
     return;
   }
-  for (auto& entry : FList) {
+  for (auto& entry : list_) {
     if (entry->FOnDataError == FOnDeviceDataError) {
       entry->FOnDataError = Value;
     }
@@ -452,7 +452,7 @@ void THidDeviceController::SetOnDeviceUnplug(THidPlugEvent Value) {
   if (Value == FOnDeviceUnplug) {
     return;
   }
-  for (auto& entry : FList) {
+  for (auto& entry : list_) {
     if (entry->FOnUnplug == FOnDeviceUnplug) {
       entry->FOnUnplug = Value;
     }

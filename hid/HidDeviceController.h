@@ -12,7 +12,7 @@
 #include "hid/HidDeviceHost.h"
 #include "hid/HidEvents.h"
 #include "hid/LayerTypes.h"
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hid {
 
@@ -49,7 +49,7 @@ class THidDeviceController : public TLayerComponent, private THidDeviceHost {
   TDeviceChangeNotifier* Notifier() const { return notifier_.get(); }
 
   // The device list, for reading: entries in order, unplugged ones included.
-  int32_t DeviceCount() const { return static_cast<int32_t>(FList.size()); }
+  int32_t DeviceCount() const { return static_cast<int32_t>(list_.size()); }
   THidDevice* Devices(int32_t Idx) const;
 
   // Check-out: each sets HidDev to the device taken, or to null.
@@ -74,7 +74,7 @@ class THidDeviceController : public TLayerComponent, private THidDeviceHost {
   int32_t DevThreadSleepTime() const { return FDevThreadSleepTime; }
   void SetDevThreadSleepTime(int32_t Value);
   const TString& Version() const { return FVersion; }
-  void SetVersion(const TString& Value) { FDummy = Value; }
+  void SetVersion(const TString& Value) { ignoredVersion_ = Value; }
   const THidPlugEvent& OnArrival() const { return FOnArrival; }
   void SetOnArrival(THidPlugEvent Value) { FOnArrival = Value; }
   const THidEnumerateEvent& OnEnumerate() const { return FOnEnumerate; }
@@ -145,7 +145,7 @@ class THidDeviceController : public TLayerComponent, private THidDeviceHost {
   template <typename Visit>
   void ForEachListed(Visit visit) {
     std::deque<TDeviceWatch> watches;
-    for (const auto& entry : FList) {
+    for (const auto& entry : list_) {
       watches.emplace_back(entry.get());
     }
     for (const TDeviceWatch& watch : watches) {
@@ -169,9 +169,9 @@ class THidDeviceController : public TLayerComponent, private THidDeviceHost {
   THidPlugEvent FOnRemoval;
   THidDeviceCreateError FOnDeviceCreateError;
   TString FVersion;
-  TString FDummy;
-  bool FInDeviceChange = false;
-  std::intptr_t FLParam = 0;
+  TString ignoredVersion_;
+  bool inDeviceChange_ = false;
+  std::intptr_t lParam_ = 0;
   std::unique_ptr<TDeviceChangeNotifier> notifier_;
 };
 

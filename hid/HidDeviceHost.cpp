@@ -7,15 +7,15 @@ namespace quorvel::hid {
 THidDeviceHost::THidDeviceHost() = default;
 
 THidDeviceHost::~THidDeviceHost() {
-  for (auto& entry : FList) {
-    entry->FMyController = nullptr;
+  for (auto& entry : list_) {
+    entry->myController_ = nullptr;
   }
-  FList.clear();
+  list_.clear();
 }
 
 int32_t THidDeviceHost::IndexOf(const THidDevice* device) const {
-  for (std::size_t i = 0; i < FList.size(); ++i) {
-    if (FList[i].get() == device) {
+  for (std::size_t i = 0; i < list_.size(); ++i) {
+    if (list_[i].get() == device) {
       return static_cast<int32_t>(i);
     }
   }

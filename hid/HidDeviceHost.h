@@ -1,6 +1,6 @@
 // What a device needs of the controller whose list holds it: the defaults that
 // new devices take over, the device list and its three counters. The controller
-// derives from it; a device reaches it through its FMyController.
+// derives from it; a device reaches it through its myController_.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +38,7 @@ class THidDeviceHost {
 
   // The list owns its entries. A device that the application frees takes itself
   // out of (or replaces itself in) this list from its destructor.
-  std::vector<std::unique_ptr<THidDevice>> FList;
+  std::vector<std::unique_ptr<THidDevice>> list_;
   int32_t FNumCheckedInDevices = 0;
   int32_t FNumCheckedOutDevices = 0;
   int32_t FNumUnpluggedDevices = 0;

@@ -59,7 +59,7 @@ void THidDeviceReadThread::Run(uint32_t& lastWait) {
   lastWait = WAIT_IO_COMPLETION;
   std::fill(Report.begin(), Report.end(), uint8_t{0});
   if (!Device->ReadFileEx(Report.data(), static_cast<uint32_t>(Report.size()), &ReadDone)) {
-    FErr = ::GetLastError();
+    error_ = ::GetLastError();
     TMainThreadQueue::Instance().Synchronize([this] { DeliverDataError(); });
     (void)::SleepEx(static_cast<DWORD>(Device->ThreadSleepTime()), TRUE);
     return;
@@ -103,7 +103,7 @@ void THidDeviceReadThread::DeliverData() {
 void THidDeviceReadThread::DeliverDataError() {
   const THidDataErrorEvent& onDataError = Device->OnDataError();
   if (onDataError.Assigned()) {
-    onDataError(Device, FErr);
+    onDataError(Device, error_);
   }
 }
 

@@ -44,7 +44,7 @@ class THidDeviceReadThread : public TCustomThread {
   void DeliverData();
   void DeliverDataError();
 
-  uint32_t FErr = 0;
+  uint32_t error_ = 0;
   std::atomic<bool> finished_{false};
 };
 

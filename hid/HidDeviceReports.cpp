@@ -151,17 +151,17 @@ NTSTATUS THidDevice::SetUsageValueArray(void* UsageValue, USHORT UsageValueByteL
 }
 
 HIDP_LINK_COLLECTION_NODE THidDevice::GetLinkCollectionNode(uint16_t Idx) {
-  if (FLinkCollection.empty()) {
+  if (linkCollection_.empty()) {
     // Caps fetches the preparsed data only while the device is usable; what is
     // already held still serves.
-    FLinkCollection.resize(Caps().NumberLinkCollectionNodes);
-    if (!FLinkCollection.empty() && FPreparsedData != nullptr &&
+    linkCollection_.resize(Caps().NumberLinkCollectionNodes);
+    if (!linkCollection_.empty() && FPreparsedData != nullptr &&
         platform::HidP_GetLinkCollectionNodes != nullptr) {
-      ULONG count = static_cast<ULONG>(FLinkCollection.size());
-      (void)platform::HidP_GetLinkCollectionNodes(FLinkCollection.data(), &count, FPreparsedData);
+      ULONG count = static_cast<ULONG>(linkCollection_.size());
+      (void)platform::HidP_GetLinkCollectionNodes(linkCollection_.data(), &count, FPreparsedData);
     }
   }
-  return Idx < FLinkCollection.size() ? FLinkCollection[Idx] : HIDP_LINK_COLLECTION_NODE{};
+  return Idx < linkCollection_.size() ? linkCollection_[Idx] : HIDP_LINK_COLLECTION_NODE{};
 }
 
 NTSTATUS THidDevice::GetExtendedAttributes(uint32_t ReportType, uint16_t DataIndex,
@@ -191,18 +191,18 @@ NTSTATUS THidDevice::InitializeReportForID(uint32_t ReportType, uint8_t ReportID
 
 bool THidDevice::GetInputReport(void* Report, uint32_t Size) {
   return platform::HidD_GetInputReport != nullptr && OpenFile() &&
-         platform::HidD_GetInputReport(FHidFileHandle.Get(), Report, Size) != 0;
+         platform::HidD_GetInputReport(hidFileHandle_.Get(), Report, Size) != 0;
 }
 
 bool THidDevice::SetOutputReport(void* Report, uint32_t Size) {
   return platform::HidD_SetOutputReport != nullptr && OpenFile() &&
-         platform::HidD_SetOutputReport(FHidFileHandle.Get(), Report, Size) != 0;
+         platform::HidD_SetOutputReport(hidFileHandle_.Get(), Report, Size) != 0;
 }
 
 bool THidDevice::ReadFile(void* Report, uint32_t ToRead, uint32_t& BytesRead) {
   DWORD count = 0;
   const bool ok =
-      OpenFile() && ::ReadFile(FHidFileHandle.Get(), Report, ToRead, &count, nullptr) != 0;
+      OpenFile() && ::ReadFile(hidFileHandle_.Get(), Report, ToRead, &count, nullptr) != 0;
   BytesRead = ok ? count : 0;
   return ok;
 }
@@ -210,7 +210,7 @@ bool THidDevice::ReadFile(void* Report, uint32_t ToRead, uint32_t& BytesRead) {
 bool THidDevice::WriteFile(const void* Report, uint32_t ToWrite, uint32_t& BytesWritten) {
   DWORD count = 0;
   const bool ok =
-      OpenFile() && ::WriteFile(FHidFileHandle.Get(), Report, ToWrite, &count, nullptr) != 0;
+      OpenFile() && ::WriteFile(hidFileHandle_.Get(), Report, ToWrite, &count, nullptr) != 0;
   BytesWritten = ok ? count : 0;
   return ok;
 }
@@ -218,14 +218,14 @@ bool THidDevice::WriteFile(const void* Report, uint32_t ToWrite, uint32_t& Bytes
 bool THidDevice::DeviceIoControl(uint32_t IoControlCode, void* InBuffer, uint32_t InSize,
                                  void* OutBuffer, uint32_t OutSize, uint32_t& BytesReturned) {
   DWORD count = 0;
-  const bool ok = OpenFile() && ::DeviceIoControl(FHidFileHandle.Get(), IoControlCode, InBuffer,
+  const bool ok = OpenFile() && ::DeviceIoControl(hidFileHandle_.Get(), IoControlCode, InBuffer,
                                                   InSize, OutBuffer, OutSize, &count, nullptr) != 0;
   BytesReturned = ok ? count : 0;
   return ok;
 }
 
 bool THidDevice::FlushQueue() {
-  return OpenFile() && platform::HidD_FlushQueue(FHidFileHandle.Get()) != 0;
+  return OpenFile() && platform::HidD_FlushQueue(hidFileHandle_.Get()) != 0;
 }
 
 bool THidDevice::ReadFileEx(void* Report, uint32_t ToRead,
@@ -239,11 +239,11 @@ bool THidDevice::ReadFileEx(void* Report, uint32_t ToRead,
   if (!OpenFileEx(THidOpenExMode::omhRead)) {
     return false;
   }
-  FOvlRead = OVERLAPPED{};
+  ovlRead_ = OVERLAPPED{};
   // Requests with a completion routine leave hEvent to the caller; the routine
   // finds its device through it.
-  FOvlRead.hEvent = this;
-  return ::ReadFileEx(FHidOverlappedRead.Get(), Report, ToRead, &FOvlRead, CallBack) != 0;
+  ovlRead_.hEvent = this;
+  return ::ReadFileEx(hidOverlappedRead_.Get(), Report, ToRead, &ovlRead_, CallBack) != 0;
 }
 
 bool THidDevice::WriteFileEx(const void* Report, uint32_t ToWrite,
@@ -251,24 +251,24 @@ bool THidDevice::WriteFileEx(const void* Report, uint32_t ToWrite,
   if (!OpenFileEx(THidOpenExMode::omhWrite)) {
     return false;
   }
-  FOvlWrite = OVERLAPPED{};
-  FOvlWrite.hEvent = this;
-  return ::WriteFileEx(FHidOverlappedWrite.Get(), Report, ToWrite, &FOvlWrite, CallBack) != 0;
+  ovlWrite_ = OVERLAPPED{};
+  ovlWrite_.hEvent = this;
+  return ::WriteFileEx(hidOverlappedWrite_.Get(), Report, ToWrite, &ovlWrite_, CallBack) != 0;
 }
 
 uint32_t THidDevice::HidOverlappedReadResult() {
   std::lock_guard guard(overlappedReadLock_);
   DWORD count = 0;
-  return FHidOverlappedRead.IsOpen() &&
-                 ::GetOverlappedResult(FHidOverlappedRead.Get(), &FOvlRead, &count, FALSE) != 0
+  return hidOverlappedRead_.IsOpen() &&
+                 ::GetOverlappedResult(hidOverlappedRead_.Get(), &ovlRead_, &count, FALSE) != 0
              ? count
              : 0;
 }
 
 uint32_t THidDevice::HidOverlappedWriteResult() {
   DWORD count = 0;
-  return FHidOverlappedWrite.IsOpen() &&
-                 ::GetOverlappedResult(FHidOverlappedWrite.Get(), &FOvlWrite, &count, FALSE) != 0
+  return hidOverlappedWrite_.IsOpen() &&
+                 ::GetOverlappedResult(hidOverlappedWrite_.Get(), &ovlWrite_, &count, FALSE) != 0
              ? count
              : 0;
 }
@@ -279,7 +279,7 @@ bool THidDevice::CancelIO(THidOpenExMode Mode) {
     guard.lock();
   }
   const TDeviceHandle& handle =
-      Mode == THidOpenExMode::omhRead ? FHidOverlappedRead : FHidOverlappedWrite;
+      Mode == THidOpenExMode::omhRead ? hidOverlappedRead_ : hidOverlappedWrite_;
   platform::TCancelIo cancel = platform::CancelIoEntry();
   return handle.IsOpen() && cancel != nullptr && cancel(handle.Get()) != 0;
 }

@@ -42,7 +42,7 @@ TString UnknownLocaleText(uint16_t language) {
 const TString& THidDevice::VendorName() {
   if (FVendorName.empty() && OpenFile()) {
     TStringBuffer buffer{};
-    if (platform::HidD_GetManufacturerString(FHidFileHandle.Get(), buffer.data(), kStringBytes)) {
+    if (platform::HidD_GetManufacturerString(hidFileHandle_.Get(), buffer.data(), kStringBytes)) {
       FVendorName = BufferText(buffer);
     }
     CloseFile();
@@ -53,7 +53,7 @@ const TString& THidDevice::VendorName() {
 const TString& THidDevice::ProductName() {
   if (FProductName.empty() && OpenFile()) {
     TStringBuffer buffer{};
-    if (platform::HidD_GetProductString(FHidFileHandle.Get(), buffer.data(), kStringBytes)) {
+    if (platform::HidD_GetProductString(hidFileHandle_.Get(), buffer.data(), kStringBytes)) {
       FProductName = BufferText(buffer);
     }
     CloseFile();
@@ -64,11 +64,11 @@ const TString& THidDevice::ProductName() {
 const TString& THidDevice::SerialNumber() {
   if (FSerialNumber.empty() && OpenFile()) {
     TStringBuffer serial{};
-    if (platform::HidD_GetSerialNumberString(FHidFileHandle.Get(), serial.data(), kStringBytes)) {
+    if (platform::HidD_GetSerialNumberString(hidFileHandle_.Get(), serial.data(), kStringBytes)) {
       // Some stacks answer a serial request with the language-ID list of string
       // index 0; such an answer is no serial number.
       TStringBuffer languages = Unwritten();
-      (void)platform::HidD_GetIndexedString(FHidFileHandle.Get(), 0, languages.data(),
+      (void)platform::HidD_GetIndexedString(hidFileHandle_.Get(), 0, languages.data(),
                                             kStringBytes);
       const std::size_t count = LanguageCount(languages);
       if (!std::equal(serial.begin(), serial.begin() + static_cast<std::ptrdiff_t>(count),
@@ -85,7 +85,7 @@ const TStringList& THidDevice::LanguageStrings() {
   if (FLanguageStrings.empty() && OpenFile()) {
     TStringBuffer languages = Unwritten();
     std::size_t count = 0;
-    if (platform::HidD_GetIndexedString(FHidFileHandle.Get(), 0, languages.data(), kStringBytes)) {
+    if (platform::HidD_GetIndexedString(hidFileHandle_.Get(), 0, languages.data(), kStringBytes)) {
       count = LanguageCount(languages);
     }
     for (std::size_t i = 0; i < count; ++i) {
@@ -113,7 +113,7 @@ TString THidDevice::GetDeviceString(uint8_t Idx) {
     return {};
   }
   TStringBuffer buffer{};
-  if (!platform::HidD_GetIndexedString(FHidFileHandle.Get(), Idx, buffer.data(), kStringBytes)) {
+  if (!platform::HidD_GetIndexedString(hidFileHandle_.Get(), Idx, buffer.data(), kStringBytes)) {
     return {};
   }
   return BufferText(buffer);
@@ -126,7 +126,7 @@ const TPhysicalDescriptor& THidDevice::PhysicalDescriptor() {
     // buffer that is too short ends the probe without a descriptor.
     std::size_t words = 0;
     for (;;) {
-      if (platform::HidD_GetPhysicalDescriptor(FHidFileHandle.Get(), FPhysicalDescriptor.data(),
+      if (platform::HidD_GetPhysicalDescriptor(hidFileHandle_.Get(), FPhysicalDescriptor.data(),
                                                static_cast<ULONG>(words * 2))) {
         break;
       }

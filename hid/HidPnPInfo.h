@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "hid/LayerTypes.h"
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hid {
 

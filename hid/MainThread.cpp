@@ -16,9 +16,9 @@ void TMainThreadQueue::Synchronize(const std::function<void()>& routine) {
   for (const auto& [waker, context] : wakers_) {
     waker(context);
   }
-  changed_.wait(guard, [&] { return request.ran; });
-  if (request.error) {
-    std::rethrow_exception(request.error);
+  changed_.wait(guard, [&] { return request.Ran; });
+  if (request.Error) {
+    std::rethrow_exception(request.Error);
   }
 }
 
@@ -47,12 +47,12 @@ bool TMainThreadQueue::Serve() {
       waiting_.pop_front();
     }
     try {
-      (*request->routine)();
+      (*request->Routine)();
     } catch (...) {
-      request->error = std::current_exception();
+      request->Error = std::current_exception();
     }
     std::lock_guard guard(lock_);
-    request->ran = true;
+    request->Ran = true;
     changed_.notify_all();
     ran = true;
   }

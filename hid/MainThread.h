@@ -48,9 +48,9 @@ class TMainThreadQueue {
   ~TMainThreadQueue() = default;
 
   struct TRequest {
-    const std::function<void()>* routine;
-    std::exception_ptr error;
-    bool ran = false;
+    const std::function<void()>* Routine;
+    std::exception_ptr Error;
+    bool Ran = false;
   };
 
   std::mutex lock_;

@@ -3,7 +3,7 @@
 // object library quorvel_hidp_exports exports all of them.
 #pragma once
 
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 #ifdef _WIN32
 #define QUORVEL_HIDP_EXPORT __declspec(dllexport)

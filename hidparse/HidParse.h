@@ -9,7 +9,7 @@
 #include <string>
 
 #include "hidparse/Model.h"
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hidparse {
 

@@ -6,7 +6,7 @@
 #include <span>
 
 #include "hidparse/Model.h"
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hidparse {
 

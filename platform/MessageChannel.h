@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "platform/DeviceChangeSource.h"
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::platform {
 

@@ -3,7 +3,7 @@
 // Windows, libquorvel-posix elsewhere. The one place that picks for the layer.
 #pragma once
 
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 #ifdef _WIN32
 #include <winver.h>

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::platform {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "platform/ModuleLoader.h"
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::platform {
 

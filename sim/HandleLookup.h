@@ -1,8 +1,8 @@
 // From a caller's HANDLE to the simulated device and the access it was opened with.
 #pragma once
 
-#include "platform/PlatformTypes.h"
 #include "sim/World.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::sim {
 

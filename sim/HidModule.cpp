@@ -6,11 +6,11 @@
 #include <span>
 
 #include "hidparse/HidParse.h"
-#include "platform/PlatformTypes.h"
 #include "platform/Trace.h"
 #include "sim/HandleLookup.h"
 #include "sim/ModuleExport.h"
 #include "sim/World.h"
+#include "wintypes/WinTypes.h"
 
 #ifndef _WIN32
 #include "platform/HidExportList.h"

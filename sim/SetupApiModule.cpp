@@ -10,9 +10,9 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/PlatformTypes.h"
 #include "sim/ModuleExport.h"
 #include "sim/World.h"
+#include "wintypes/WinTypes.h"
 
 #ifndef _WIN32
 #include "platform/SetupApiExportList.h"

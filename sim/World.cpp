@@ -7,7 +7,7 @@
 #include <limits>
 #include <thread>
 
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::sim {
 namespace {

@@ -4,9 +4,9 @@
 #include <charconv>
 #include <initializer_list>
 
-#include "platform/PlatformTypes.h"
 #include "platform/Utf.h"
 #include "relay/RelayProtocol.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::sim {
 namespace {

@@ -13,7 +13,7 @@
 #error "platform/posix is for POSIX builds; Windows has the real kernel32"
 #endif
 
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 #define QUORVEL_POSIX_API __attribute__((visibility("default")))
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #ifdef __linux__
-#include "platform/linux/Uevent.h"
+#include "platform/linux/services/Uevent.h"
 #endif
 
 struct mosquitto;

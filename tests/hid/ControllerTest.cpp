@@ -10,7 +10,7 @@
 #include "platform/Hid.h"
 #include "platform/ModuleLoader.h"
 #include "platform/SetupApi.h"
-#include "platform/linux/Uevent.h"
+#include "platform/linux/services/Uevent.h"
 #include "tests/hid/HidTestSupport.h"
 
 namespace quorvel::hid::test {

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "hid/DeviceChangeNotifier.h"
-#include "platform/linux/Uevent.h"
+#include "platform/linux/services/Uevent.h"
 
 namespace quorvel::hid {
 namespace {

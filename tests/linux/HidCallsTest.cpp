@@ -12,8 +12,8 @@
 #include "hidparse/HidPExports.h"
 #include "hidparse/HidParse.h"
 #include "platform/Utf.h"
-#include "platform/linux/HidCalls.h"
-#include "platform/linux/ModuleRoot.h"
+#include "platform/linux/modules/HidCalls.h"
+#include "platform/linux/modules/ModuleRoot.h"
 #include "tests/linux/SysfsFixture.h"
 #include "tests/linux/TestRoot.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/Utf.h"
-#include "platform/linux/Guids.h"
+#include "platform/linux/modules/Guids.h"
 #include "platform/posix/Kernel.h"
 #include "tests/linux/ModuleEntries.h"
 #include "tests/linux/SysfsFixture.h"

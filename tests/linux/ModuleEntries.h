@@ -1,7 +1,7 @@
 // The entry points of the two Linux modules, linked into the tests with a fixture root.
 #pragma once
 
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 extern "C" {
 HDEVINFO SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, HWND hwndParent,

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/Guids.h"
+#include "platform/linux/modules/Guids.h"
 #include "platform/posix/Kernel.h"
 #include "tests/linux/ModuleEntries.h"
 #include "tests/linux/SysfsFixture.h"

@@ -1,8 +1,8 @@
 // Reading the kernel's tree: uevents, numbers, and the description of a hidraw node.
 #include <gtest/gtest.h>
 
-#include "platform/linux/HidrawNode.h"
-#include "platform/linux/Sysfs.h"
+#include "platform/linux/modules/HidrawNode.h"
+#include "platform/linux/modules/Sysfs.h"
 #include "tests/linux/SysfsFixture.h"
 
 namespace quorvel::hidraw::test {

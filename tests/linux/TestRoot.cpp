@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "platform/linux/ModuleRoot.h"
+#include "platform/linux/modules/ModuleRoot.h"
 
 namespace quorvel::hidraw {
 

@@ -2,7 +2,7 @@
 // points to, for the tests of overlapped reads.
 #pragma once
 
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::posix::test {
 

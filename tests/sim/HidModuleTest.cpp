@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "platform/Hid.h"
-#include "platform/PlatformTypes.h"
 #include "platform/Utf.h"
 #include "sim/SimControl.h"
+#include "wintypes/WinTypes.h"
 
 #ifndef _WIN32
 #include "platform/posix/Kernel.h"

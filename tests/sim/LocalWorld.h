@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/PlatformTypes.h"
 #include "sim/WorldJson.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::sim::test {
 

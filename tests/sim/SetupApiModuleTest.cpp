@@ -7,9 +7,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/PlatformTypes.h"
 #include "platform/SetupApi.h"
 #include "sim/SimControl.h"
+#include "wintypes/WinTypes.h"
 
 #ifndef _WIN32
 #include "platform/posix/Kernel.h"

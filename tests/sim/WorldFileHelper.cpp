@@ -23,10 +23,10 @@
 #include <unistd.h>
 
 #include "platform/Hid.h"
-#include "platform/PlatformTypes.h"
 #include "platform/SetupApi.h"
 #include "platform/posix/Kernel.h"
 #include "sim/SimControl.h"
+#include "wintypes/WinTypes.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/PlatformTypes.h"
 #include "sim/WorldJson.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::sim {
 namespace {

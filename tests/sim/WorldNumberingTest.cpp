@@ -8,10 +8,10 @@
 #include <limits>
 #include <string>
 
-#include "platform/PlatformTypes.h"
 #include "sim/Control.h"
 #include "sim/WorldJson.h"
 #include "tests/sim/LocalWorld.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::sim::test {
 namespace {

@@ -2,7 +2,7 @@
 // they were called and fill one record, so the convenience wrappers can be
 // checked against them through the real binding.
 #include "tests/platform/modules/TestHidModule.h"
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace {
 TCapsCall gLastCall;

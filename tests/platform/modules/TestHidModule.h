@@ -1,7 +1,7 @@
 // What the HID test module's caps functions saw on their last call.
 #pragma once
 
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 #define TEST_MODULE_API __attribute__((visibility("default")))
 

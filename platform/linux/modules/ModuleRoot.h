@@ -2,7 +2,7 @@
 // which link the same entry points with a root of their own (tests/linux/TestRoot.cpp).
 #pragma once
 
-#include "platform/linux/Sysfs.h"
+#include "platform/linux/modules/Sysfs.h"
 
 namespace quorvel::hidraw {
 

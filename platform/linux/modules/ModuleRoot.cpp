@@ -1,4 +1,4 @@
-#include "platform/linux/ModuleRoot.h"
+#include "platform/linux/modules/ModuleRoot.h"
 
 namespace quorvel::hidraw {
 

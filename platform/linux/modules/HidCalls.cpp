@@ -1,4 +1,4 @@
-#include "platform/linux/HidCalls.h"
+#include "platform/linux/modules/HidCalls.h"
 
 #include <linux/hidraw.h>
 #include <poll.h>

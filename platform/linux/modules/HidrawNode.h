@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/Sysfs.h"
+#include "platform/linux/modules/Sysfs.h"
 
 namespace quorvel::hidraw {
 

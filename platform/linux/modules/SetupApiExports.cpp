@@ -5,12 +5,12 @@
 #include <cstddef>
 #include <cstring>
 
-#include "platform/PlatformTypes.h"
 #include "platform/SetupApiExportList.h"
-#include "platform/linux/DeviceInfoSet.h"
-#include "platform/linux/Guids.h"
-#include "platform/linux/ModuleRoot.h"
+#include "platform/linux/modules/DeviceInfoSet.h"
+#include "platform/linux/modules/Guids.h"
+#include "platform/linux/modules/ModuleRoot.h"
 #include "platform/posix/Kernel.h"
+#include "wintypes/WinTypes.h"
 
 using quorvel::hidraw::FindSet;
 using quorvel::hidraw::kHidClassGuid;

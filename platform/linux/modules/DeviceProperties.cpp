@@ -1,11 +1,11 @@
-#include "platform/linux/DeviceProperties.h"
+#include "platform/linux/modules/DeviceProperties.h"
 
 #include <cstdio>
 
 #include "hidparse/HidParse.h"
 #include "platform/Utf.h"
-#include "platform/linux/DeviceStrings.h"
-#include "platform/linux/Guids.h"
+#include "platform/linux/modules/DeviceStrings.h"
+#include "platform/linux/modules/Guids.h"
 
 namespace quorvel::hidraw {
 

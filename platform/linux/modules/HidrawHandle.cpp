@@ -1,4 +1,4 @@
-#include "platform/linux/HidrawHandle.h"
+#include "platform/linux/modules/HidrawHandle.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/PlatformTypes.h"
-#include "platform/linux/HidrawFile.h"
-#include "platform/linux/HidrawNode.h"
-#include "platform/linux/Sysfs.h"
+#include "platform/linux/modules/HidrawFile.h"
+#include "platform/linux/modules/HidrawNode.h"
+#include "platform/linux/modules/Sysfs.h"
 #include "platform/posix/FileProvider.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hidraw {
 

@@ -1,5 +1,5 @@
 // Linux device changes: kernel uevents from the netlink socket.
-#include "platform/linux/Uevent.h"
+#include "platform/linux/services/Uevent.h"
 
 #include <linux/netlink.h>
 #include <sys/socket.h>

@@ -1,7 +1,7 @@
 // Registers the hidraw file provider while the HID module is loaded. The module is linked
 // not to be unloaded (-z nodelete), so a file object that outlives the binding keeps its
 // code.
-#include "platform/linux/HidrawFile.h"
+#include "platform/linux/modules/HidrawFile.h"
 
 namespace quorvel::hidraw {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/linux/DeviceStrings.h"
+#include "platform/linux/modules/DeviceStrings.h"
 
 #include <fcntl.h>
 #include <linux/usbdevice_fs.h>

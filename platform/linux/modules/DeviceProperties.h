@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/PlatformTypes.h"
-#include "platform/linux/HidrawNode.h"
-#include "platform/linux/Sysfs.h"
+#include "platform/linux/modules/HidrawNode.h"
+#include "platform/linux/modules/Sysfs.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hidraw {
 

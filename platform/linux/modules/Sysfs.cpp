@@ -1,4 +1,4 @@
-#include "platform/linux/Sysfs.h"
+#include "platform/linux/modules/Sysfs.h"
 
 #include <dirent.h>
 #include <fcntl.h>

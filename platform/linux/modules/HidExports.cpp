@@ -6,11 +6,11 @@
 
 #include "hidparse/HidParse.h"
 #include "platform/HidExportList.h"
-#include "platform/PlatformTypes.h"
-#include "platform/linux/Guids.h"
-#include "platform/linux/HidCalls.h"
-#include "platform/linux/ModuleRoot.h"
+#include "platform/linux/modules/Guids.h"
+#include "platform/linux/modules/HidCalls.h"
+#include "platform/linux/modules/ModuleRoot.h"
 #include "platform/posix/Kernel.h"
+#include "wintypes/WinTypes.h"
 
 namespace hidraw = quorvel::hidraw;
 using hidraw::THidrawHandle;

@@ -1,4 +1,4 @@
-#include "platform/linux/DeviceInfoSet.h"
+#include "platform/linux/modules/DeviceInfoSet.h"
 
 #include <map>
 #include <mutex>

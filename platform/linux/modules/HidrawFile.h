@@ -17,10 +17,10 @@
 #include <optional>
 #include <string>
 
-#include "platform/PlatformTypes.h"
-#include "platform/linux/HidrawNode.h"
-#include "platform/linux/Sysfs.h"
+#include "platform/linux/modules/HidrawNode.h"
+#include "platform/linux/modules/Sysfs.h"
 #include "platform/posix/DescriptorFile.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hidraw {
 

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/PlatformTypes.h"
-#include "platform/linux/HidrawNode.h"
-#include "platform/linux/Sysfs.h"
+#include "platform/linux/modules/HidrawNode.h"
+#include "platform/linux/modules/Sysfs.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hidraw {
 

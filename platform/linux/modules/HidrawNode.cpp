@@ -1,4 +1,4 @@
-#include "platform/linux/HidrawNode.h"
+#include "platform/linux/modules/HidrawNode.h"
 
 #include <algorithm>
 

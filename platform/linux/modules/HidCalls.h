@@ -9,10 +9,10 @@
 #include <span>
 
 #include "hidparse/Model.h"
-#include "platform/PlatformTypes.h"
-#include "platform/linux/DeviceStrings.h"
-#include "platform/linux/HidrawHandle.h"
-#include "platform/linux/Sysfs.h"
+#include "platform/linux/modules/DeviceStrings.h"
+#include "platform/linux/modules/HidrawHandle.h"
+#include "platform/linux/modules/Sysfs.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hidraw {
 

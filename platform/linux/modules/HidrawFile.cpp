@@ -1,4 +1,4 @@
-#include "platform/linux/HidrawFile.h"
+#include "platform/linux/modules/HidrawFile.h"
 
 #include <poll.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include "hidparse/HidParse.h"
 #include "platform/Trace.h"
 #include "platform/Utf.h"
-#include "platform/linux/ModuleRoot.h"
+#include "platform/linux/modules/ModuleRoot.h"
 
 namespace quorvel::hidraw {
 

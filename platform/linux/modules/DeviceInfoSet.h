@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/PlatformTypes.h"
-#include "platform/linux/DeviceProperties.h"
-#include "platform/linux/HidrawNode.h"
-#include "platform/linux/Sysfs.h"
+#include "platform/linux/modules/DeviceProperties.h"
+#include "platform/linux/modules/HidrawNode.h"
+#include "platform/linux/modules/Sysfs.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hidraw {
 

@@ -1,7 +1,7 @@
 // The platform GUIDs the Linux modules hand out.
 #pragma once
 
-#include "platform/PlatformTypes.h"
+#include "wintypes/WinTypes.h"
 
 namespace quorvel::hidraw {
 

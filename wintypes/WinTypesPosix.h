@@ -1,12 +1,12 @@
 // The Windows records, handles and constants the layer uses, for POSIX builds.
 // Layouts are the published 64-bit ones (LLP64: ULONG and DWORD are 32 bits,
 // pointers 64) so that the modules and the layer exchange the same bytes as on
-// Windows. WCHAR is char16_t. Never include this on Windows: PlatformTypes.h
+// Windows. WCHAR is char16_t. Never include this on Windows: WinTypes.h
 // picks the SDK there.
 #pragma once
 
 #ifdef _WIN32
-#error "WinTypes.h is for POSIX builds; include platform/PlatformTypes.h"
+#error "WinTypesPosix.h is for POSIX builds; include wintypes/WinTypes.h"
 #endif
 
 #include <cstddef>

@@ -1,6 +1,7 @@
-// The platform's records, handles and constants: the SDK on Windows, the same
-// names and 64-bit layouts from WinTypes.h elsewhere. Everything above the seam
-// includes this and nothing else for platform types.
+// The Windows records, handles and constants: the SDK on Windows, the same names
+// and 64-bit layouts from WinTypesPosix.h elsewhere. Every folder includes this and
+// nothing else for them; it stands below all of them, so that the seam and the
+// parser share it without including each other.
 #pragma once
 
 #ifdef _WIN32
@@ -46,5 +47,5 @@ static_assert(sizeof(HIDP_EXTENDED_ATTRIBUTES) == 16 &&
               offsetof(HIDP_EXTENDED_ATTRIBUTES, Data) == 12);
 static_assert(sizeof(OVERLAPPED) == 32);
 #else
-#include "platform/WinTypes.h"
+#include "wintypes/WinTypesPosix.h"
 #endif
