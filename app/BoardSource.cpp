@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/Trace.h"
+#include "trace/Trace.h"
 #include "platform/Utf.h"
 
 namespace quorvel::app {
@@ -13,10 +13,10 @@ void DiscoveredBoards::CreateController() {
   // Without the platform's modules no device can be found: say why, rather than only that
   // there is no board.
   if (!discovery_.BindingFailure().empty()) {
-    platform::WriteErrorLine("ERROR: " + discovery_.BindingFailure());
+    trace::WriteErrorLine("ERROR: " + discovery_.BindingFailure());
   }
   for (const std::u16string& path : discovery_.SkippedDevices()) {
-    platform::WriteErrorLine("quorvel: skipped a HID device that cannot be identified: " +
+    trace::WriteErrorLine("quorvel: skipped a HID device that cannot be identified: " +
                              platform::Utf16ToUtf8(path));
   }
 }

@@ -14,7 +14,7 @@
 #include "app/HelpText.h"
 #include "app/NumberConversion.h"
 #include "hid/LayerTypes.h"
-#include "platform/Trace.h"
+#include "trace/Trace.h"
 #include "platform/Utf.h"
 
 namespace quorvel::app {

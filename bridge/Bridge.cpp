@@ -13,6 +13,7 @@
 
 #include "bridge/BridgeMessages.h"
 #include "platform/Utf.h"
+#include "trace/Trace.h"
 
 namespace quorvel::bridge {
 namespace {
@@ -25,8 +26,12 @@ constexpr std::string_view kOnline = "online";
 constexpr std::string_view kOffline = "offline";
 
 void Log(const std::string& text) {
-  std::fprintf(stderr, "quorvel-mqtt: %s\n", text.c_str());
-  std::fflush(stderr);
+  trace::WriteErrorLine("quorvel-mqtt: " + text);
+}
+
+// The MQTT library's own log, at the trace's last level.
+void LibraryLog(mosquitto* /*Mosq*/, void* /*Self*/, int /*Level*/, const char* Text) {
+  trace::TraceLine("mosquitto: " + std::string(Text != nullptr ? Text : ""));
 }
 
 void LibraryInit() {
@@ -64,6 +69,9 @@ void TBridge::Start() {
   if (mosq_ == nullptr) {
     throw std::runtime_error("the MQTT client cannot be created (client ID \"" + options_.ClientId +
                              "\")");
+  }
+  if (trace::TraceOn(trace::kLibraries)) {
+    mosquitto_log_callback_set(mosq_, &LibraryLog);
   }
   mosquitto_connect_callback_set(mosq_, &ConnectCallback);
   mosquitto_disconnect_callback_set(mosq_, &DisconnectCallback);

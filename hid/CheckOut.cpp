@@ -1,11 +1,19 @@
 // Check-out, check-in and counting of the controller's devices.
 #include "hid/FlagScope.h"
 #include "hid/HidDeviceController.h"
+#include "platform/Utf.h"
+#include "trace/Trace.h"
 
 namespace quorvel::hid {
 
 bool THidDeviceController::TryCheckOutAt(THidDevice*& HidDev, int32_t Idx, bool Condition) {
-  return Condition && TryCheckOut(*list_[static_cast<std::size_t>(Idx)], HidDev);
+  const bool taken = Condition && TryCheckOut(*list_[static_cast<std::size_t>(Idx)], HidDev);
+  if (taken && trace::TraceOn(trace::kDecisions)) {
+    const THidPnPInfo* info = HidDev->PnPInfo();
+    trace::TraceLine("check-out: device " + std::to_string(Idx) + " " +
+                     (info != nullptr ? platform::Utf16ToUtf8(info->DevicePath()) : std::string()));
+  }
+  return taken;
 }
 
 template <typename Condition>

@@ -9,6 +9,8 @@
 #include "platform/Hid.h"
 #include "platform/PlatformKernel.h"
 #include "platform/SetupApi.h"
+#include "platform/Utf.h"
+#include "trace/Trace.h"
 
 namespace quorvel::hid {
 namespace {
@@ -231,9 +233,22 @@ void THidDeviceController::Recount() {
   FNumCheckedOutDevices = checkedOut - FNumUnpluggedDevices;
 }
 
+namespace {
+
+std::string DeviceName(const THidDevice& device) {
+  return device.PnPInfo() != nullptr ? platform::Utf16ToUtf8(device.PnPInfo()->DevicePath())
+                                     : std::string("a device");
+}
+
+}  // namespace
+
 void THidDeviceController::DeviceChange() {
   bool changed = lParam_ == -1;
   TDeviceList fresh = ScanHidInterfaces();
+  if (trace::TraceOn(trace::kDecisions)) {
+    trace::TraceLine("scan: " + std::to_string(fresh.size()) + " HID interface(s) present, " +
+                     std::to_string(list_.size()) + " listed before");
+  }
 
   // The counters follow the list even when a handler's error ends the scan early.
   struct TRecountOnExit {
@@ -324,6 +339,9 @@ void THidDeviceController::DropIfUnpluggedAndFree(THidDevice* entry) {
 }
 
 void THidDeviceController::NotifyArrival(THidDevice* HidDev) {
+  if (trace::TraceOn(trace::kDecisions)) {
+    trace::TraceLine("arrival: " + DeviceName(*HidDev));
+  }
   if (FOnArrival.Assigned()) {
     // A free device holds no handle outside callbacks.
     TDeviceCallbackScope scope(*this, *HidDev);
@@ -332,6 +350,9 @@ void THidDeviceController::NotifyArrival(THidDevice* HidDev) {
 }
 
 void THidDeviceController::NotifyRemoval(THidDevice* HidDev) {
+  if (trace::TraceOn(trace::kDecisions)) {
+    trace::TraceLine("removal: " + DeviceName(*HidDev));
+  }
   if (FOnRemoval.Assigned()) {
     TDeviceCallbackScope scope(*this, *HidDev);
     FOnRemoval(HidDev);

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/Trace.h"
 #include "platform/Utf.h"
+#include "trace/Trace.h"
 
 #ifdef _WIN32
 #include <float.h>
@@ -40,16 +40,16 @@ void NoteLoad(const std::string& file, TModule module, const std::string& reason
   if (module == nullptr) {
     LatestFailure() = "Cannot load the platform module " + file + ": " + reason;
   }
-  if (TraceOn()) {
-    TraceLine(module != nullptr ? "module " + file + " loaded from " + LoadedFrom(module)
-                                : "module " + file + " not loaded: " + reason);
+  if (trace::TraceOn()) {
+    trace::TraceLine(module != nullptr ? "module " + file + " loaded from " + LoadedFrom(module)
+                                       : "module " + file + " not loaded: " + reason);
   }
 }
 
 void NoteMissingEntry(TModule module, const char* name) {
   LatestFailure() = "The platform module " + LoadedFrom(module) + " lacks the entry point " + name;
-  if (TraceOn()) {
-    TraceLine("module " + LoadedFrom(module) + " lacks the entry point " + name);
+  if (trace::TraceOn()) {
+    trace::TraceLine("module " + LoadedFrom(module) + " lacks the entry point " + name);
   }
 }
 
@@ -153,7 +153,7 @@ bool OpenModule(TModule& module, std::u16string_view fileName) {
   _clear87();
   _control87(controlWord, _MCW_EM | _MCW_RC | _MCW_DN);  // the parts x86-64 has
   SetErrorMode(previousMode);
-  NoteLoad(file, module, module == nullptr ? SystemErrorText(error) : std::string());
+  NoteLoad(file, module, module == nullptr ? trace::SystemErrorText(error) : std::string());
   return module != nullptr;
 }
 

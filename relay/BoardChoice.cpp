@@ -4,6 +4,7 @@
 
 #include "relay/RelayProtocol.h"
 #include "relay/ValueReaders.h"
+#include "trace/Trace.h"
 
 namespace quorvel::relay {
 namespace {
@@ -68,7 +69,42 @@ std::vector<std::int32_t> TBoardChooser::AtPath(std::u16string_view value) const
   return matches;
 }
 
+namespace {
+
+// "ID=HURTM: boards 1 and 3 share the ID", for the trace.
+void TraceChoice(std::u16string_view value, const TBoardChoice& choice) {
+  static constexpr const char* kKinds[] = {"a board number",
+                                           "chosen",
+                                           "a board number and another board's ID",
+                                           "an ID that boards share",
+                                           "no board has the ID",
+                                           "no board has the path",
+                                           "neither a number, an ID nor a path"};
+  std::string line = "choice \"";
+  for (const char16_t c : value) {
+    line += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+  }
+  line += "\": " + std::string(kKinds[static_cast<int>(choice.Kind)]);
+  if (choice.Kind == TBoardChoice::TKind::Number || choice.Kind == TBoardChoice::TKind::Chosen) {
+    line += ", board " + std::to_string(choice.Number);
+  }
+  for (const std::int32_t board : choice.Boards) {
+    line += ", board " + std::to_string(board);
+  }
+  trace::TraceLine(line);
+}
+
+}  // namespace
+
 TBoardChoice TBoardChooser::Choose(std::u16string_view Value) {
+  TBoardChoice choice = Decide(Value);
+  if (trace::TraceOn(trace::kDecisions)) {
+    TraceChoice(Value, choice);
+  }
+  return choice;
+}
+
+TBoardChoice TBoardChooser::Decide(std::u16string_view Value) {
   using TKind = TBoardChoice::TKind;
   const bool idForm = HasBoardIdForm(Value);
   if (const std::optional<std::int32_t> number = BoardNumberOf(Value)) {

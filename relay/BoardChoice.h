@@ -60,6 +60,7 @@ class TBoardChooser {
   TBoardChoice Choose(std::u16string_view Value);
 
  private:
+  TBoardChoice Decide(std::u16string_view Value);
   std::vector<std::int32_t> Holding(std::u16string_view Id);
   std::vector<std::int32_t> AtPath(std::u16string_view Value) const;
 

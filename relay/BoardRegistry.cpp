@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "trace/Trace.h"
+
 namespace quorvel::relay {
 
 TBoardRegistry::~TBoardRegistry() {
@@ -64,6 +66,9 @@ void TBoardRegistry::Adopt() {
     if (holders[board.Id] == 1 && served == boards_.end()) {
       warned_.erase(board.DeviceId);
       TRelayBoard& entry = boards_[board.Id] = board;
+      if (trace::TraceOn(trace::kDecisions)) {
+        trace::TraceLine("board \"" + ShownBoardId(board.Id) + "\" served");
+      }
       events_.BoardArrived(entry);
       continue;
     }
@@ -72,7 +77,10 @@ void TBoardRegistry::Adopt() {
       Forget(board.Id, false);
       controller_->CheckIn(device);
     }
-    sharedIds_.insert(board.Id);
+    if (sharedIds_.insert(board.Id).second && trace::TraceOn(trace::kDecisions)) {
+      trace::TraceLine("two boards or more share the ID \"" + ShownBoardId(board.Id) +
+                       "\"; none of them is served");
+    }
     Refuse(board, "has the ID \"" + board.Id +
                       "\" of another board present; neither is served until one of them gets "
                       "another ID with the tool");
@@ -124,6 +132,10 @@ void TBoardRegistry::OnCreateError(hid::THidDeviceController* /*Controller*/,
 }
 
 void TBoardRegistry::Refuse(const TRelayBoard& Board, const std::string& Why) {
+  if (trace::TraceOn(trace::kDecisions)) {
+    trace::TraceLine("board of plug-in " + std::to_string(Board.DeviceId) + " not served: it " +
+                     Why);
+  }
   refusedNow_.insert(Board.DeviceId);
   if (warned_.insert(Board.DeviceId).second) {
     events_.BoardRefused(Board, Why);

@@ -4,7 +4,9 @@
 #include <array>
 
 #include "hid/HidDevice.h"
+#include "relay/RelayBoard.h"
 #include "relay/RelayProtocol.h"
+#include "trace/Trace.h"
 
 namespace quorvel::relay {
 namespace {
@@ -14,7 +16,12 @@ class Exchange {
   Exchange(hid::THidDevice& board, TSwitchResult& result) : board_(board), result_(result) {}
 
   bool Read() {
-    return Checked(board_.GetFeature(buffer_.data(), static_cast<int>(kReportLength)));
+    const bool ok = Checked(board_.GetFeature(buffer_.data(), static_cast<int>(kReportLength)));
+    if (trace::TraceOn(trace::kDecisions)) {
+      Trace(ok ? "state " + Hex(State()) + ", ID \"" + ShownBoardId(BoardId()) + "\""
+               : "state read failed");
+    }
+    return ok;
   }
 
   // Bytes 3 to 8 stay as the first read left them.
@@ -22,7 +29,16 @@ class Exchange {
     buffer_[kReportIdByte] = kReportId;
     buffer_[kCommandByte] = command;
     buffer_[kRelayByte] = relay;
-    return Checked(board_.SetFeature(buffer_.data(), static_cast<int>(kReportLength)));
+    const bool ok = Checked(board_.SetFeature(buffer_.data(), static_cast<int>(kReportLength)));
+    if (trace::TraceOn(trace::kDecisions)) {
+      const std::string what =
+          command == CmdAllOn ? "every relay on"
+          : command == CmdAllOff
+              ? "every relay off"
+              : "relay " + std::to_string(relay) + (command == CmdRelayOn ? " on" : " off");
+      Trace(what + (ok ? "" : ": failed"));
+    }
+    return ok;
   }
 
   // The relay state and the bytes behind the ID stay as the first read left them.
@@ -30,7 +46,11 @@ class Exchange {
     buffer_[kReportIdByte] = kReportId;
     buffer_[kCommandByte] = CmdSetBoardId;
     std::copy_n(id.begin(), kBoardIdLength, buffer_.begin() + kNewBoardIdByte);
-    return Checked(board_.SetFeature(buffer_.data(), static_cast<int>(kReportLength)));
+    const bool ok = Checked(board_.SetFeature(buffer_.data(), static_cast<int>(kReportLength)));
+    if (trace::TraceOn(trace::kDecisions)) {
+      Trace("ID \"" + ShownBoardId(id) + "\" sent" + (ok ? "" : ": failed"));
+    }
+    return ok;
   }
 
   std::uint8_t State() const { return buffer_[kStateByte]; }
@@ -40,6 +60,22 @@ class Exchange {
   }
 
  private:
+  static std::string Hex(std::uint8_t value) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    return {kDigits[value >> 4], kDigits[value & 0x0F]};
+  }
+
+  // "board /dev/hidraw3: relay 3 on"; a character of the path beyond ASCII shows as "?".
+  void Trace(const std::string& what) const {
+    std::string path;
+    if (const hid::THidPnPInfo* info = board_.PnPInfo()) {
+      for (const char16_t c : info->DevicePath()) {
+        path += c < 0x80 ? static_cast<char>(c) : '?';
+      }
+    }
+    trace::TraceLine("board " + path + ": " + what);
+  }
+
   bool Checked(bool ok) {
     // Not tied to HasReadWriteAccess: a platform may grant the open and refuse the first
     // report call (Linux opens the node only then).

@@ -6,7 +6,7 @@
 #include <span>
 
 #include "hidparse/HidParse.h"
-#include "platform/Trace.h"
+#include "trace/Trace.h"
 #include "sim/HandleLookup.h"
 #include "sim/ModuleExport.h"
 #include "sim/World.h"
@@ -69,10 +69,10 @@ BOOLEAN String(HANDLE handle, TStringKind kind, ULONG index, PVOID buffer, ULONG
 // The trace's line for a feature exchange with a simulated device: the bytes that went
 // out, or those that came back, and the outcome.
 DWORD Traced(const char* call, const TSimHandle& device, PVOID buffer, ULONG length, DWORD error) {
-  if (platform::TraceOn()) {
-    platform::TraceLine(
+  if (trace::TraceOn()) {
+    trace::TraceLine(
         std::string(call) + " simulated device " + std::to_string(device.Device->Id) + " " +
-        platform::TraceBytes(buffer, length) +
+        trace::TraceBytes(buffer, length) +
         (error == ERROR_SUCCESS ? ": ok" : ": failed: error " + std::to_string(error)));
   }
   return error;

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "platform/Trace.h"
+#include "trace/Trace.h"
 #include "platform/Utf.h"
 #include "platform/posix/DescriptorFile.h"
 
@@ -21,11 +21,11 @@ class TDeviceNode final : public TDescriptorFile {
 };
 
 void TraceOpen(const std::string& file, DWORD access, int err) {
-  const std::string asked = platform::TraceAccess((access & (GENERIC_READ | GENERIC_ALL)) != 0,
+  const std::string asked = trace::TraceAccess((access & (GENERIC_READ | GENERIC_ALL)) != 0,
                                                   (access & (GENERIC_WRITE | GENERIC_ALL)) != 0);
-  platform::TraceLine(err == 0 ? "node " + file + " opened for " + asked
+  trace::TraceLine(err == 0 ? "node " + file + " opened for " + asked
                                : "node " + file + " refused for " + asked + ": " +
-                                     platform::ErrnoText(err));
+                                     trace::ErrnoText(err));
 }
 
 class TDeviceNodeProvider final : public TFileProvider {
@@ -42,7 +42,7 @@ class TDeviceNodeProvider final : public TFileProvider {
     }
     const int fd = OpenDescriptor(file, flags);
     const int err = fd < 0 ? errno : 0;
-    if (platform::TraceOn()) {
+    if (trace::TraceOn()) {
       TraceOpen(file, desiredAccess, err);
     }
     if (fd < 0) {

@@ -872,6 +872,36 @@ TEST(SimulatedBoards, TheTraceGoesToStandardErrorOnly) {
   EXPECT_EQ(exchanges, expected);
 }
 
+// The second level adds the layer's scan and check-outs and the board service's decoded
+// exchanges and choices; the first shows none of them. Standard output stays the same.
+TEST(SimulatedBoards, TheTracesSecondLevelTellsWhatTheBoardServiceDecided) {
+  const World world("same-id.json");
+  const std::string path = world.DevicePath(2);
+  const test::ProcessResult first = world.Run({"ID=ABCDE", "ON=1,3"}, {{"QUORVEL_TRACE", "1"}});
+  world.Reset();
+  const test::ProcessResult second = world.Run({"ID=ABCDE", "ON=1,3"}, {{"QUORVEL_TRACE", "2"}});
+  EXPECT_EQ(first.output, Native("\n    Status: 05\n"));
+  EXPECT_EQ(second.output, first.output);
+  // Each line with how often: the board is read once to find its ID and once to switch it;
+  // the controller scans once more as it ends.
+  const std::pair<std::string, int> decided[] = {
+      {"quorvel trace: choice \"ABCDE\": chosen, board 2", 1},
+      {"quorvel trace: board " + path + ": state 00, ID \"ABCDE\"", 2},
+      {"quorvel trace: board " + path + ": relay 1 on", 1},
+      {"quorvel trace: board " + path + ": relay 2 off", 1},
+      {"quorvel trace: board " + path + ": relay 3 on", 1},
+      {"quorvel trace: board " + path + ": state 05, ID \"ABCDE\"", 1},
+      {"quorvel trace: scan: 3 HID interface(s) present, 0 listed before", 1},
+      {"quorvel trace: check-out: device 1 " + path, 1},
+  };
+  const std::vector<std::string> lines = Lines(second.errors);
+  for (const auto& [line, times] : decided) {
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), line), times) << line << "\n" << second.errors;
+    EXPECT_EQ(first.errors.find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(first.errors.find("check-out"), std::string::npos);
+}
+
 // A failed exchange shows its error in the trace.
 TEST(SimulatedBoards, TheTraceShowsAFailedExchangesError) {
   const World world("one-board.json");

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/Trace.h"
+#include "trace/Trace.h"
 #include "platform/Utf.h"
 #include "platform/posix/UniqueFd.h"
 
@@ -90,12 +90,12 @@ std::optional<std::u16string> ReadStringDescriptor(const TSysfs& sysfs, const TH
   if (!fd.Valid()) {
     fd.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   }
-  if (platform::TraceOn()) {
+  if (trace::TraceOn()) {
     const int err = errno;
-    platform::TraceLine(
-        fd.Valid() ? "node " + path + " opened for " + platform::TraceAccess(true, writable) +
+    trace::TraceLine(
+        fd.Valid() ? "node " + path + " opened for " + trace::TraceAccess(true, writable) +
                          " (string " + std::to_string(index) + ")"
-                   : "node " + path + " refused for read: " + platform::ErrnoText(err));
+                   : "node " + path + " refused for read: " + trace::ErrnoText(err));
   }
   if (!fd.Valid()) {
     return std::nullopt;

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "hidparse/HidParse.h"
-#include "platform/Trace.h"
 #include "platform/Utf.h"
+#include "trace/Trace.h"
 
 namespace quorvel::hidraw {
 
@@ -64,10 +64,12 @@ void TraceTransfer(const THidrawHandle& hid, TReportCall call, const unsigned ch
                                            "HidD_GetInputReport", "HidD_SetOutputReport"};
   const auto index = static_cast<std::size_t>(call);
   std::string line = std::string(index < std::size(kNames) ? kNames[index] : "report call") + " " +
-                     platform::Utf16ToUtf8(hid.Path()) + " " + platform::TraceBytes(bytes, shown);
-  line += result < 0 ? ": failed: " + platform::ErrnoText(err)
+                     platform::Utf16ToUtf8(hid.Path()) + " " + trace::TraceBytes(bytes, shown);
+  // The errno beside the Windows error the caller gets, which cannot tell them apart.
+  line += result < 0 ? ": failed: " + trace::ErrnoText(err) + ", error " +
+                           std::to_string(ErrorFromHidrawIoctlErrno(err))
                      : ": ok, " + std::to_string(result) + " bytes";
-  platform::TraceLine(line);
+  trace::TraceLine(line);
 }
 
 }  // namespace
@@ -152,7 +154,7 @@ DWORD TransferReport(const THidrawHandle& hid, const TSysfs& sysfs, TReportCall 
     result = ::ioctl(fd, code, bytes);
   } while (result < 0 && errno == EINTR);
   const int err = result < 0 ? errno : 0;
-  if (platform::TraceOn()) {
+  if (trace::TraceOn()) {
     // What went out, or what came back; a failed read shows the report ID asked for.
     const ULONG received = result > 0 ? std::min(length, static_cast<ULONG>(result)) : 1;
     TraceTransfer(hid, call, bytes, request.Sends ? sent : received, result, err);

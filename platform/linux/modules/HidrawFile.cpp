@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "hidparse/HidParse.h"
-#include "platform/Trace.h"
+#include "trace/Trace.h"
 #include "platform/Utf.h"
 #include "platform/linux/modules/ModuleRoot.h"
 
@@ -71,12 +71,12 @@ DWORD ErrorFromFirstOpen(int err) {
 void TraceNode(const std::string& file, DWORD access, std::string_view what,
                std::string_view why = {}) {
   std::string line = "node " + file + " " + std::string(what) + " for " +
-                     platform::TraceAccess((access & (GENERIC_READ | GENERIC_ALL)) != 0,
+                     trace::TraceAccess((access & (GENERIC_READ | GENERIC_ALL)) != 0,
                                            (access & (GENERIC_WRITE | GENERIC_ALL)) != 0);
   if (!why.empty()) {
     line += ": " + std::string(why);
   }
-  platform::TraceLine(line);
+  trace::TraceLine(line);
 }
 
 }  // namespace
@@ -141,8 +141,8 @@ DWORD THidrawFile::Opened(posix::TDescriptorFile*& file) const {
   posix::TUniqueFd fd(posix::OpenDescriptor(path, openFlags_));
   if (!fd.Valid()) {
     const int err = errno;
-    if (platform::TraceOn()) {
-      TraceNode(path, access_, "could not be opened", platform::ErrnoText(err));
+    if (trace::TraceOn()) {
+      TraceNode(path, access_, "could not be opened", trace::ErrnoText(err));
     }
     return ErrorFromFirstOpen(err);
   }
@@ -152,12 +152,12 @@ DWORD THidrawFile::Opened(posix::TDescriptorFile*& file) const {
   const bool same = ::fstat(fd.Get(), &info) == 0 && IdentityOf(info).SameFile(identity_) &&
                     NodeOf(ModuleSysfs(), identity_).has_value();
   if (!same) {
-    if (platform::TraceOn()) {
+    if (trace::TraceOn()) {
       TraceNode(path, access_, "not used", "it belongs to another device by now");
     }
     return ERROR_DEVICE_NOT_CONNECTED;
   }
-  if (platform::TraceOn()) {
+  if (trace::TraceOn()) {
     TraceNode(path, access_, "opened");
   }
   open_ = std::make_unique<posix::TDescriptorFile>(path_, access_, fd.Release());
@@ -250,8 +250,8 @@ std::shared_ptr<posix::TFileObject> THidrawProvider::Open(std::u16string_view pa
   }
   if (::stat(file.c_str(), &info) != 0) {
     const int err = errno;
-    if (platform::TraceOn()) {
-      TraceNode(file, desiredAccess, "refused", platform::ErrnoText(err));
+    if (trace::TraceOn()) {
+      TraceNode(file, desiredAccess, "refused", trace::ErrnoText(err));
     }
     error = posix::ErrorFromErrno(err);
     return nullptr;
@@ -261,7 +261,7 @@ std::shared_ptr<posix::TFileObject> THidrawProvider::Open(std::u16string_view pa
   TNodeIdentity identity = IdentityOf(info);
   const auto node = NodeAt(sysfs, file, identity);
   if (!node) {
-    if (platform::TraceOn()) {
+    if (trace::TraceOn()) {
       TraceNode(file, desiredAccess, "refused", "sysfs shows no HID device for it");
     }
     error = ERROR_DEVICE_NOT_CONNECTED;
@@ -273,13 +273,13 @@ std::shared_ptr<posix::TFileObject> THidrawProvider::Open(std::u16string_view pa
   const int mode = (reads ? R_OK : 0) | (writes ? W_OK : 0);
   if (mode != 0 && ::faccessat(AT_FDCWD, file.c_str(), mode, AT_EACCESS) != 0) {
     const int err = errno;
-    if (platform::TraceOn()) {
-      TraceNode(file, desiredAccess, "refused", platform::ErrnoText(err));
+    if (trace::TraceOn()) {
+      TraceNode(file, desiredAccess, "refused", trace::ErrnoText(err));
     }
     error = posix::ErrorFromErrno(err);
     return nullptr;
   }
-  if (platform::TraceOn()) {
+  if (trace::TraceOn()) {
     TraceNode(file, desiredAccess, "allowed", mode != 0 ? "opens at first use" : "");
   }
   const TReportShape shape = reads || writes ? ReportShape(*node) : TReportShape{};

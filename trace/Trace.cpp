@@ -1,5 +1,6 @@
-#include "platform/Trace.h"
+#include "trace/Trace.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,26 +14,36 @@
 #include <cerrno>
 #endif
 
-namespace quorvel::platform {
+namespace quorvel::trace {
 
 namespace {
 
-bool& TraceFlag() {
-  static bool on = [] {
-    const char* value = std::getenv("QUORVEL_TRACE");
-    return value != nullptr && *value != '\0' && std::string_view(value) != "0";
-  }();
-  return on;
+// The level QUORVEL_TRACE names: a digit from 1 to 3, 0 or nothing for none, and any other
+// value the first level, as before there were levels.
+int ReadLevel(const char* value) {
+  if (value == nullptr || *value == '\0') {
+    return 0;
+  }
+  const std::string_view text(value);
+  if (text.size() == 1 && text[0] >= '0' && text[0] <= '9') {
+    return std::min(text[0] - '0', kTraceLevels);
+  }
+  return 1;
+}
+
+int& Level() {
+  static int level = ReadLevel(std::getenv("QUORVEL_TRACE"));
+  return level;
 }
 
 }  // namespace
 
-bool TraceOn() {
-  return TraceFlag();
+bool TraceOn(int AtLevel) {
+  return Level() >= AtLevel;
 }
 
-void SetTraceForTest(bool on) {
-  TraceFlag() = on;
+void SetTraceForTest(int AtLevel) {
+  Level() = AtLevel;
 }
 
 void WriteErrorLine(std::string_view line) {
@@ -112,4 +123,4 @@ std::string ErrnoText(int error) {
 
 #endif
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::trace
