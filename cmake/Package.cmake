@@ -15,7 +15,7 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Quorvel switches the relays of USB relay boards of the HID class (boards whose\n"
     "USB product string begins with USBRelay) from a shell or a script: one job per\n"
     "run, with an exit status that says how it went. It reads the kernel's hidraw\n"
-    "nodes and sysfs. No daemon or library is needed.\n"
+    "nodes and sysfs; the tool needs no daemon and no other library.\n"
     ".\n"
     "The package holds the tool, a udev rule that lets the local user and the group\n"
     "plugdev switch the boards, the manual page and the bash completion, and the\n"
@@ -25,7 +25,7 @@ if(TARGET quorvel-mqtt)
   list(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION
        "\n.\n"
        "quorvel-mqtt serves the boards on an MQTT broker, with Home Assistant\n"
-       "discovery; a systemd service runs it (not enabled at installation).")
+       "discovery, run by a systemd service (not enabled at installation).")
 endif()
 list(JOIN CPACK_DEBIAN_PACKAGE_DESCRIPTION "" CPACK_DEBIAN_PACKAGE_DESCRIPTION)
 # Lintian's overrides, each explained in the file.
