@@ -100,13 +100,23 @@ bool WriteAll(const std::string& path, const std::string& text, const std::strin
 bool Replace(const std::string& from, const std::string& to, std::string& error) {
   const auto wideFrom = platform::Utf8ToUtf16(from);
   const auto wideTo = platform::Utf8ToUtf16(to);
-  if (MoveFileExW(reinterpret_cast<LPCWSTR>(wideFrom.c_str()),
-                  reinterpret_cast<LPCWSTR>(wideTo.c_str()),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-    error = "cannot replace, error " + std::to_string(GetLastError());
-    return false;
+  // A process that is starting reads the file without the lock, and Windows refuses to
+  // replace a file another process holds open: that reader lets go within moments.
+  constexpr int kAttempts = 100;
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(reinterpret_cast<LPCWSTR>(wideFrom.c_str()),
+                    reinterpret_cast<LPCWSTR>(wideTo.c_str()),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+      return true;
+    }
+    const DWORD failure = GetLastError();
+    if ((failure != ERROR_ACCESS_DENIED && failure != ERROR_SHARING_VIOLATION) ||
+        attempt == kAttempts) {
+      error = "cannot replace, error " + std::to_string(failure);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return true;
 }
 
 unsigned long ProcessId() {

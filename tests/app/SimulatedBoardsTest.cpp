@@ -367,10 +367,15 @@ TEST(SimulatedBoards, RunsAtTheSameTimeOnOneWorldLoseNothing) {
   for (std::size_t board = 0; board < boards.size(); ++board) {
     SCOPED_TRACE(boards[board]);
     int failed = 0;
+    std::string why;
     for (const auto& result : results[board]) {
-      failed += result.exitStatus != 0 || !result.errors.empty() ? 1 : 0;
+      if (result.exitStatus != 0 || !result.errors.empty()) {
+        ++failed;
+        why += "status " + std::to_string(result.exitStatus) + ": " + result.output + " " +
+               result.errors + "\n";
+      }
     }
-    EXPECT_EQ(failed, 0) << results[board].back().errors;
+    EXPECT_EQ(failed, 0) << why;
     EXPECT_EQ(results[board].back().output, Native(StatusLine(kRuns)));
     const int id = static_cast<int>(board) + 1;
     EXPECT_EQ(world.RelayState(id), kRuns);
