@@ -1,6 +1,5 @@
 #include "app/Entry.h"
 
-#include <cstdio>
 #include <exception>
 #include <span>
 #include <string>
@@ -14,7 +13,6 @@
 #include "app/HelpText.h"
 #include "app/NumberConversion.h"
 #include "hid/LayerTypes.h"
-#include "trace/Trace.h"
 #include "platform/Utf.h"
 
 namespace quorvel::app {

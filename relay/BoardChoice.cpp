@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "relay/RelayBoard.h"
 #include "relay/RelayProtocol.h"
 #include "relay/ValueReaders.h"
 #include "trace/Trace.h"
@@ -11,10 +12,6 @@ namespace {
 
 bool HasPathSeparator(std::u16string_view value) {
   return value.find_first_of(u"/\\") != std::u16string_view::npos;
-}
-
-std::string Ascii(std::u16string_view text) {
-  return {text.begin(), text.end()};
 }
 
 }  // namespace
@@ -39,8 +36,8 @@ std::vector<std::int32_t> TBoardChooser::Holding(std::u16string_view id) {
       ids_->push_back(boards_.ReadBoardId(number));
     }
   }
-  // An ID has the form of one: printable ASCII, so the bytes compare as they are.
-  const std::string wanted = Ascii(id);
+  // An ID has the form of one: printable ASCII, which ShownText keeps as it is.
+  const std::string wanted = ShownText(id);
   std::vector<std::int32_t> holders;
   for (std::size_t i = 0; i < ids_->size(); ++i) {
     if ((*ids_)[i] == wanted) {
@@ -80,11 +77,8 @@ void TraceChoice(std::u16string_view value, const TBoardChoice& choice) {
                                            "no board has the ID",
                                            "no board has the path",
                                            "neither a number, an ID nor a path"};
-  std::string line = "choice \"";
-  for (const char16_t c : value) {
-    line += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
-  }
-  line += "\": " + std::string(kKinds[static_cast<int>(choice.Kind)]);
+  std::string line =
+      "choice \"" + ShownText(value) + "\": " + std::string(kKinds[static_cast<int>(choice.Kind)]);
   if (choice.Kind == TBoardChoice::TKind::Number || choice.Kind == TBoardChoice::TKind::Chosen) {
     line += ", board " + std::to_string(choice.Number);
   }

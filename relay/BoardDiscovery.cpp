@@ -39,7 +39,7 @@ std::u16string DeviceLine(const std::u16string& ProductName, std::uint16_t Vendo
     AppendHex4(line, ProductID);
     return line;
   }
-  // The marker shows any name that mentions the boards; only IsRelayBoard decides.
+  // The marker shows any name that mentions the boards; only the family table decides.
   const bool marked = ProductName.find(kProductPrefix16) != std::u16string::npos;
   return (marked ? u"  * " : u"    ") + Printable(ProductName);
 }
@@ -48,13 +48,13 @@ bool TBoardDiscovery::OnHidEnumerate(hid::THidDevice* HidDev, std::int32_t Idx) 
   const std::u16string& product = HidDev->ProductName();
   deviceLines_.push_back(
       DeviceLine(product, HidDev->Attributes().VendorID, HidDev->Attributes().ProductID));
-  if (RecogniseBoard(*HidDev)) {
+  if (std::optional<TRelayBoard> record = RecogniseBoard(*HidDev)) {
     hid::THidDevice* board = nullptr;
-    // Every device enumerated here is fresh or was just checked back in.
+    // Every device enumerated here is fresh or was just checked back in; the layer hands
+    // out the listed object itself.
     if (hidController_->CheckOutByIndex(board, Idx) && board != nullptr) {
-      if (std::optional<TRelayBoard> record = RecogniseBoard(*board)) {
-        relayBoards_.push_back(std::move(*record));
-      }
+      record->Device = board;
+      relayBoards_.push_back(std::move(*record));
     }
   }
   return true;

@@ -91,24 +91,22 @@ void TBoardRegistry::Adopt() {
 }
 
 bool TBoardRegistry::OnEnumerate(hid::THidDevice* HidDev, std::int32_t Idx) {
-  if (HidDev->IsCheckedOut() || !HidDev->IsPluggedIn() || !RecogniseBoard(*HidDev)) {
+  if (HidDev->IsCheckedOut() || !HidDev->IsPluggedIn()) {
     return true;
   }
+  std::optional<TRelayBoard> board = RecogniseBoard(*HidDev);
   hid::THidDevice* device = nullptr;
-  controller_->CheckOutByIndex(device, Idx);
-  std::optional<TRelayBoard> board = device != nullptr ? RecogniseBoard(*device) : std::nullopt;
-  if (!board) {
+  if (!board || !controller_->CheckOutByIndex(device, Idx) || device == nullptr) {
     return true;
   }
-  std::string refusal;
-  if (!ReadBoard(*board).ReadOk) {
-    refusal =
-        "cannot be read (error " + std::to_string(hid::PlatformLastError()) + "; permissions?)";
-  } else if (std::string why; !events_.AcceptsId(board->Id, why)) {
-    refusal = why;
+  board->Device = device;  // the listed object itself
+  std::string why;
+  const bool readable = ReadBoard(*board).ReadOk;
+  if (!readable) {
+    why = "cannot be read (error " + std::to_string(hid::PlatformLastError()) + "; permissions?)";
   }
-  if (!refusal.empty()) {
-    Refuse(*board, refusal);
+  if (!readable || !events_.AcceptsId(board->Id, why)) {
+    Refuse(*board, why);
     controller_->CheckIn(device);
     return true;
   }
@@ -168,20 +166,20 @@ void TBoardRegistry::Forget(const std::string& Id, bool Unplugged) {
 void TBoardRegistry::RefreshStates() {
   std::vector<std::string> renamed;
   for (auto& [id, board] : boards_) {
-    const bool wasKnown = board.StateKnown;
-    const TRelayMask was = board.State;
-    if (!ReadBoard(board).ReadOk) {
-      // A board that left goes with the next scan; until then its last state stands.
-      board.StateKnown = wasKnown;
-      board.IdKnown = true;
+    // Read past the record: a board that left goes with the next scan, and one given
+    // another ID is forgotten under the ID it was served by; both keep the record as it is.
+    const TBoardReading reading = ReadBoard(*board.Device);
+    if (!reading.ReadOk) {
       continue;
     }
-    if (board.Id != id) {
-      board.Id = id;  // the record stays under its key until it is forgotten below
+    if (reading.BoardId != id) {
       renamed.push_back(id);
       continue;
     }
-    events_.BoardRead(board, !wasKnown || board.State != was);
+    const bool changed = !board.StateKnown || reading.State != board.State;
+    board.State = reading.State;
+    board.StateKnown = true;
+    events_.BoardRead(board, changed);
   }
   for (const std::string& id : renamed) {
     hid::THidDevice* device = boards_[id].Device;

@@ -13,6 +13,14 @@ std::string ShownBoardId(std::string_view Id) {
   return shown;
 }
 
+std::string ShownText(std::u16string_view Text) {
+  std::string shown;
+  for (const char16_t c : Text) {
+    shown += IsBoardIdCharacter(c) ? static_cast<char>(c) : '?';
+  }
+  return shown;
+}
+
 std::optional<TRelayBoard> RecogniseBoard(hid::THidDevice& Device) {
   const std::u16string& product = Device.ProductName();
   const TBoardModel* model =

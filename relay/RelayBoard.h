@@ -32,6 +32,8 @@ struct TRelayBoard {
 
 // A board's ID as it may be shown: bytes a board may not hold in an ID show as "?".
 std::string ShownBoardId(std::string_view Id);
+// A path or a value given by a user, for the trace: the same rule, character by character.
+std::string ShownText(std::u16string_view Text);
 
 // The record of Device when it is a relay board of a known family; nothing is read or sent.
 std::optional<TRelayBoard> RecogniseBoard(hid::THidDevice& Device);

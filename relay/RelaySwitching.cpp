@@ -65,15 +65,11 @@ class Exchange {
     return {kDigits[value >> 4], kDigits[value & 0x0F]};
   }
 
-  // "board /dev/hidraw3: relay 3 on"; a character of the path beyond ASCII shows as "?".
+  // "board /dev/hidraw3: relay 3 on".
   void Trace(const std::string& what) const {
-    std::string path;
-    if (const hid::THidPnPInfo* info = board_.PnPInfo()) {
-      for (const char16_t c : info->DevicePath()) {
-        path += c < 0x80 ? static_cast<char>(c) : '?';
-      }
-    }
-    trace::TraceLine("board " + path + ": " + what);
+    const hid::THidPnPInfo* info = board_.PnPInfo();
+    trace::TraceLine("board " + (info != nullptr ? ShownText(info->DevicePath()) : std::string()) +
+                     ": " + what);
   }
 
   bool Checked(bool ok) {
